@@ -1,0 +1,50 @@
+# Checks a built quorlin.dll: CQuorlin's members are exported, nothing else is,
+# and every imported DLL is a Windows system DLL.
+execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "objdump failed on ${DLL}")
+endif()
+
+# The names follow the "[Ordinal/Name Pointer] Table" heading, one a line, up to a blank line.
+string(FIND "${dump}" "[Ordinal/Name Pointer] Table" start)
+if(start LESS 0)
+  message(FATAL_ERROR "quorlin.dll has no export name table")
+endif()
+string(SUBSTRING "${dump}" ${start} -1 exports)
+string(FIND "${exports}" "\n\n" end)
+string(SUBSTRING "${exports}" 0 ${end} exports)
+string(REPLACE "\n" ";" lines "${exports}")
+set(names "")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^\t\\[ *[0-9]+\\] (.+)$")
+    list(APPEND names "${CMAKE_MATCH_1}")
+  endif()
+endforeach()
+set(required
+  _ZN8CQuorlinC1Ev _ZN8CQuorlinC1ERKS_ _ZN8CQuorlinaSERKS_ _ZN8CQuorlinD1Ev
+  _ZN8CQuorlin14VssStartBackupEPwS0_Ri _ZN8CQuorlin15VssStartBackup2EPPwS1_i
+  _ZN8CQuorlin22VssStartBackupNoWriterEPwS0_Ri _ZN8CQuorlin17VssBackupCompleteEv
+  _ZN8CQuorlin10VssSettingEii _ZN8CQuorlin10VssSettingERK16_Quorlin_Setting)
+foreach(symbol IN LISTS required)
+  if(NOT exports MATCHES "${symbol}")
+    message(FATAL_ERROR "quorlin.dll does not export ${symbol}")
+  endif()
+endforeach()
+foreach(name IN LISTS names)
+  if(NOT name MATCHES "8CQuorlin")
+    message(FATAL_ERROR "quorlin.dll exports more than CQuorlin: ${name}")
+  endif()
+endforeach()
+
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+set(allowed "^(KERNEL32|ADVAPI32|USER32|OLE32|OLEAUT32|VSSAPI|MSVCRT|API-MS-WIN-[A-Z0-9-]+)\\.DLL$")
+foreach(entry IN LISTS imports)
+  string(REGEX REPLACE "^DLL Name: " "" name "${entry}")
+  string(TOUPPER "${name}" upper)
+  if(NOT upper MATCHES "${allowed}")
+    message(FATAL_ERROR "quorlin.dll imports a non-system DLL: ${name}")
+  endif()
+  message(STATUS "imports ${name}")
+endforeach()
+list(LENGTH names count)
+message(STATUS "quorlin.dll exports ${count} CQuorlin symbols")

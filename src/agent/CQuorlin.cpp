@@ -1,0 +1,52 @@
+// Construction, copying, destruction and settings of the agent.
+#include "Quorlin.h"
+
+#include "agent/Options.h"
+#include "snapshot/Requester.h"
+
+CQuorlin::CQuorlin()
+    : m_snapshotSetId(GUID_NULL),
+      m_snapshotCreated(false),
+      m_abortNeeded(true),
+      m_withWriters(true),
+      m_backupType(1),
+      m_reservedOption(1),
+      m_backupInProgress(0) {}
+
+// A copy refers to the same backup: it shares the components object.
+CQuorlin::CQuorlin(const CQuorlin& other)
+    : m_snapshotSetId(other.m_snapshotSetId),
+      m_snapshotCreated(other.m_snapshotCreated),
+      m_abortNeeded(other.m_abortNeeded),
+      m_withWriters(other.m_withWriters),
+      m_backupType(other.m_backupType),
+      m_reservedOption(other.m_reservedOption),
+      m_backupInProgress(other.m_backupInProgress),
+      m_backupComponents(other.m_backupComponents),
+      m_volumes(other.m_volumes) {}
+
+CQuorlin& CQuorlin::operator=(const CQuorlin& other) {
+    m_snapshotSetId = other.m_snapshotSetId;
+    m_snapshotCreated = other.m_snapshotCreated;
+    m_abortNeeded = other.m_abortNeeded;
+    m_withWriters = other.m_withWriters;
+    m_backupType = other.m_backupType;
+    m_reservedOption = other.m_reservedOption;
+    m_backupInProgress = other.m_backupInProgress;
+    m_backupComponents = other.m_backupComponents;
+    m_volumes = other.m_volumes;
+    return *this;
+}
+
+void CQuorlin::VssSetting(int id, int value) {
+    if (id == 0)
+        m_backupType = value;
+    else if (id == 1)
+        quorlin::SetTraceLevel(value);
+}
+
+void CQuorlin::VssSetting(const _Quorlin_Setting& setting) {
+    if (setting.backupType != 0) m_backupType = setting.backupType;
+    if (setting.traceLevel != 0) quorlin::SetTraceLevel(setting.traceLevel);
+    if (setting.traceConsole != nullptr) quorlin::g_traceConsole = setting.traceConsole;
+}

@@ -1,0 +1,17 @@
+// Module-wide options, shared by every agent of the loaded module.
+#ifndef QUORLIN_AGENT_OPTIONS_H
+#define QUORLIN_AGENT_OPTIONS_H
+
+#include "QuorlinTypes.h"
+
+namespace quorlin {
+
+extern int g_traceLevel;        // trace verbosity; 0 at load
+extern HANDLE g_traceConsole;   // host's console or file for trace lines; none at load
+
+// Stores `level` as the trace verbosity, unchecked.
+void SetTraceLevel(int level);
+
+}  // namespace quorlin
+
+#endif

@@ -1,0 +1,78 @@
+#include "platform/posix/PathResolution.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <unistd.h>
+#include <vector>
+
+namespace quorlin {
+
+namespace {
+
+std::vector<std::string> SplitComponents(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        if (end > start) parts.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+std::string Join(const std::string& base, const std::vector<std::string>& tail) {
+    std::string result = base;
+    for (const std::string& part : tail) {
+        if (result.empty() || result.back() != '/') result += '/';
+        result += part;
+    }
+    return result.empty() ? "/" : result;
+}
+
+}  // namespace
+
+int ResolvePath(const std::string& path, std::string& resolved) {
+    if (path.empty()) return EINVAL;
+    std::string absolute = path;
+    if (absolute[0] != '/') {
+        char cwd[PATH_MAX];
+        if (getcwd(cwd, sizeof cwd) == nullptr) return errno;
+        absolute = std::string(cwd) + "/" + path;
+    }
+
+    // Walk up until an ancestor exists; remember the missing components.
+    std::vector<std::string> parts = SplitComponents(absolute);
+    std::vector<std::string> missing;
+    for (;;) {
+        const std::string candidate = Join("/", parts);
+        char buffer[PATH_MAX];
+        if (realpath(candidate.c_str(), buffer) != nullptr) {
+            // Fold "." and ".." in what does not exist yet.
+            std::string base = buffer;
+            std::vector<std::string> tail;
+            for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+                if (*it == ".") continue;
+                if (*it == "..") {
+                    if (!tail.empty()) {
+                        tail.pop_back();
+                    } else if (base != "/") {
+                        base = base.substr(0, base.find_last_of('/'));
+                        if (base.empty()) base = "/";
+                    }
+                    continue;
+                }
+                tail.push_back(*it);
+            }
+            resolved = Join(base, tail);
+            return 0;
+        }
+        const int error = errno;
+        if ((error != ENOENT && error != ENOTDIR) || parts.empty()) return error;
+        missing.push_back(parts.back());
+        parts.pop_back();
+    }
+}
+
+}  // namespace quorlin

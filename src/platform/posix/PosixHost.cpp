@@ -1,0 +1,167 @@
+// The host seam on POSIX: the stand-ins for the Windows facilities.
+#include "platform/Platform.h"
+
+#include "platform/posix/PathResolution.h"
+#include "platform/posix/Utf8.h"
+#include "platform/posix/VolumeLookup.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace quorlin {
+
+namespace {
+
+const uint32_t kErrorNotAllAssigned = 1300;  // the privilege is not held
+const uint64_t kBackupPrivilege = CAP_DAC_READ_SEARCH;
+
+bool GetCapabilities(__user_cap_header_struct& header, __user_cap_data_struct (&data)[2]) {
+    header.version = _LINUX_CAPABILITY_VERSION_3;
+    header.pid = 0;
+    return syscall(SYS_capget, &header, data) == 0;
+}
+
+class PosixHost : public Host {
+public:
+    // Version, processor and R2 facts do not apply: the platform check answers 0.
+    bool QueryMajorVersion(bool, unsigned&) override {
+        errno = ENOSYS;
+        return false;
+    }
+    uint16_t NativeProcessorArchitecture() override { return 0; }
+    int SystemMetric(int) override { return 0; }
+
+    bool GetFullPathName(const wchar_t* path, std::wstring& fullPath) override {
+        std::string resolved;
+        const int error = ResolvePath(ToUtf8(path, std::wcslen(path)), resolved);
+        if (error != 0) {
+            errno = error;
+            return false;
+        }
+        fullPath = FromUtf8(resolved);
+        return true;
+    }
+
+    bool GetVolumePathName(const wchar_t* path, wchar_t* buffer, DWORD bufferLength) override {
+        std::string resolved;
+        std::string root;
+        int error = ResolvePath(ToUtf8(path, std::wcslen(path)), resolved);
+        if (error == 0) error = LookupVolumeRoot(resolved, root);
+        if (error != 0) {
+            errno = error;
+            return false;
+        }
+        const std::wstring wide = FromUtf8(root);
+        if (wide.size() + 1 > bufferLength) {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+        std::wmemcpy(buffer, wide.c_str(), wide.size() + 1);
+        return true;
+    }
+
+    // No COM on POSIX: nothing to set.
+    HRESULT InitializeComSecurity() override { return S_OK; }
+
+    // The process's capabilities stand for its token; SeBackupPrivilege for CAP_DAC_READ_SEARCH.
+    bool OpenProcessToken(void*& token) override {
+        token = this;
+        return true;
+    }
+    bool LookupPrivilegeValue(const wchar_t* name, uint64_t& luid) override {
+        if (std::wcscmp(name, L"SeBackupPrivilege") != 0) {
+            errno = EINVAL;
+            return false;
+        }
+        luid = kBackupPrivilege;
+        return true;
+    }
+    bool AdjustTokenPrivilege(void*, uint64_t luid, DWORD attributes) override {
+        __user_cap_header_struct header;
+        __user_cap_data_struct data[2];
+        if (!GetCapabilities(header, data)) return false;
+        const unsigned word = static_cast<unsigned>(luid / 32);
+        const uint32_t bit = 1u << (luid % 32);
+        if ((data[word].permitted & bit) == 0) {
+            errno = static_cast<int>(kErrorNotAllAssigned);
+            return true;  // the call succeeds; the code says the privilege is not held
+        }
+        if ((attributes & 0x2) != 0 && (data[word].effective & bit) == 0) {
+            data[word].effective |= bit;
+            if (syscall(SYS_capset, &header, data) != 0) return false;
+        }
+        errno = 0;
+        return true;
+    }
+    void CloseToken(void*) override {}
+
+    // There is no volume filter list on Linux.
+    KeyOpen OpenVolumeClassKey(void*&) override { return KeyOpen::kNotApplicable; }
+    long QueryRegistryValue(void*, const wchar_t*, uint32_t&, uint8_t*, uint32_t&) override {
+        return ENOENT;
+    }
+    long SetRegistryValue(void*, const wchar_t*, uint32_t, const uint8_t*, uint32_t) override {
+        return ENOSYS;
+    }
+    void CloseKey(void*) override {}
+
+    // No debugger service: the console copy is the observable one.
+    void OutputDebugText(const wchar_t*) override {}
+
+    bool WriteFile(HANDLE handle, const void* data, uint32_t size) override {
+        const int fd = static_cast<int>(reinterpret_cast<intptr_t>(handle));
+        return ::write(fd, data, size) >= 0;
+    }
+
+    void WriteStandardOutput(const wchar_t* text) override {
+        const std::string bytes = ToUtf8(text, std::wcslen(text));
+        std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+        std::fflush(stdout);
+    }
+
+    // The C library's message for the errno value.
+    bool SystemMessage(uint32_t code, std::wstring& message) override {
+        if (code > 0x7FFFFFFFu) return false;
+        const char* text = strerrordesc_np(static_cast<int>(code));
+        if (text == nullptr) return false;
+        message = FromUtf8(text, std::strlen(text));
+        return true;
+    }
+
+    // OEM stand-in: one byte per unit, ASCII kept, everything else '?'.
+    size_t WideToOem(const wchar_t* text, size_t units, char* out, size_t capacity) override {
+        if (units == 0 || units > capacity) return 0;
+        for (size_t i = 0; i < units; ++i) {
+            const uint32_t c = static_cast<uint32_t>(text[i]);
+            out[i] = c < 0x80 ? static_cast<char>(c) : '?';
+        }
+        return units;
+    }
+
+    // ANSI stand-in: UTF-8.
+    size_t AnsiToWide(const char* text, size_t bytes, wchar_t* out, size_t capacity) override {
+        const std::wstring wide = FromUtf8(text, bytes);
+        if (wide.size() > capacity) return 0;
+        std::wmemcpy(out, wide.data(), wide.size());
+        return wide.size();
+    }
+
+    uint32_t GetLastError() override { return static_cast<uint32_t>(errno); }
+    void SetLastError(uint32_t code) override { errno = static_cast<int>(code); }
+};
+
+}  // namespace
+
+Host& PlatformHost() {
+    static PosixHost host;
+    return host;
+}
+
+wchar_t PlatformPathSeparator() { return L'/'; }
+
+}  // namespace quorlin

@@ -1,0 +1,14 @@
+#ifndef QUORLIN_PLATFORM_POSIX_VOLUME_LOOKUP_H
+#define QUORLIN_PLATFORM_POSIX_VOLUME_LOOKUP_H
+
+#include <string>
+
+namespace quorlin {
+
+// The root of the volume that holds the already resolved path `resolved`, ending in '/':
+// the mount point from the mount table. Returns 0 or an errno value.
+int LookupVolumeRoot(const std::string& resolved, std::string& root);
+
+}  // namespace quorlin
+
+#endif

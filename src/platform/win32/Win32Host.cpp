@@ -1,0 +1,168 @@
+// The host seam on Windows: each method forwards to the real call.
+#include "platform/Platform.h"
+
+#include <cstdio>
+#include <cwchar>
+
+namespace quorlin {
+
+namespace {
+
+const wchar_t kVolumeClassKey[] =
+    L"SYSTEM\\CurrentControlSet\\Control\\Class\\{71A27CDD-812A-11D0-BEC7-08002BE2092F}";
+
+class Win32Host : public Host {
+public:
+    bool QueryMajorVersion(bool extendedRecord, unsigned& majorVersion) override {
+        OSVERSIONINFOEXW info;
+        ZeroMemory(&info, sizeof info);
+        info.dwOSVersionInfoSize = extendedRecord ? sizeof(OSVERSIONINFOEXW) : sizeof(OSVERSIONINFOW);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+        if (!::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info))) return false;
+#pragma GCC diagnostic pop
+        majorVersion = info.dwMajorVersion;
+        return true;
+    }
+
+    uint16_t NativeProcessorArchitecture() override {
+        SYSTEM_INFO info;
+        ZeroMemory(&info, sizeof info);
+        typedef void(WINAPI * NativeInfoFunction)(LPSYSTEM_INFO);
+        HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+        FARPROC address = kernel ? ::GetProcAddress(kernel, "GetNativeSystemInfo") : nullptr;
+        if (address != nullptr)
+            reinterpret_cast<NativeInfoFunction>(reinterpret_cast<void*>(address))(&info);
+        else
+            ::GetSystemInfo(&info);
+        return info.wProcessorArchitecture;
+    }
+
+    int SystemMetric(int index) override { return ::GetSystemMetrics(index); }
+
+    bool GetFullPathName(const wchar_t* path, std::wstring& fullPath) override {
+        DWORD needed = ::GetFullPathNameW(path, 0, nullptr, nullptr);
+        if (needed == 0) return false;
+        std::wstring buffer(needed, L'\0');
+        DWORD length = ::GetFullPathNameW(path, needed, &buffer[0], nullptr);
+        if (length == 0 || length >= needed) return false;
+        buffer.resize(length);
+        fullPath = buffer;
+        return true;
+    }
+
+    bool GetVolumePathName(const wchar_t* path, wchar_t* buffer, DWORD bufferLength) override {
+        return ::GetVolumePathNameW(path, buffer, bufferLength) != FALSE;
+    }
+
+    HRESULT InitializeComSecurity() override {
+        return ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_CONNECT,
+                                      RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+    }
+
+    bool OpenProcessToken(void*& token) override {
+        HANDLE handle = nullptr;
+        if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY,
+                                &handle))
+            return false;
+        token = handle;
+        return true;
+    }
+
+    bool LookupPrivilegeValue(const wchar_t* name, uint64_t& luid) override {
+        LUID value;
+        if (!::LookupPrivilegeValueW(nullptr, name, &value)) return false;
+        luid = (static_cast<uint64_t>(static_cast<uint32_t>(value.HighPart)) << 32) | value.LowPart;
+        return true;
+    }
+
+    bool AdjustTokenPrivilege(void* token, uint64_t luid, DWORD attributes) override {
+        TOKEN_PRIVILEGES privileges;
+        privileges.PrivilegeCount = 1;
+        privileges.Privileges[0].Luid.LowPart = static_cast<DWORD>(luid & 0xFFFFFFFFu);
+        privileges.Privileges[0].Luid.HighPart = static_cast<LONG>(luid >> 32);
+        privileges.Privileges[0].Attributes = attributes;
+        return ::AdjustTokenPrivileges(static_cast<HANDLE>(token), FALSE, &privileges, 0, nullptr,
+                                       nullptr) != FALSE;
+    }
+
+    void CloseToken(void* token) override { ::CloseHandle(static_cast<HANDLE>(token)); }
+
+    KeyOpen OpenVolumeClassKey(void*& key) override {
+        HKEY handle = nullptr;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kVolumeClassKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                            &handle) != ERROR_SUCCESS)
+            return KeyOpen::kFailed;
+        key = handle;
+        return KeyOpen::kOpened;
+    }
+
+    long QueryRegistryValue(void* key, const wchar_t* name, uint32_t& type, uint8_t* data,
+                            uint32_t& size) override {
+        DWORD valueType = 0;
+        DWORD valueSize = size;
+        LONG result = ::RegQueryValueExW(static_cast<HKEY>(key), name, nullptr, &valueType, data,
+                                         &valueSize);
+        type = valueType;
+        size = valueSize;
+        return result;
+    }
+
+    long SetRegistryValue(void* key, const wchar_t* name, uint32_t type, const uint8_t* data,
+                          uint32_t size) override {
+        return ::RegSetValueExW(static_cast<HKEY>(key), name, 0, type, data, size);
+    }
+
+    void CloseKey(void* key) override { ::RegCloseKey(static_cast<HKEY>(key)); }
+
+    void OutputDebugText(const wchar_t* text) override { ::OutputDebugStringW(text); }
+
+    bool WriteFile(HANDLE handle, const void* data, uint32_t size) override {
+        DWORD written = 0;
+        return ::WriteFile(handle, data, size, &written, nullptr) != FALSE;
+    }
+
+    void WriteStandardOutput(const wchar_t* text) override {
+        std::fputws(text, stdout);
+        std::fflush(stdout);
+    }
+
+    bool SystemMessage(uint32_t code, std::wstring& message) override {
+        wchar_t* buffer = nullptr;
+        DWORD count = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM,
+                                       nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                       reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+        if (count == 0 || buffer == nullptr) return false;
+        message.assign(buffer, count);
+        ::LocalFree(buffer);
+        return true;
+    }
+
+    size_t WideToOem(const wchar_t* text, size_t units, char* out, size_t capacity) override {
+        if (units == 0 || units > 0x7FFFFFFF || capacity > 0x7FFFFFFF) return 0;
+        int produced = ::WideCharToMultiByte(CP_OEMCP, 0, text, static_cast<int>(units), out,
+                                             static_cast<int>(capacity), nullptr, nullptr);
+        return produced > 0 ? static_cast<size_t>(produced) : 0;
+    }
+
+    size_t AnsiToWide(const char* text, size_t bytes, wchar_t* out, size_t capacity) override {
+        if (bytes == 0 || bytes > 0x7FFFFFFF || capacity > 0x7FFFFFFF) return 0;
+        int produced = ::MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(bytes), out,
+                                             static_cast<int>(capacity));
+        return produced > 0 ? static_cast<size_t>(produced) : 0;
+    }
+
+    uint32_t GetLastError() override { return ::GetLastError(); }
+    void SetLastError(uint32_t code) override { ::SetLastError(code); }
+};
+
+}  // namespace
+
+Host& PlatformHost() {
+    static Win32Host host;
+    return host;
+}
+
+wchar_t PlatformPathSeparator() { return L'\\'; }
+
+}  // namespace quorlin

@@ -1,0 +1,81 @@
+// The requester seam: the operations of the VSS requester interface that the
+// workflows use, with the same names, arguments and HRESULT results. On Windows
+// an adapter forwards them to IVssBackupComponents; on Linux the btrfs snapshot
+// service implements them; tests script them.
+#ifndef QUORLIN_SNAPSHOT_REQUESTER_H
+#define QUORLIN_SNAPSHOT_REQUESTER_H
+
+#include "QuorlinComPtr.h"
+#include "QuorlinTypes.h"
+
+#include <functional>
+#include <string>
+
+namespace quorlin {
+
+// Counted references: a new object starts with one reference owned by its creator.
+class Counted {
+public:
+    virtual unsigned long AddRef() = 0;
+    virtual unsigned long Release() = 0;
+
+protected:
+    virtual ~Counted() = default;
+};
+
+// An asynchronous operation (IVssAsync).
+class AsyncOperation : public Counted {
+public:
+    // Blocks until the operation has ended or `milliseconds` have passed.
+    virtual HRESULT Wait(DWORD milliseconds) = 0;
+    // Writes the operation's status (VSS_S_ASYNC_FINISHED, VSS_S_ASYNC_CANCELLED,
+    // VSS_S_ASYNC_PENDING or a failure code) into `status`. `reserved` must be null.
+    virtual HRESULT QueryStatus(HRESULT* status, int* reserved) = 0;
+};
+
+// What the workflows read of a snapshot's properties (VSS_SNAPSHOT_PROP). The
+// adapter copies them out and frees the platform's record at once.
+struct SnapshotProperties {
+    VSS_ID snapshotId = GUID_NULL;
+    VSS_ID snapshotSetId = GUID_NULL;
+    std::wstring snapshotDeviceObject;  // name under which the snapshot reads, no trailing separator
+    std::wstring originalVolumeName;
+};
+
+// The components object (IVssBackupComponents).
+class BackupComponents : public Counted {
+public:
+    virtual HRESULT InitializeForBackup(const wchar_t* xml) = 0;
+    virtual HRESULT SetContext(LONG context) = 0;
+    virtual HRESULT GatherWriterMetadata(ComPtr<AsyncOperation>& async) = 0;
+    virtual HRESULT SetBackupState(bool selectComponents, bool bootableSystemState,
+                                   VSS_BACKUP_TYPE backupType, bool partialFileSupport) = 0;
+    virtual HRESULT StartSnapshotSet(VSS_ID* snapshotSetId) = 0;
+    virtual HRESULT AddToSnapshotSet(const wchar_t* volumeName, const VSS_ID& providerId,
+                                     VSS_ID* snapshotId) = 0;
+    virtual HRESULT PrepareForBackup(ComPtr<AsyncOperation>& async) = 0;
+    virtual HRESULT DoSnapshotSet(ComPtr<AsyncOperation>& async) = 0;
+    virtual HRESULT GetSnapshotProperties(const VSS_ID& snapshotId,
+                                          SnapshotProperties* properties) = 0;
+    virtual HRESULT BackupComplete(ComPtr<AsyncOperation>& async) = 0;
+    virtual HRESULT AbortBackup() = 0;
+    virtual HRESULT DeleteSnapshots(const VSS_ID& sourceObjectId, VSS_OBJECT_TYPE sourceObjectType,
+                                    bool forceDelete, LONG* deletedSnapshots,
+                                    VSS_ID* nondeletedSnapshotId) = 0;
+};
+
+using BackupComponentsFactory = std::function<HRESULT(ComPtr<BackupComponents>&)>;
+
+// Creates a new components object into `components` (releasing what it held).
+// Goes through the replaceable factory, else the platform's requester.
+HRESULT CreateVssBackupComponents(ComPtr<BackupComponents>& components);
+
+// Replaces the factory; an empty one restores the platform's. Returns the previous one.
+BackupComponentsFactory SetBackupComponentsFactory(BackupComponentsFactory factory);
+
+// The platform's own requester (src/platform/<platform>/).
+HRESULT CreatePlatformBackupComponents(ComPtr<BackupComponents>& components);
+
+}  // namespace quorlin
+
+#endif  // QUORLIN_SNAPSHOT_REQUESTER_H
