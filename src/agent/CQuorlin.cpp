@@ -46,7 +46,10 @@ void CQuorlin::VssSetting(int id, int value) {
 }
 
 void CQuorlin::VssSetting(const _Quorlin_Setting& setting) {
-    if (setting.backupType != 0) m_backupType = setting.backupType;
-    if (setting.traceLevel != 0) quorlin::SetTraceLevel(setting.traceLevel);
-    if (setting.traceConsole != nullptr) quorlin::g_traceConsole = setting.traceConsole;
+    if (setting.backupType != 0)
+        m_backupType = setting.backupType;
+    if (setting.traceLevel != 0)
+        quorlin::SetTraceLevel(setting.traceLevel);
+    if (setting.traceConsole != nullptr)
+        quorlin::g_traceConsole = setting.traceConsole;
 }

@@ -6,8 +6,8 @@
 
 namespace quorlin {
 
-extern int g_traceLevel;        // trace verbosity; 0 at load
-extern HANDLE g_traceConsole;   // host's console or file for trace lines; none at load
+extern int g_traceLevel;       // trace verbosity; 0 at load
+extern HANDLE g_traceConsole;  // host's console or file for trace lines; none at load
 
 // Stores `level` as the trace verbosity, unchecked.
 void SetTraceLevel(int level);

@@ -14,8 +14,8 @@
 
 // Results of VssStartBackup, VssStartBackup2, VssStartBackupNoWriter and VssBackupComplete.
 enum {
-    QUORLIN_RESULT_OK = 0,               // the operation succeeded
-    QUORLIN_RESULT_FAILED = 1,           // failed; the backup was cleaned up and a report line traced
+    QUORLIN_RESULT_OK = 0,      // the operation succeeded
+    QUORLIN_RESULT_FAILED = 1,  // failed; the backup was cleaned up and a report line traced
     QUORLIN_RESULT_WRONG_SEQUENCE = 99,  // refused: a backup is in progress; nothing changed
     QUORLIN_RESULT_REFUSED = 100         // refused before any snapshot work; nothing changed
 };
@@ -62,8 +62,7 @@ public:
     // Snapshots the volume of `sourcePath` without writers, in a persistent context.
     // Returns QUORLIN_RESULT_WRONG_SEQUENCE while a backup is held. Buffer rules as for
     // VssStartBackup: `snapshotPath` is copied without a bound.
-    int VssStartBackupNoWriter(wchar_t* sourcePath, wchar_t* snapshotPath,
-                               int& snapshotPathLength);
+    int VssStartBackupNoWriter(wchar_t* sourcePath, wchar_t* snapshotPath, int& snapshotPathLength);
 
     // Ends the held backup and deletes its snapshot set.
     int VssBackupComplete();

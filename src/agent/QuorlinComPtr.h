@@ -10,7 +10,8 @@ public:
     ComPtr() noexcept : p_(nullptr) {}
     // Takes a reference of its own on p.
     explicit ComPtr(T* p) noexcept : p_(p) {
-        if (p_) p_->AddRef();
+        if (p_)
+            p_->AddRef();
     }
     ComPtr(const ComPtr& other) noexcept : ComPtr(other.p_) {}
     ComPtr(ComPtr&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
@@ -37,7 +38,8 @@ public:
     void Reset() noexcept {
         T* p = p_;
         p_ = nullptr;
-        if (p) p->Release();
+        if (p)
+            p->Release();
     }
     void Swap(ComPtr& other) noexcept {
         T* p = p_;

@@ -10,7 +10,8 @@
 namespace quorlin {
 
 void Trace(const wchar_t* text, int level) {
-    if (g_traceLevel >= level) TraceLine(text);
+    if (g_traceLevel >= level)
+        TraceLine(text);
 }
 
 void TraceDetail(const wchar_t* text) { Trace(text, TRACE_LEVEL_DETAIL); }
@@ -24,7 +25,8 @@ void TraceText(const wchar_t* text) {
     Host& host = GetHost();
     host.OutputDebugText(text);
     HANDLE console = g_traceConsole;
-    if (console == nullptr) return;
+    if (console == nullptr)
+        return;
 
     bool written = true;
     uint32_t error = 0;
@@ -34,7 +36,8 @@ void TraceText(const wchar_t* text) {
         OemText oem = ToOemText(text);
         if (oem.bytes) {
             written = host.WriteFile(console, oem.bytes.get(), static_cast<uint32_t>(oem.size));
-            if (!written) error = host.GetLastError();
+            if (!written)
+                error = host.GetLastError();
         }
     }
     if (!written) {

@@ -13,10 +13,13 @@ const uint16_t kArchitectureAmd64 = 9;
 int IsUnsupportedPlatform() {
     Host& host = GetHost();
     unsigned major = 0;
-    if (!host.QueryMajorVersion(true, major) && !host.QueryMajorVersion(false, major)) return 0;
+    if (!host.QueryMajorVersion(true, major) && !host.QueryMajorVersion(false, major))
+        return 0;
     const uint16_t architecture = host.NativeProcessorArchitecture();
-    if (major != 5) return 0;
-    if (host.SystemMetric(kServerR2Metric) != 0) return 0;
+    if (major != 5)
+        return 0;
+    if (host.SystemMetric(kServerR2Metric) != 0)
+        return 0;
     return architecture == kArchitectureIa64 || architecture == kArchitectureAmd64 ? 1 : 0;
 }
 

@@ -59,8 +59,8 @@ public:
     virtual KeyOpen OpenVolumeClassKey(void*& key) = 0;
     // RegQueryValueExW: on entry `size` is the buffer's byte count; on return the byte count
     // read, or the size needed when the answer is ERROR_MORE_DATA (234). Returns the error code.
-    virtual long QueryRegistryValue(void* key, const wchar_t* name, uint32_t& type,
-                                    uint8_t* data, uint32_t& size) = 0;
+    virtual long QueryRegistryValue(void* key, const wchar_t* name, uint32_t& type, uint8_t* data,
+                                    uint32_t& size) = 0;
     // RegSetValueExW. Returns the error code.
     virtual long SetRegistryValue(void* key, const wchar_t* name, uint32_t type,
                                   const uint8_t* data, uint32_t size) = 0;

@@ -14,7 +14,8 @@ bool EndsWithChar(const wchar_t* text, wchar_t ch) {
 void CombinePath(const wchar_t* head, const wchar_t* tail, std::wstring& result,
                  wchar_t separator) {
     result = head;
-    if (!result.empty() && !EndsWithChar(head, separator)) result += separator;
+    if (!result.empty() && !EndsWithChar(head, separator))
+        result += separator;
     result += tail;
 }
 

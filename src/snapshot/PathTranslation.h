@@ -10,8 +10,7 @@ namespace quorlin {
 bool EndsWithChar(const wchar_t* text, wchar_t ch);
 
 // `head`, one `separator` when `head` is non-empty and does not end in one, then `tail`.
-void CombinePath(const wchar_t* head, const wchar_t* tail, std::wstring& result,
-                 wchar_t separator);
+void CombinePath(const wchar_t* head, const wchar_t* tail, std::wstring& result, wchar_t separator);
 
 // Replaces the first wcslen(volumeRoot) units of `path` with `snapshotDeviceObject`,
 // joined by CombinePath. The prefix is not compared, only its length is used.

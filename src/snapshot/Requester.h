@@ -38,7 +38,8 @@ public:
 struct SnapshotProperties {
     VSS_ID snapshotId = GUID_NULL;
     VSS_ID snapshotSetId = GUID_NULL;
-    std::wstring snapshotDeviceObject;  // name under which the snapshot reads, no trailing separator
+    std::wstring
+        snapshotDeviceObject;  // name under which the snapshot reads, no trailing separator
     std::wstring originalVolumeName;
 };
 

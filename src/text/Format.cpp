@@ -18,7 +18,8 @@ void AppendDecimal(std::wstring& out, int32_t value) {
         digits[n++] = static_cast<wchar_t>(L'0' + v % 10);
         v /= 10;
     } while (v != 0);
-    while (n > 0) out += digits[--n];
+    while (n > 0)
+        out += digits[--n];
 }
 
 void AppendHex(std::wstring& out, uint32_t value) {
@@ -29,7 +30,8 @@ void AppendHex(std::wstring& out, uint32_t value) {
         digits[n++] = kDigits[value & 0xF];
         value >>= 4;
     } while (value != 0);
-    while (n > 0) out += digits[--n];
+    while (n > 0)
+        out += digits[--n];
 }
 
 }  // namespace
@@ -48,16 +50,19 @@ std::wstring FormatText(const wchar_t* format, std::initializer_list<FormatArg> 
             p = spec;
             continue;
         }
-        if (*spec == L'0') ++spec;  // "%0x": a zero flag without a width pads nothing
+        if (*spec == L'0')
+            ++spec;  // "%0x": a zero flag without a width pads nothing
         if (*spec != L's' && *spec != L'd' && *spec != L'x') {
             out += *p;  // not a conversion of ours: keep the text as it stands
             continue;
         }
         p = spec;
-        if (next == args.end()) continue;
+        if (next == args.end())
+            continue;
         const FormatArg& arg = *next++;
         if (*spec == L's') {
-            if (arg.Text()) out += arg.Text();
+            if (arg.Text())
+                out += arg.Text();
         } else if (!arg.Text()) {
             if (*spec == L'd')
                 AppendDecimal(out, arg.Number());

@@ -8,7 +8,8 @@ namespace testing {
 
 std::wstring FakeHost::DebugText() const {
     std::wstring text;
-    for (const std::wstring& message : debugOutput) text += message;
+    for (const std::wstring& message : debugOutput)
+        text += message;
     return text;
 }
 
@@ -26,7 +27,8 @@ std::vector<std::wstring> FakeHost::FilterEntries() const {
             current.clear();
         }
     }
-    if (!current.empty()) entries.push_back(current);
+    if (!current.empty())
+        entries.push_back(current);
     return entries;
 }
 
@@ -37,7 +39,8 @@ void FakeHost::SetFilterEntries(const std::vector<std::wstring>& entries) {
         filterValue.push_back(static_cast<uint8_t>((unit >> 8) & 0xFF));
     };
     for (const std::wstring& entry : entries) {
-        for (wchar_t unit : entry) push(unit);
+        for (wchar_t unit : entry)
+            push(unit);
         push(L'\0');
     }
     push(L'\0');
@@ -47,7 +50,8 @@ void FakeHost::SetFilterEntries(const std::vector<std::wstring>& entries) {
 
 bool FakeHost::QueryMajorVersion(bool extendedRecord, unsigned& major) {
     versionQueries.push_back(extendedRecord ? "extended" : "plain");
-    if (!versionAvailable || (extendedRecord && extendedVersionFails)) return false;
+    if (!versionAvailable || (extendedRecord && extendedVersionFails))
+        return false;
     major = majorVersion;
     return true;
 }
@@ -131,14 +135,16 @@ Host::KeyOpen FakeHost::OpenVolumeClassKey(void*& key) {
 long FakeHost::QueryRegistryValue(void*, const wchar_t* name, uint32_t& type, uint8_t* data,
                                   uint32_t& size) {
     registryCalls.push_back("Query(" + std::to_string(size) + ")");
-    if (std::wcscmp(name, L"UpperFilters") != 0 || !filterValuePresent) return 2;
+    if (std::wcscmp(name, L"UpperFilters") != 0 || !filterValuePresent)
+        return 2;
     type = filterValueType;
     const uint32_t needed = static_cast<uint32_t>(filterValue.size());
     if (needed > size) {
         size = needed;
         return 234;  // ERROR_MORE_DATA
     }
-    if (needed > 0) std::memcpy(data, filterValue.data(), needed);
+    if (needed > 0)
+        std::memcpy(data, filterValue.data(), needed);
     size = needed;
     return 0;
 }
@@ -146,7 +152,8 @@ long FakeHost::QueryRegistryValue(void*, const wchar_t* name, uint32_t& type, ui
 long FakeHost::SetRegistryValue(void*, const wchar_t* name, uint32_t type, const uint8_t* data,
                                 uint32_t size) {
     registryCalls.push_back("Set(" + std::to_string(type) + "," + std::to_string(size) + ")");
-    if (setValueResult != 0 || std::wcscmp(name, L"UpperFilters") != 0) return setValueResult;
+    if (setValueResult != 0 || std::wcscmp(name, L"UpperFilters") != 0)
+        return setValueResult;
     filterValuePresent = true;
     filterValueType = type;
     filterValue.assign(data, data + size);
@@ -170,13 +177,15 @@ bool FakeHost::WriteFile(HANDLE handle, const void* data, uint32_t size) {
 
 bool FakeHost::SystemMessage(uint32_t code, std::wstring& message) {
     auto found = systemMessages.find(code);
-    if (found == systemMessages.end()) return false;
+    if (found == systemMessages.end())
+        return false;
     message = found->second;
     return true;
 }
 
 size_t FakeHost::WideToOem(const wchar_t* text, size_t units, char* out, size_t capacity) {
-    if (units == 0 || units > capacity) return 0;
+    if (units == 0 || units > capacity)
+        return 0;
     for (size_t i = 0; i < units; ++i) {
         const uint32_t c = static_cast<uint32_t>(text[i]);
         out[i] = c < 0x80 ? static_cast<char>(c) : '?';
@@ -186,7 +195,8 @@ size_t FakeHost::WideToOem(const wchar_t* text, size_t units, char* out, size_t 
 
 size_t FakeHost::AnsiToWide(const char* text, size_t bytes, wchar_t* out, size_t capacity) {
     const size_t n = bytes < capacity ? bytes : capacity;
-    for (size_t i = 0; i < n; ++i) out[i] = static_cast<wchar_t>(static_cast<unsigned char>(text[i]));
+    for (size_t i = 0; i < n; ++i)
+        out[i] = static_cast<wchar_t>(static_cast<unsigned char>(text[i]));
     return n;
 }
 

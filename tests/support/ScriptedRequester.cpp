@@ -29,10 +29,13 @@ VSS_ID SetId(int n) { return MakeId(0x5E7, n); }
 VSS_ID SnapshotId(int n) { return MakeId(0x5A9, n); }
 
 std::string IdText(const VSS_ID& id) {
-    if (id == GUID_NULL) return "null";
+    if (id == GUID_NULL)
+        return "null";
     const int n = id.Data4[7] | (id.Data4[6] << 8) | (id.Data4[5] << 16);
-    if (id.Data1 == 0x5E7) return "set" + std::to_string(n);
-    if (id.Data1 == 0x5A9) return "snap" + std::to_string(n);
+    if (id.Data1 == 0x5E7)
+        return "set" + std::to_string(n);
+    if (id.Data1 == 0x5A9)
+        return "snap" + std::to_string(n);
     char text[64];
     std::snprintf(text, sizeof text, "{%08x-...}", static_cast<unsigned>(id.Data1));
     return text;
@@ -52,7 +55,8 @@ public:
     }
     HRESULT QueryStatus(HRESULT* status, int* reserved) override {
         const HRESULT hr = owner_.Record(operation_ + ".QueryStatus", reserved ? "reserved" : "");
-        if (hr == S_OK) *status = status_;
+        if (hr == S_OK)
+            *status = status_;
         return hr;
     }
 
@@ -64,10 +68,9 @@ private:
 };
 
 ScriptedRequester::Scope::Scope(ScriptedRequester& requester)
-    : previous_(SetBackupComponentsFactory(
-          [&requester](ComPtr<BackupComponents>& components) {
-              return requester.Create(components);
-          })) {}
+    : previous_(SetBackupComponentsFactory([&requester](ComPtr<BackupComponents>& components) {
+          return requester.Create(components);
+      })) {}
 
 ScriptedRequester::Scope::~Scope() { SetBackupComponentsFactory(previous_); }
 
@@ -87,14 +90,16 @@ void ScriptedRequester::FailCallNumber(int n, HRESULT hr) { failedCallNumbers_[n
 std::vector<std::string> ScriptedRequester::CallsNamed(const std::string& prefix) const {
     std::vector<std::string> named;
     for (const std::string& call : calls_)
-        if (call.compare(0, prefix.size(), prefix) == 0) named.push_back(call);
+        if (call.compare(0, prefix.size(), prefix) == 0)
+            named.push_back(call);
     return named;
 }
 
 int ScriptedRequester::LiveAsyncObjects() const {
     int live = 0;
     for (const auto& async : asyncObjects_)
-        if (async->References() > 0) ++live;
+        if (async->References() > 0)
+            ++live;
     return live;
 }
 
@@ -102,7 +107,8 @@ HRESULT ScriptedRequester::Record(const std::string& name, const std::string& ar
     calls_.push_back(name + "(" + arguments + ")");
     const int occurrence = ++occurrences_[name];
     auto byNumber = failedCallNumbers_.find(static_cast<int>(calls_.size()));
-    if (byNumber != failedCallNumbers_.end()) return byNumber->second;
+    if (byNumber != failedCallNumbers_.end())
+        return byNumber->second;
     auto failure = failures_.find(name);
     if (failure != failures_.end() && occurrence >= failure->second.first)
         return failure->second.second;
@@ -118,10 +124,10 @@ HRESULT ScriptedRequester::Create(ComPtr<BackupComponents>& components) {
     return hr;
 }
 
-HRESULT ScriptedRequester::StartAsync(const std::string& operation,
-                                      ComPtr<AsyncOperation>& async) {
+HRESULT ScriptedRequester::StartAsync(const std::string& operation, ComPtr<AsyncOperation>& async) {
     const HRESULT hr = Record(operation, "");
-    if (hr != S_OK) return hr;
+    if (hr != S_OK)
+        return hr;
     auto found = statuses_.find(operation);
     const HRESULT status = found == statuses_.end() ? VSS_S_ASYNC_FINISHED : found->second;
     asyncObjects_.push_back(std::make_unique<Async>(*this, operation, status));
@@ -143,15 +149,15 @@ HRESULT ScriptedRequester::GatherWriterMetadata(ComPtr<AsyncOperation>& async) {
 
 HRESULT ScriptedRequester::SetBackupState(bool selectComponents, bool bootableSystemState,
                                           VSS_BACKUP_TYPE backupType, bool partialFileSupport) {
-    return Record("SetBackupState", std::to_string(selectComponents) + "," +
-                                        std::to_string(bootableSystemState) + "," +
-                                        std::to_string(backupType) + "," +
-                                        std::to_string(partialFileSupport));
+    return Record("SetBackupState",
+                  std::to_string(selectComponents) + "," + std::to_string(bootableSystemState) +
+                      "," + std::to_string(backupType) + "," + std::to_string(partialFileSupport));
 }
 
 HRESULT ScriptedRequester::StartSnapshotSet(VSS_ID* snapshotSetId) {
     const HRESULT hr = Record("StartSnapshotSet", "");
-    if (hr == S_OK) *snapshotSetId = SetId(++sets_);
+    if (hr == S_OK)
+        *snapshotSetId = SetId(++sets_);
     return hr;
 }
 
@@ -177,7 +183,8 @@ HRESULT ScriptedRequester::DoSnapshotSet(ComPtr<AsyncOperation>& async) {
 HRESULT ScriptedRequester::GetSnapshotProperties(const VSS_ID& snapshotId,
                                                  SnapshotProperties* properties) {
     const HRESULT hr = Record("GetSnapshotProperties", IdText(snapshotId));
-    if (hr != S_OK) return hr;
+    if (hr != S_OK)
+        return hr;
     const std::wstring volume = volumesBySnapshot_[IdText(snapshotId)];
     auto device = devices.find(volume);
     const int n = snapshotId.Data4[7] | (snapshotId.Data4[6] << 8);

@@ -73,7 +73,8 @@ public:
                              VSS_ID* snapshotId) override;
     HRESULT PrepareForBackup(ComPtr<AsyncOperation>& async) override;
     HRESULT DoSnapshotSet(ComPtr<AsyncOperation>& async) override;
-    HRESULT GetSnapshotProperties(const VSS_ID& snapshotId, SnapshotProperties* properties) override;
+    HRESULT GetSnapshotProperties(const VSS_ID& snapshotId,
+                                  SnapshotProperties* properties) override;
     HRESULT BackupComplete(ComPtr<AsyncOperation>& async) override;
     HRESULT AbortBackup() override;
     HRESULT DeleteSnapshots(const VSS_ID& sourceObjectId, VSS_OBJECT_TYPE sourceObjectType,

@@ -28,9 +28,7 @@ public:
     using CQuorlin::m_withWriters;
 };
 
-HANDLE Handle(intptr_t n) {
-    return reinterpret_cast<HANDLE>(n);
-}
+HANDLE Handle(intptr_t n) { return reinterpret_cast<HANDLE>(n); }
 
 class AgentTest : public ::testing::Test {
 protected:

@@ -25,7 +25,8 @@ const Translation kTranslations[] = {
 
 std::wstring WithSeparator(std::wstring text, wchar_t separator) {
     for (wchar_t& c : text)
-        if (c == L'\\') c = separator;
+        if (c == L'\\')
+            c = separator;
     return text;
 }
 

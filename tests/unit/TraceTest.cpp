@@ -11,9 +11,7 @@ namespace {
 
 using testing::FakeHost;
 
-HANDLE Console() {
-    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(42));
-}
+HANDLE Console() { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(42)); }
 
 class TraceTest : public ::testing::Test {
 protected:

@@ -15,8 +15,10 @@ std::vector<std::string> SplitComponents(const std::string& path) {
     size_t start = 0;
     while (start <= path.size()) {
         size_t end = path.find('/', start);
-        if (end == std::string::npos) end = path.size();
-        if (end > start) parts.push_back(path.substr(start, end - start));
+        if (end == std::string::npos)
+            end = path.size();
+        if (end > start)
+            parts.push_back(path.substr(start, end - start));
         start = end + 1;
     }
     return parts;
@@ -25,7 +27,8 @@ std::vector<std::string> SplitComponents(const std::string& path) {
 std::string Join(const std::string& base, const std::vector<std::string>& tail) {
     std::string result = base;
     for (const std::string& part : tail) {
-        if (result.empty() || result.back() != '/') result += '/';
+        if (result.empty() || result.back() != '/')
+            result += '/';
         result += part;
     }
     return result.empty() ? "/" : result;
@@ -34,11 +37,13 @@ std::string Join(const std::string& base, const std::vector<std::string>& tail) 
 }  // namespace
 
 int ResolvePath(const std::string& path, std::string& resolved) {
-    if (path.empty()) return EINVAL;
+    if (path.empty())
+        return EINVAL;
     std::string absolute = path;
     if (absolute[0] != '/') {
         char cwd[PATH_MAX];
-        if (getcwd(cwd, sizeof cwd) == nullptr) return errno;
+        if (getcwd(cwd, sizeof cwd) == nullptr)
+            return errno;
         absolute = std::string(cwd) + "/" + path;
     }
 
@@ -53,13 +58,15 @@ int ResolvePath(const std::string& path, std::string& resolved) {
             std::string base = buffer;
             std::vector<std::string> tail;
             for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-                if (*it == ".") continue;
+                if (*it == ".")
+                    continue;
                 if (*it == "..") {
                     if (!tail.empty()) {
                         tail.pop_back();
                     } else if (base != "/") {
                         base = base.substr(0, base.find_last_of('/'));
-                        if (base.empty()) base = "/";
+                        if (base.empty())
+                            base = "/";
                     }
                     continue;
                 }
@@ -69,7 +76,8 @@ int ResolvePath(const std::string& path, std::string& resolved) {
             return 0;
         }
         const int error = errno;
-        if ((error != ENOENT && error != ENOTDIR) || parts.empty()) return error;
+        if ((error != ENOENT && error != ENOTDIR) || parts.empty())
+            return error;
         missing.push_back(parts.back());
         parts.pop_back();
     }

@@ -51,7 +51,8 @@ public:
         std::string resolved;
         std::string root;
         int error = ResolvePath(ToUtf8(path, std::wcslen(path)), resolved);
-        if (error == 0) error = LookupVolumeRoot(resolved, root);
+        if (error == 0)
+            error = LookupVolumeRoot(resolved, root);
         if (error != 0) {
             errno = error;
             return false;
@@ -84,7 +85,8 @@ public:
     bool AdjustTokenPrivilege(void*, uint64_t luid, DWORD attributes) override {
         __user_cap_header_struct header;
         __user_cap_data_struct data[2];
-        if (!GetCapabilities(header, data)) return false;
+        if (!GetCapabilities(header, data))
+            return false;
         const unsigned word = static_cast<unsigned>(luid / 32);
         const uint32_t bit = 1u << (luid % 32);
         if ((data[word].permitted & bit) == 0) {
@@ -93,7 +95,8 @@ public:
         }
         if ((attributes & 0x2) != 0 && (data[word].effective & bit) == 0) {
             data[word].effective |= bit;
-            if (syscall(SYS_capset, &header, data) != 0) return false;
+            if (syscall(SYS_capset, &header, data) != 0)
+                return false;
         }
         errno = 0;
         return true;
@@ -126,16 +129,19 @@ public:
 
     // The C library's message for the errno value.
     bool SystemMessage(uint32_t code, std::wstring& message) override {
-        if (code > 0x7FFFFFFFu) return false;
+        if (code > 0x7FFFFFFFu)
+            return false;
         const char* text = strerrordesc_np(static_cast<int>(code));
-        if (text == nullptr) return false;
+        if (text == nullptr)
+            return false;
         message = FromUtf8(text, std::strlen(text));
         return true;
     }
 
     // OEM stand-in: one byte per unit, ASCII kept, everything else '?'.
     size_t WideToOem(const wchar_t* text, size_t units, char* out, size_t capacity) override {
-        if (units == 0 || units > capacity) return 0;
+        if (units == 0 || units > capacity)
+            return 0;
         for (size_t i = 0; i < units; ++i) {
             const uint32_t c = static_cast<uint32_t>(text[i]);
             out[i] = c < 0x80 ? static_cast<char>(c) : '?';
@@ -146,7 +152,8 @@ public:
     // ANSI stand-in: UTF-8.
     size_t AnsiToWide(const char* text, size_t bytes, wchar_t* out, size_t capacity) override {
         const std::wstring wide = FromUtf8(text, bytes);
-        if (wide.size() > capacity) return 0;
+        if (wide.size() > capacity)
+            return 0;
         std::wmemcpy(out, wide.data(), wide.size());
         return wide.size();
     }

@@ -9,7 +9,8 @@ std::string ToUtf8(const wchar_t* text, size_t units) {
     out.reserve(units);
     for (size_t i = 0; i < units; ++i) {
         uint32_t c = static_cast<uint32_t>(text[i]);
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            c = 0xFFFD;
         if (c < 0x80) {
             out += static_cast<char>(c);
         } else if (c < 0x800) {

@@ -23,7 +23,8 @@ std::string Unescape(const std::string& field) {
 }
 
 bool IsUnder(const std::string& path, const std::string& mountPoint) {
-    if (mountPoint == "/") return true;
+    if (mountPoint == "/")
+        return true;
     return path.compare(0, mountPoint.size(), mountPoint) == 0 &&
            (path.size() == mountPoint.size() || path[mountPoint.size()] == '/');
 }
@@ -32,20 +33,25 @@ bool IsUnder(const std::string& path, const std::string& mountPoint) {
 
 int LookupVolumeRoot(const std::string& resolved, std::string& root) {
     std::ifstream table("/proc/self/mountinfo");
-    if (!table) return errno ? errno : ENOENT;
+    if (!table)
+        return errno ? errno : ENOENT;
     std::string best;
     std::string line;
     while (std::getline(table, line)) {
         std::istringstream fields(line);
         std::string id, parent, device, source, mountPoint;
-        if (!(fields >> id >> parent >> device >> source >> mountPoint)) continue;
+        if (!(fields >> id >> parent >> device >> source >> mountPoint))
+            continue;
         mountPoint = Unescape(mountPoint);
         // Later lines mount over earlier ones at the same place; the longest prefix wins.
-        if (IsUnder(resolved, mountPoint) && mountPoint.size() >= best.size()) best = mountPoint;
+        if (IsUnder(resolved, mountPoint) && mountPoint.size() >= best.size())
+            best = mountPoint;
     }
-    if (best.empty()) return ENOENT;
+    if (best.empty())
+        return ENOENT;
     root = best;
-    if (root.back() != '/') root += '/';
+    if (root.back() != '/')
+        root += '/';
     return 0;
 }
 

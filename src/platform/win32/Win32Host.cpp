@@ -16,10 +16,12 @@ public:
     bool QueryMajorVersion(bool extendedRecord, unsigned& majorVersion) override {
         OSVERSIONINFOEXW info;
         ZeroMemory(&info, sizeof info);
-        info.dwOSVersionInfoSize = extendedRecord ? sizeof(OSVERSIONINFOEXW) : sizeof(OSVERSIONINFOW);
+        info.dwOSVersionInfoSize =
+            extendedRecord ? sizeof(OSVERSIONINFOEXW) : sizeof(OSVERSIONINFOW);
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-        if (!::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info))) return false;
+        if (!::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info)))
+            return false;
 #pragma GCC diagnostic pop
         majorVersion = info.dwMajorVersion;
         return true;
@@ -42,10 +44,12 @@ public:
 
     bool GetFullPathName(const wchar_t* path, std::wstring& fullPath) override {
         DWORD needed = ::GetFullPathNameW(path, 0, nullptr, nullptr);
-        if (needed == 0) return false;
+        if (needed == 0)
+            return false;
         std::wstring buffer(needed, L'\0');
         DWORD length = ::GetFullPathNameW(path, needed, &buffer[0], nullptr);
-        if (length == 0 || length >= needed) return false;
+        if (length == 0 || length >= needed)
+            return false;
         buffer.resize(length);
         fullPath = buffer;
         return true;
@@ -71,7 +75,8 @@ public:
 
     bool LookupPrivilegeValue(const wchar_t* name, uint64_t& luid) override {
         LUID value;
-        if (!::LookupPrivilegeValueW(nullptr, name, &value)) return false;
+        if (!::LookupPrivilegeValueW(nullptr, name, &value))
+            return false;
         luid = (static_cast<uint64_t>(static_cast<uint32_t>(value.HighPart)) << 32) | value.LowPart;
         return true;
     }
@@ -101,8 +106,8 @@ public:
                             uint32_t& size) override {
         DWORD valueType = 0;
         DWORD valueSize = size;
-        LONG result = ::RegQueryValueExW(static_cast<HKEY>(key), name, nullptr, &valueType, data,
-                                         &valueSize);
+        LONG result =
+            ::RegQueryValueExW(static_cast<HKEY>(key), name, nullptr, &valueType, data, &valueSize);
         type = valueType;
         size = valueSize;
         return result;
@@ -132,21 +137,24 @@ public:
         DWORD count = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM,
                                        nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
                                        reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-        if (count == 0 || buffer == nullptr) return false;
+        if (count == 0 || buffer == nullptr)
+            return false;
         message.assign(buffer, count);
         ::LocalFree(buffer);
         return true;
     }
 
     size_t WideToOem(const wchar_t* text, size_t units, char* out, size_t capacity) override {
-        if (units == 0 || units > 0x7FFFFFFF || capacity > 0x7FFFFFFF) return 0;
+        if (units == 0 || units > 0x7FFFFFFF || capacity > 0x7FFFFFFF)
+            return 0;
         int produced = ::WideCharToMultiByte(CP_OEMCP, 0, text, static_cast<int>(units), out,
                                              static_cast<int>(capacity), nullptr, nullptr);
         return produced > 0 ? static_cast<size_t>(produced) : 0;
     }
 
     size_t AnsiToWide(const char* text, size_t bytes, wchar_t* out, size_t capacity) override {
-        if (bytes == 0 || bytes > 0x7FFFFFFF || capacity > 0x7FFFFFFF) return 0;
+        if (bytes == 0 || bytes > 0x7FFFFFFF || capacity > 0x7FFFFFFF)
+            return 0;
         int produced = ::MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(bytes), out,
                                              static_cast<int>(capacity));
         return produced > 0 ? static_cast<size_t>(produced) : 0;
