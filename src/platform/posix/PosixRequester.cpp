@@ -1,11 +1,10 @@
 // The platform requester on POSIX: the btrfs snapshot service.
-#include "snapshot/Requester.h"
+#include "platform/posix/BtrfsBackupComponents.h"
 
 namespace quorlin {
 
 HRESULT CreatePlatformBackupComponents(ComPtr<BackupComponents>& components) {
-    components.Reset();
-    return E_NOTIMPL;
+    return CreateBtrfsBackupComponents(SystemVolumeCalls(), components);
 }
 
 }  // namespace quorlin

@@ -1,55 +1,64 @@
 #include "platform/posix/VolumeLookup.h"
 
+#include "platform/posix/BtrfsIoctl.h"
+#include "platform/posix/MountTable.h"
+#include "platform/posix/UniqueFd.h"
+
 #include <cerrno>
-#include <fstream>
-#include <sstream>
+#include <fcntl.h>
+#include <vector>
 
 namespace quorlin {
 
 namespace {
 
-// Mount points in /proc/self/mountinfo escape blanks and backslashes as \ooo.
-std::string Unescape(const std::string& field) {
-    std::string out;
-    for (size_t i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size()) {
-            out += static_cast<char>(std::stoi(field.substr(i + 1, 3), nullptr, 8));
-            i += 3;
-        } else {
-            out += field[i];
-        }
-    }
-    return out;
+std::string Parent(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
 }
 
-bool IsUnder(const std::string& path, const std::string& mountPoint) {
-    if (mountPoint == "/")
-        return true;
-    return path.compare(0, mountPoint.size(), mountPoint) == 0 &&
-           (path.size() == mountPoint.size() || path[mountPoint.size()] == '/');
+// The nearest subvolume root at or above `path` that is not above `mountPoint`; empty
+// when the walk reaches the mount point without finding one (a bind mount of a plain
+// directory). A missing tail of `path` is skipped.
+int FindSubvolumeRoot(std::string path, const std::string& mountPoint, std::string& root) {
+    root.clear();
+    for (;;) {
+        UniqueFd fd(::open(path.c_str(), O_PATH | O_CLOEXEC));
+        if (fd.Valid()) {
+            bool isRoot = false;
+            const int error = IsSubvolumeRoot(fd.Get(), isRoot);
+            if (error != 0)
+                return error;
+            if (isRoot) {
+                root = path;
+                return 0;
+            }
+        } else if (errno != ENOENT && errno != ENOTDIR) {
+            return errno;
+        }
+        if (path == mountPoint || path == "/")
+            return 0;
+        path = Parent(path);
+    }
 }
 
 }  // namespace
 
 int LookupVolumeRoot(const std::string& resolved, std::string& root) {
-    std::ifstream table("/proc/self/mountinfo");
-    if (!table)
-        return errno ? errno : ENOENT;
-    std::string best;
-    std::string line;
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string id, parent, device, source, mountPoint;
-        if (!(fields >> id >> parent >> device >> source >> mountPoint))
-            continue;
-        mountPoint = Unescape(mountPoint);
-        // Later lines mount over earlier ones at the same place; the longest prefix wins.
-        if (IsUnder(resolved, mountPoint) && mountPoint.size() >= best.size())
-            best = mountPoint;
-    }
-    if (best.empty())
+    std::vector<Mount> mounts;
+    const int error = ReadMountTable(mounts);
+    if (error != 0)
+        return error;
+    const Mount* mount = FindMount(mounts, resolved);
+    if (mount == nullptr)
         return ENOENT;
-    root = best;
+    std::string subvolume;
+    if (mount->fileSystemType == "btrfs") {
+        const int walkError = FindSubvolumeRoot(resolved, mount->mountPoint, subvolume);
+        if (walkError != 0)
+            return walkError;
+    }
+    root = subvolume.empty() ? mount->mountPoint : subvolume;
     if (root.back() != '/')
         root += '/';
     return 0;

@@ -6,7 +6,9 @@
 namespace quorlin {
 
 // The root of the volume that holds the already resolved path `resolved`, ending in '/':
-// the mount point from the mount table. Returns 0 or an errno value.
+// on btrfs the root of the subvolume that holds it (subvolumes are volumes here) as far
+// as it lies inside the path's mount, else the mount point from the mount table.
+// Returns 0 or an errno value.
 int LookupVolumeRoot(const std::string& resolved, std::string& root);
 
 }  // namespace quorlin

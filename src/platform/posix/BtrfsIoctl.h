@@ -1,0 +1,22 @@
+// The btrfs operations the snapshot service needs, as free functions on directory
+// descriptors. Each returns 0 or the errno value of the failed call.
+#ifndef QUORLIN_PLATFORM_POSIX_BTRFS_IOCTL_H
+#define QUORLIN_PLATFORM_POSIX_BTRFS_IOCTL_H
+
+namespace quorlin {
+
+// Whether the directory `fd` is the root of a btrfs subvolume (a volume here).
+int IsSubvolumeRoot(int fd, bool& isRoot);
+// A read-only snapshot of the subvolume whose root is `sourceFd`, as `name` in `dirFd`.
+int CreateReadOnlySnapshot(int sourceFd, int dirFd, const char* name);
+// Removes the subvolume (or snapshot) `name` in `dirFd`. The removal is durable only
+// once the transaction holding it commits (CommitTransaction).
+int DestroySubvolume(int dirFd, const char* name);
+// A new empty subvolume `name` in `dirFd`.
+int CreateSubvolume(int dirFd, const char* name);
+// Commits the running transaction of the file system holding `fd` and waits for it.
+int CommitTransaction(int fd);
+
+}  // namespace quorlin
+
+#endif

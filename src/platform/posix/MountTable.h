@@ -1,0 +1,25 @@
+// The mount table of the calling process (/proc/self/mountinfo).
+#ifndef QUORLIN_PLATFORM_POSIX_MOUNT_TABLE_H
+#define QUORLIN_PLATFORM_POSIX_MOUNT_TABLE_H
+
+#include <string>
+#include <vector>
+
+namespace quorlin {
+
+struct Mount {
+    std::string mountPoint;  // canonical, no trailing '/' except for "/"
+    std::string fileSystemType;
+};
+
+// The mounts in table order (a later mount at the same place hides an earlier one).
+// Returns 0 or an errno value.
+int ReadMountTable(std::vector<Mount>& mounts);
+
+// The mount that holds the canonical path `path`: the longest mount point that is
+// `path` or one of its ancestors, the last of equals. Null when none does.
+const Mount* FindMount(const std::vector<Mount>& mounts, const std::string& path);
+
+}  // namespace quorlin
+
+#endif

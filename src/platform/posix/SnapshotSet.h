@@ -1,0 +1,69 @@
+// The snapshot set of one components object: its volumes, their snapshots on disk, and
+// how they are taken, rolled back and deleted.
+#ifndef QUORLIN_PLATFORM_POSIX_SNAPSHOT_SET_H
+#define QUORLIN_PLATFORM_POSIX_SNAPSHOT_SET_H
+
+#include "platform/posix/BtrfsVolume.h"
+#include "platform/posix/SnapshotStore.h"
+
+#include <string>
+#include <vector>
+
+namespace quorlin {
+
+class SnapshotSet {
+public:
+    struct Member {
+        std::wstring volumeName;  // as AddToSnapshotSet was given it
+        BtrfsVolume volume;
+        VSS_ID snapshotId = GUID_NULL;
+        UniqueFd store;
+        UniqueFd set;
+        bool recorded = false;  // its record exists
+        bool taken = false;     // its snapshot exists
+    };
+
+    explicit SnapshotSet(VolumeCalls& calls) : calls_(calls) {}
+
+    void Start(const VSS_ID& id, LONG context);
+    const VSS_ID& Id() const { return id_; }
+    size_t Size() const { return members_.size(); }
+    // Whether the subvolume of `volume` is in the set already, under whatever name.
+    bool Contains(const BtrfsVolume& volume) const;
+    void Add(std::wstring volumeName, BtrfsVolume volume, const VSS_ID& snapshotId);
+
+    // Records and then takes every snapshot, back to back. On a failure removes what it
+    // made, commits that removal and returns the failure.
+    HRESULT Take();
+
+    // The member whose snapshot `snapshotId` exists; null when there is none.
+    const Member* FindTaken(const VSS_ID& snapshotId) const;
+    // The directory under which the member's snapshot reads, without a trailing '/'.
+    std::string DevicePath(const Member& member) const;
+
+    // Deletes the existing snapshots (all, or only `snapshotId` when given), commits the
+    // deletion and tallies it. False when no snapshot matched.
+    bool Delete(const VSS_ID* snapshotId, DeletionTally& tally);
+    // In an auto-release context, deletes the snapshots that still exist (no commit: a
+    // snapshot that a crash brings back has a dead owner and is swept).
+    void ReleaseAutomatic();
+
+private:
+    SnapshotRecord RecordOf(const Member& member) const;
+    int Prepare(Member& member);
+    void RemoveEmptyDirectories(Member& member);
+    // Commits on every file system where `touched` members live.
+    int CommitFor(const std::vector<Member*>& touched, std::string& failedMount);
+    void RollBack();
+
+    VolumeCalls& calls_;
+    VSS_ID id_ = GUID_NULL;
+    std::string setName_;
+    LONG context_ = VSS_CTX_BACKUP;
+    ProcessIdentity owner_;
+    std::vector<Member> members_;
+};
+
+}  // namespace quorlin
+
+#endif

@@ -1,0 +1,140 @@
+#include "posix/BtrfsFixture.h"
+
+#include "platform/posix/SnapshotStore.h"
+#include "platform/posix/Utf8.h"
+#include "posix/ScratchVolume.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace quorlin {
+namespace testing {
+
+namespace {
+
+struct Volumes {
+    std::string unavailable;  // why the tests are skipped; empty when they run
+    ScratchArea area;
+    std::string first, second, tmpfs;
+};
+
+Volumes& TheVolumes() {
+    static Volumes volumes;
+    return volumes;
+}
+
+class BtrfsEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        Volumes& volumes = TheVolumes();
+        volumes.unavailable = BtrfsUnavailableReason();
+        std::string error;
+        if (volumes.unavailable.empty() &&
+            !(volumes.area.Create(error) &&
+              volumes.area.MountBtrfs("first", 256, volumes.first, error) &&
+              volumes.area.MountBtrfs("second", 256, volumes.second, error) &&
+              volumes.area.MountTmpfs("tmpfs", volumes.tmpfs, error)))
+            volumes.unavailable = error;
+        if (!volumes.unavailable.empty())
+            std::fprintf(stderr, "btrfs tests skipped: %s\n", volumes.unavailable.c_str());
+    }
+    void TearDown() override { TheVolumes().area.Remove(); }
+};
+
+::testing::Environment* const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new BtrfsEnvironment);
+
+}  // namespace
+
+void BtrfsTest::SetUp() {
+    if (!TheVolumes().unavailable.empty())
+        GTEST_SKIP() << TheVolumes().unavailable;
+}
+
+void BtrfsTest::TearDown() {
+    if (!TheVolumes().unavailable.empty())
+        return;
+    for (auto it = cleanup_.rbegin(); it != cleanup_.rend(); ++it) {
+        RunQuietly("umount -l '" + *it + "'");
+        RemoveTree(*it);
+    }
+    for (const std::string& mount : {FirstBtrfs(), SecondBtrfs()}) {
+        EXPECT_FALSE(StoreExists(mount)) << "snapshots left behind on " << mount;
+        RemoveTree(StorePath(mount));  // so that the next test starts clean
+    }
+}
+
+const std::string& BtrfsTest::FirstBtrfs() { return TheVolumes().first; }
+const std::string& BtrfsTest::SecondBtrfs() { return TheVolumes().second; }
+const std::string& BtrfsTest::Tmpfs() { return TheVolumes().tmpfs; }
+const std::string& BtrfsTest::ScratchPath() { return TheVolumes().area.Path(); }
+
+std::string BtrfsTest::NewSubvolume(const std::string& name, const std::string& parent) {
+    const std::string path = (parent.empty() ? FirstBtrfs() : parent) + "/" + name;
+    EXPECT_TRUE(MakeSubvolume(path)) << path;
+    cleanup_.push_back(path);
+    return path;
+}
+
+ComPtr<BackupComponents> BtrfsTest::StartSet(LONG context, VSS_ID& setId) {
+    ComPtr<BackupComponents> components;
+    EXPECT_EQ(S_OK, CreatePlatformBackupComponents(components));
+    if (!components)
+        return components;
+    EXPECT_EQ(S_OK, components->InitializeForBackup(nullptr));
+    EXPECT_EQ(S_OK, components->SetContext(context));
+    EXPECT_EQ(S_OK, components->StartSnapshotSet(&setId));
+    return components;
+}
+
+std::vector<VSS_ID> BtrfsTest::TakeSet(const ComPtr<BackupComponents>& components,
+                                       const std::vector<std::string>& volumes) {
+    std::vector<VSS_ID> ids;
+    for (const std::string& volume : volumes) {
+        VSS_ID id = GUID_NULL;
+        EXPECT_EQ(S_OK,
+                  components->AddToSnapshotSet(FromUtf8(volume + "/").c_str(), GUID_NULL, &id))
+            << volume;
+        ids.push_back(id);
+    }
+    ComPtr<AsyncOperation> async;
+    EXPECT_EQ(S_OK, components->DoSnapshotSet(async));
+    if (!async)
+        return ids;
+    HRESULT status = S_OK;
+    EXPECT_EQ(S_OK, async->Wait(INFINITE));
+    EXPECT_EQ(S_OK, async->QueryStatus(&status, nullptr));
+    EXPECT_EQ(VSS_S_ASYNC_FINISHED, status);
+    return ids;
+}
+
+std::string BtrfsTest::DevicePath(const ComPtr<BackupComponents>& components,
+                                  const VSS_ID& snapshotId) {
+    SnapshotProperties properties;
+    EXPECT_EQ(S_OK, components->GetSnapshotProperties(snapshotId, &properties));
+    return ToUtf8(properties.snapshotDeviceObject);
+}
+
+bool BtrfsTest::StoreExists(const std::string& mountPoint) { return Exists(StorePath(mountPoint)); }
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+void WriteFile(const std::string& path, const std::string& content, bool append) {
+    std::ofstream file(path, std::ios::binary | (append ? std::ios::app : std::ios::trunc));
+    file << content;
+}
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace testing
+}  // namespace quorlin
