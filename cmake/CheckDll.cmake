@@ -1,5 +1,19 @@
 # Checks a built quorlin.dll: CQuorlin's members are exported, nothing else is,
-# and every imported DLL is a Windows system DLL.
+# every imported DLL is a Windows system DLL, and VSS is reached through its two
+# entry points.
+
+# The first group of `pattern` in each line of `text` that matches it.
+function(matching_lines out text pattern)
+  string(REPLACE "\n" ";" lines "${text}")
+  set(found "")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "${pattern}")
+      list(APPEND found "${CMAKE_MATCH_1}")
+    endif()
+  endforeach()
+  set(${out} "${found}" PARENT_SCOPE)
+endfunction()
+
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${DLL}")
@@ -13,13 +27,7 @@ endif()
 string(SUBSTRING "${dump}" ${start} -1 exports)
 string(FIND "${exports}" "\n\n" end)
 string(SUBSTRING "${exports}" 0 ${end} exports)
-string(REPLACE "\n" ";" lines "${exports}")
-set(names "")
-foreach(line IN LISTS lines)
-  if(line MATCHES "^\t\\[ *[0-9]+\\] (.+)$")
-    list(APPEND names "${CMAKE_MATCH_1}")
-  endif()
-endforeach()
+matching_lines(names "${exports}" "^\t\\[ *[0-9]+\\] (.+)$")
 set(required
   _ZN8CQuorlinC1Ev _ZN8CQuorlinC1ERKS_ _ZN8CQuorlinaSERKS_ _ZN8CQuorlinD1Ev
   _ZN8CQuorlin14VssStartBackupEPwS0_Ri _ZN8CQuorlin15VssStartBackup2EPPwS1_i
@@ -46,5 +54,15 @@ foreach(entry IN LISTS imports)
   endif()
   message(STATUS "imports ${name}")
 endforeach()
+# The requester reaches VSS through exactly these two entry points of vssapi.dll,
+# both present in every vssapi.dll since Vista.
+string(REGEX MATCH "DLL Name: VSSAPI\\.DLL\n[^\n]*\n(\t[^\n]+\n)*" vssapi "${dump}")
+# Each entry is "<vma>\t<hint>  <name>".
+matching_lines(vssapiNames "${vssapi}" "^\t[0-9a-fA-F]+\t +[0-9]+ +([^ ]+)$")
+list(SORT vssapiNames)
+if(NOT vssapiNames STREQUAL "CreateVssBackupComponentsInternal;VssFreeSnapshotPropertiesInternal")
+  message(FATAL_ERROR "quorlin.dll imports from VSSAPI.DLL: '${vssapiNames}'")
+endif()
+
 list(LENGTH names count)
 message(STATUS "quorlin.dll exports ${count} CQuorlin symbols")

@@ -1,11 +1,17 @@
-// The platform requester on Windows: an adapter over IVssBackupComponents.
+// The platform requester on Windows: the real VSS components object, behind an adapter.
 #include "snapshot/Requester.h"
+
+#include "platform/win32/VssComponents.h"
 
 namespace quorlin {
 
 HRESULT CreatePlatformBackupComponents(ComPtr<BackupComponents>& components) {
     components.Reset();
-    return E_NOTIMPL;
+    IVssBackupComponents* native = nullptr;
+    const HRESULT hr = ::CreateVssBackupComponents(&native);
+    if (native != nullptr)
+        AdoptVssBackupComponents(native, components);
+    return hr;
 }
 
 }  // namespace quorlin
