@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <memory>
 
 namespace quorlin {
 
@@ -10,6 +11,16 @@ namespace {
 
 const wchar_t kVolumeClassKey[] =
     L"SYSTEM\\CurrentControlSet\\Control\\Class\\{71A27CDD-812A-11D0-BEC7-08002BE2092F}";
+
+struct LocalBufferFree {
+    void operator()(wchar_t* buffer) const { ::LocalFree(buffer); }
+};
+
+// Input and output counts that the code-page conversions take as they are.
+bool FitsConversion(size_t input, size_t capacity) {
+    const size_t limit = 0x7FFFFFFF;
+    return input != 0 && capacity != 0 && input <= limit && capacity <= limit;
+}
 
 class Win32Host : public Host {
 public:
@@ -43,16 +54,23 @@ public:
     int SystemMetric(int index) override { return ::GetSystemMetrics(index); }
 
     bool GetFullPathName(const wchar_t* path, std::wstring& fullPath) override {
-        DWORD needed = ::GetFullPathNameW(path, 0, nullptr, nullptr);
-        if (needed == 0)
-            return false;
-        std::wstring buffer(needed, L'\0');
-        DWORD length = ::GetFullPathNameW(path, needed, &buffer[0], nullptr);
-        if (length == 0 || length >= needed)
-            return false;
-        buffer.resize(length);
-        fullPath = buffer;
-        return true;
+        // The first answer is the size with the terminator; a second answer that is
+        // not smaller than the buffer is the size needed now (the current directory
+        // changed in between), so try again with that.
+        DWORD size = ::GetFullPathNameW(path, 0, nullptr, nullptr);
+        while (size != 0) {
+            std::wstring buffer(size, L'\0');
+            const DWORD length = ::GetFullPathNameW(path, size, &buffer[0], nullptr);
+            if (length == 0)
+                return false;
+            if (length < size) {
+                buffer.resize(length);
+                fullPath.swap(buffer);
+                return true;
+            }
+            size = length;
+        }
+        return false;
     }
 
     bool GetVolumePathName(const wchar_t* path, wchar_t* buffer, DWORD bufferLength) override {
@@ -128,35 +146,44 @@ public:
     }
 
     void WriteStandardOutput(const wchar_t* text) override {
+        // The runtime's print may touch the thread's error code; the caller reads
+        // the code of the platform call before it afterwards.
+        const DWORD error = ::GetLastError();
         std::fputws(text, stdout);
         std::fflush(stdout);
+        ::SetLastError(error);
     }
 
     bool SystemMessage(uint32_t code, std::wstring& message) override {
         wchar_t* buffer = nullptr;
-        DWORD count = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM,
-                                       nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                       reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-        if (count == 0 || buffer == nullptr)
+        const DWORD count =
+            ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
+                             code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                             reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+        if (buffer == nullptr)
+            return false;
+        std::unique_ptr<wchar_t, LocalBufferFree> owned(buffer);
+        if (count == 0)
             return false;
         message.assign(buffer, count);
-        ::LocalFree(buffer);
         return true;
     }
 
+    // A zero output size would make the conversions answer the size they need
+    // instead of converting, so it is refused like any other failure.
     size_t WideToOem(const wchar_t* text, size_t units, char* out, size_t capacity) override {
-        if (units == 0 || units > 0x7FFFFFFF || capacity > 0x7FFFFFFF)
+        if (!FitsConversion(units, capacity))
             return 0;
-        int produced = ::WideCharToMultiByte(CP_OEMCP, 0, text, static_cast<int>(units), out,
-                                             static_cast<int>(capacity), nullptr, nullptr);
+        const int produced = ::WideCharToMultiByte(CP_OEMCP, 0, text, static_cast<int>(units), out,
+                                                   static_cast<int>(capacity), nullptr, nullptr);
         return produced > 0 ? static_cast<size_t>(produced) : 0;
     }
 
     size_t AnsiToWide(const char* text, size_t bytes, wchar_t* out, size_t capacity) override {
-        if (bytes == 0 || bytes > 0x7FFFFFFF || capacity > 0x7FFFFFFF)
+        if (!FitsConversion(bytes, capacity))
             return 0;
-        int produced = ::MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(bytes), out,
-                                             static_cast<int>(capacity));
+        const int produced = ::MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(bytes), out,
+                                                   static_cast<int>(capacity));
         return produced > 0 ? static_cast<size_t>(produced) : 0;
     }
 

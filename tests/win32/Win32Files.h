@@ -1,0 +1,72 @@
+// Files, pipes and handles for the tests that run against the real Win32 calls.
+#ifndef QUORLIN_TESTS_WIN32_FILES_H
+#define QUORLIN_TESTS_WIN32_FILES_H
+
+#include <windows.h>
+
+#include <string>
+
+namespace quorlin {
+namespace testing {
+
+// Closes a handle when it goes.
+class ScopedHandle {
+public:
+    explicit ScopedHandle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
+    ~ScopedHandle() { Close(); }
+    ScopedHandle(const ScopedHandle&) = delete;
+    ScopedHandle& operator=(const ScopedHandle&) = delete;
+
+    HANDLE Get() const { return handle_; }
+    bool Valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+    void Close() {
+        if (Valid())
+            ::CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+// A new empty file in the temporary directory, deleted when it goes.
+class TempFile {
+public:
+    TempFile() {
+        wchar_t directory[MAX_PATH + 1];
+        wchar_t name[MAX_PATH + 1];
+        ::GetTempPathW(MAX_PATH + 1, directory);
+        ::GetTempFileNameW(directory, L"qrl", 0, name);
+        path_ = name;
+    }
+    ~TempFile() { ::DeleteFileW(path_.c_str()); }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    const std::wstring& Path() const { return path_; }
+    HANDLE Open(DWORD access) const {
+        return ::CreateFileW(path_.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    std::string Contents() const {
+        ScopedHandle file(Open(GENERIC_READ));
+        return ReadToEnd(file.Get());
+    }
+
+    static std::string ReadToEnd(HANDLE handle) {
+        std::string bytes;
+        char buffer[512];
+        DWORD read = 0;
+        while (::ReadFile(handle, buffer, sizeof buffer, &read, nullptr) && read > 0)
+            bytes.append(buffer, read);
+        return bytes;
+    }
+
+private:
+    std::wstring path_;
+};
+
+}  // namespace testing
+}  // namespace quorlin
+
+#endif
