@@ -1,0 +1,17 @@
+// What to try, for the failures whose remedy depends on the platform.
+// Each answer is a clause that completes a sentence, without a final full stop.
+#ifndef QUORLIN_TOOL_ADVICE_H
+#define QUORLIN_TOOL_ADVICE_H
+
+namespace qtool {
+
+// The volume cannot be snapshotted.
+const char* UnsupportedVolumeAdvice();
+// The snapshot service denied access.
+const char* AccessDeniedAdvice();
+// The snapshot service is missing or not running.
+const char* ServiceMissingAdvice();
+
+}  // namespace qtool
+
+#endif  // QUORLIN_TOOL_ADVICE_H

@@ -1,0 +1,84 @@
+#include "Backup.h"
+
+#include "Diagnosis.h"
+#include "Text.h"
+
+namespace qtool {
+namespace {
+
+// The library copies snapshot paths without a bound: room for the snapshot's device name
+// (a folder path on Linux, at most 4096 units; far less on Windows) and a separator, on
+// top of the source path.
+const size_t kSnapshotNameRoom = 4096 + 64;
+
+const int kTraceResults = 2;  // failure reports
+const int kTraceSteps = 4;    // every step as well
+
+std::string ActionFor(const std::vector<std::string>& sources) {
+    if (sources.size() == 1)
+        return "take a snapshot of " + sources[0];
+    return "take a snapshot of the " + std::to_string(sources.size()) + " paths";
+}
+
+}  // namespace
+
+Backup::Backup(const BackupOptions& options)
+    : trace_(options.verbosity > 0), withWriters_(options.withWriters) {
+    // The report line of a failure is always traced, so that the command can explain it;
+    // it is shown only under -v.
+    _Quorlin_Setting setting = {};
+    setting.backupType = options.incremental ? 2 : 0;
+    setting.traceLevel = options.verbosity > 1 ? kTraceSteps : kTraceResults;
+    setting.traceConsole = trace_.Console();
+    agent_.VssSetting(setting);
+}
+
+Backup::~Backup() {
+    if (held_)
+        agent_.VssBackupComplete();
+}
+
+int Backup::StartOne(const std::vector<std::wstring>& sources,
+                     std::vector<std::vector<wchar_t>>& buffers) {
+    std::vector<wchar_t*> sourcePointers;
+    std::vector<wchar_t*> snapshotPointers;
+    for (size_t i = 0; i < sources.size(); ++i) {
+        sourcePointers.push_back(const_cast<wchar_t*>(sources[i].c_str()));
+        snapshotPointers.push_back(buffers[i].data());
+    }
+    int length = 0;
+    if (sources.size() > 1)
+        return agent_.VssStartBackup2(sourcePointers.data(), snapshotPointers.data(),
+                                      static_cast<int>(sources.size()));
+    if (withWriters_)
+        return agent_.VssStartBackup(sourcePointers[0], snapshotPointers[0], length);
+    return agent_.VssStartBackupNoWriter(sourcePointers[0], snapshotPointers[0], length);
+}
+
+std::vector<std::string> Backup::Start(const std::vector<std::string>& sources) {
+    std::vector<std::wstring> wideSources;
+    std::vector<std::vector<wchar_t>> buffers;
+    for (const std::string& source : sources) {
+        wideSources.push_back(WideFromUtf8(source));
+        buffers.emplace_back(wideSources.back().size() + kSnapshotNameRoom + 1, L'\0');
+    }
+    int result = StartOne(wideSources, buffers);
+    std::string report = trace_.Collect();
+    if (result != QUORLIN_RESULT_OK)
+        throw DiagnoseFailure(ActionFor(sources), result, report);
+    held_ = true;
+    std::vector<std::string> snapshotPaths;
+    for (const auto& buffer : buffers)
+        snapshotPaths.push_back(Utf8FromWide(buffer.data()));
+    return snapshotPaths;
+}
+
+void Backup::Complete() {
+    held_ = false;
+    int result = agent_.VssBackupComplete();
+    std::string report = trace_.Collect();
+    if (result != QUORLIN_RESULT_OK)
+        throw DiagnoseFailure("complete the backup and delete its snapshots", result, report);
+}
+
+}  // namespace qtool

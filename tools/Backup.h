@@ -1,0 +1,49 @@
+// One backup through the library's public API: settings, one start call for the
+// paths, and completion.
+#ifndef QUORLIN_TOOL_BACKUP_H
+#define QUORLIN_TOOL_BACKUP_H
+
+#include "Com.h"
+#include "Quorlin.h"
+#include "TraceRelay.h"
+
+#include <string>
+#include <vector>
+
+namespace qtool {
+
+struct BackupOptions {
+    int verbosity = 0;         // how often -v was given
+    bool incremental = false;  // --incremental
+    bool withWriters = true;   // false with --no-writers (one path only)
+};
+
+class Backup {
+public:
+    explicit Backup(const BackupOptions& options);
+    // Completes a backup still held, ignoring the outcome (the snapshots are deleted).
+    ~Backup();
+    Backup(const Backup&) = delete;
+    Backup& operator=(const Backup&) = delete;
+
+    // Takes one snapshot set for `sources` (UTF-8 paths) and returns, for each, its path
+    // inside the snapshot. Throws Failure with the library's result as its exit code.
+    std::vector<std::string> Start(const std::vector<std::string>& sources);
+    // Ends the held backup and deletes its snapshots. Throws Failure.
+    void Complete();
+
+private:
+    int StartOne(const std::vector<std::wstring>& sources,
+                 std::vector<std::vector<wchar_t>>& buffers);
+
+    // Declared in the order they must come up; the agent goes first at the end.
+    ComScope com_;
+    TraceRelay trace_;
+    CQuorlin agent_;
+    bool withWriters_;
+    bool held_ = false;
+};
+
+}  // namespace qtool
+
+#endif  // QUORLIN_TOOL_BACKUP_H

@@ -1,0 +1,22 @@
+// Runs the command given after `--`.
+#ifndef QUORLIN_TOOL_CHILD_PROCESS_H
+#define QUORLIN_TOOL_CHILD_PROCESS_H
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qtool {
+
+// Variables added to (or replaced in) the command's environment: name, value.
+using Environment = std::vector<std::pair<std::string, std::string>>;
+
+// Runs `arguments` (the program is looked up in PATH) with `environment` added, and
+// waits for it to end. A stop request (StopSignal.h) is passed on to it. Returns its exit
+// status; a program ended by a signal gives 128 + the signal's number. Throws Failure
+// (kExitCannotRun) when the program cannot be started.
+int RunCommand(const std::vector<std::string>& arguments, const Environment& environment);
+
+}  // namespace qtool
+
+#endif  // QUORLIN_TOOL_CHILD_PROCESS_H

@@ -1,0 +1,136 @@
+#include "CommandLine.h"
+
+#include "Failure.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <iostream>
+
+namespace qtool {
+namespace {
+
+const char kDescription[] =
+    "quorlin: read live volumes as they were at one instant. It snapshots the volumes of "
+    "the paths you name, lets you read them through the snapshot, and deletes the "
+    "snapshot when you are done.";
+
+const char kSnapshotFooter[] =
+    "After the PATHs: -- COMMAND [ARGS...]\n"
+    "Takes one snapshot set for the PATHs and prints \"PATH<TAB>SNAPSHOT-PATH\" for each,\n"
+    "then runs COMMAND: an argument {} or {1} stands for the first snapshot path, {2}\n"
+    "for the second, and so on; QUORLIN_SNAPSHOT_1, QUORLIN_SNAPSHOT_2, ... hold them too.\n"
+    "Without COMMAND it holds the snapshot until Enter or Ctrl-C. The snapshot is\n"
+    "deleted at the end, also on Ctrl-C or SIGTERM. Exits with COMMAND's status.\n"
+    "\n"
+    "  quorlin snapshot /srv/db -- tar -C {} -cf /backup/db.tar .";
+
+const char kCopyFooter[] =
+    "Copies SOURCE as it was at one instant, even while programs write to it, keeping\n"
+    "times and permissions; shows progress on a terminal. The snapshot is deleted at the\n"
+    "end, also when the copy fails.\n"
+    "\n"
+    "  quorlin copy /srv/db/live.sqlite /backup/";
+
+const char kFooter[] =
+    "Run \"quorlin COMMAND --help\" for a command's details.\n"
+    "\n"
+    "Exit codes:\n"
+    "  0    success\n"
+    "  1    the snapshot or its completion failed\n"
+    "  2    usage error: bad options or arguments, or a path that does not exist\n"
+    "  3    copy could not read the snapshot or write DEST\n"
+    "  99   the library refused: a backup is already in progress\n"
+    "  100  the library refused before any snapshot work (unsupported system)\n"
+    "  127  the command after -- could not be started\n"
+    "  130  stopped by Ctrl-C or a signal; the snapshots were deleted\n"
+    "  snapshot -- COMMAND exits with COMMAND's own status.\n"
+    "\n"
+    "Examples:\n"
+    "  quorlin snapshot /srv/db -- tar -C {} -cf /backup/db.tar .\n"
+    "  quorlin snapshot /srv/db /home -- sh -c 'ls \"$QUORLIN_SNAPSHOT_2\"'\n"
+    "  quorlin copy /srv/db/live.sqlite /backup/live.sqlite";
+
+// Splits off the command after the first "--".
+std::vector<std::string> SplitProgram(std::vector<std::string> arguments,
+                                      std::vector<std::string>& program) {
+    auto separator = std::find(arguments.begin(), arguments.end(), "--");
+    if (separator != arguments.end()) {
+        program.assign(separator + 1, arguments.end());
+        arguments.erase(separator, arguments.end());
+    }
+    return arguments;
+}
+
+[[noreturn]] void Usage(const std::string& problem) {
+    throw Failure(kExitUsage, problem + "; run \"quorlin --help\" for usage.");
+}
+
+// The options of both commands; they may also come before the command's name.
+void AddBackupOptions(CLI::App& app, Invocation& invocation, bool& noWriters) {
+    app.add_flag("-v,--verbose", invocation.options.verbosity,
+                 "Show the library's report lines on standard error; -vv: every step");
+    app.add_flag("--incremental", invocation.options.incremental,
+                 "Make an incremental backup instead of a full one");
+    app.add_flag("--no-writers", noWriters, "Snapshot one path without the writers");
+}
+
+}  // namespace
+
+std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& arguments) {
+    Invocation invocation;
+    std::vector<std::string> options = SplitProgram(arguments, invocation.program);
+    std::string source;
+    std::string destination;
+    bool noWriters = false;
+
+    CLI::App app(kDescription, "quorlin");
+    app.set_version_flag("--version", "quorlin " QUORLIN_TOOL_VERSION);
+    app.require_subcommand(1);
+    AddBackupOptions(app, invocation, noWriters);
+
+    CLI::App* snapshot = app.add_subcommand("snapshot", "Snapshot PATHs, run a command on them");
+    snapshot->footer(kSnapshotFooter);
+    AddBackupOptions(*snapshot, invocation, noWriters);
+    snapshot->add_option("PATH", invocation.paths, "Files or folders to snapshot")->required();
+
+    CLI::App* copy = app.add_subcommand("copy", "Copy a file or folder in use, from a snapshot");
+    copy->footer(kCopyFooter);
+    AddBackupOptions(*copy, invocation, noWriters);
+    copy->add_option("SOURCE", source, "File or folder to copy")->required();
+    copy->add_option("DEST", destination, "Where the copy goes (a folder: into it)")->required();
+    app.footer(kFooter);
+
+    std::vector<std::string> reversed(options.rbegin(), options.rend() - 1);
+    try {
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp& help) {
+        app.exit(help, std::cout, std::cerr);
+        return std::nullopt;
+    } catch (const CLI::CallForAllHelp& help) {
+        app.exit(help, std::cout, std::cerr);
+        return std::nullopt;
+    } catch (const CLI::CallForVersion&) {
+        std::cout << "quorlin " QUORLIN_TOOL_VERSION "\n";
+        return std::nullopt;
+    } catch (const CLI::ParseError& error) {
+        std::string problem = error.what();
+        if (!problem.empty() && problem.back() == '.')
+            problem.pop_back();
+        if (app.get_subcommands().empty())
+            problem = "name a command: snapshot or copy";
+        Usage(problem);
+    }
+
+    invocation.options.withWriters = !noWriters;
+    if (copy->parsed()) {
+        invocation.command = Command::kCopy;
+        invocation.paths = {source, destination};
+        if (!invocation.program.empty())
+            Usage("copy takes no command after --");
+    }
+    if (noWriters && invocation.paths.size() > 1 && invocation.command == Command::kSnapshot)
+        Usage("--no-writers takes one PATH");
+    return invocation;
+}
+
+}  // namespace qtool

@@ -1,0 +1,28 @@
+// The command line: which command, its options and its arguments.
+#ifndef QUORLIN_TOOL_COMMAND_LINE_H
+#define QUORLIN_TOOL_COMMAND_LINE_H
+
+#include "Backup.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qtool {
+
+enum class Command { kSnapshot, kCopy };
+
+struct Invocation {
+    Command command = Command::kSnapshot;
+    BackupOptions options;
+    std::vector<std::string> paths;    // snapshot: the PATHs; copy: SOURCE and DEST
+    std::vector<std::string> program;  // snapshot: the command after --, if any
+};
+
+// Parses UTF-8 arguments, the program name first. Returns nothing when it has answered
+// --help or --version on standard output. Throws Failure (usage) for a bad command line.
+std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& arguments);
+
+}  // namespace qtool
+
+#endif  // QUORLIN_TOOL_COMMAND_LINE_H

@@ -1,0 +1,16 @@
+// The two commands of quorlin. Each returns the exit code or throws Failure.
+#ifndef QUORLIN_TOOL_COMMANDS_H
+#define QUORLIN_TOOL_COMMANDS_H
+
+#include "CommandLine.h"
+
+namespace qtool {
+
+// quorlin snapshot PATH... [-- COMMAND [ARGS...]]
+int RunSnapshot(const Invocation& invocation);
+// quorlin copy SOURCE DEST
+int RunCopy(const Invocation& invocation);
+
+}  // namespace qtool
+
+#endif  // QUORLIN_TOOL_COMMANDS_H

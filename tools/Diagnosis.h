@@ -1,0 +1,19 @@
+// Turns a failed library call into the one sentence that the user sees.
+#ifndef QUORLIN_TOOL_DIAGNOSIS_H
+#define QUORLIN_TOOL_DIAGNOSIS_H
+
+#include "Failure.h"
+
+#include <string>
+
+namespace qtool {
+
+// `action` names what was attempted ("take a snapshot of /data"); `result` is the call's
+// result code; `reportLine` is the last line the library traced for the call, empty when
+// it traced none. The sentence says what failed, why as far as the report tells, and
+// what to try.
+Failure DiagnoseFailure(const std::string& action, int result, const std::string& reportLine);
+
+}  // namespace qtool
+
+#endif  // QUORLIN_TOOL_DIAGNOSIS_H

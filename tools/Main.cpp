@@ -1,0 +1,45 @@
+// quorlin: the command-line host of the Quorlin library.
+#include "Commands.h"
+#include "Console.h"
+#include "Failure.h"
+#include "StopSignal.h"
+
+#include <cstdio>
+#include <exception>
+#include <string>
+
+namespace {
+
+// Lets a waiting console-close handler go once the command has cleaned up, whichever
+// way it ends.
+struct CleanupDone {
+    ~CleanupDone() { qtool::StopHandled(); }
+};
+
+int Run(int argc, char** argv) {
+    CleanupDone done;
+    try {
+        qtool::PrepareConsole();
+        std::optional<qtool::Invocation> invocation =
+            qtool::ParseCommandLine(qtool::Utf8Arguments(argc, argv));
+        if (!invocation)
+            return qtool::kExitSuccess;
+        return invocation->command == qtool::Command::kCopy ? qtool::RunCopy(*invocation)
+                                                            : qtool::RunSnapshot(*invocation);
+    } catch (const qtool::Failure& failure) {
+        std::fflush(stdout);
+        std::string sentence = failure.what();
+        if (!sentence.empty() && sentence.back() != '.')
+            sentence += '.';
+        std::fprintf(stderr, "quorlin: %s\n", sentence.c_str());
+        return failure.ExitCode();
+    } catch (const std::exception& error) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "quorlin: unexpected error (%s); please report it.\n", error.what());
+        return qtool::kExitFailed;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return Run(argc, argv); }

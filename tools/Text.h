@@ -1,0 +1,21 @@
+// Text at the library's boundary: the command works in UTF-8, the library in wchar_t
+// (UTF-16 on Windows, UTF-32 on Linux).
+#ifndef QUORLIN_TOOL_TEXT_H
+#define QUORLIN_TOOL_TEXT_H
+
+#include <filesystem>
+#include <string>
+
+namespace qtool {
+
+// Throws Failure (usage) when `text` is not valid UTF-8.
+std::wstring WideFromUtf8(const std::string& text);
+// Characters that cannot be encoded become U+FFFD.
+std::string Utf8FromWide(const std::wstring& text);
+
+std::filesystem::path PathFromUtf8(const std::string& text);
+std::string Utf8FromPath(const std::filesystem::path& path);
+
+}  // namespace qtool
+
+#endif  // QUORLIN_TOOL_TEXT_H

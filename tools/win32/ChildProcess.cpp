@@ -1,0 +1,70 @@
+#include "ChildProcess.h"
+
+#include "Failure.h"
+#include "Text.h"
+#include "win32/StopEvent.h"
+
+#include <string>
+
+namespace qtool {
+namespace {
+
+// One argument quoted as the C runtime splits a command line.
+std::wstring Quoted(const std::wstring& argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos)
+        return argument;
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes before a quote are doubled, and the quote escaped.
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted.push_back(c);
+    }
+    quoted.append(backslashes * 2, L'\\');
+    quoted.push_back(L'"');
+    return quoted;
+}
+
+std::string ReasonFor(DWORD error) {
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        return "not found";
+    return "Windows error " + std::to_string(error);
+}
+
+}  // namespace
+
+int RunCommand(const std::vector<std::string>& arguments, const Environment& environment) {
+    for (const auto& variable : environment)
+        SetEnvironmentVariableW(WideFromUtf8(variable.first).c_str(),
+                                WideFromUtf8(variable.second).c_str());
+    std::wstring line;
+    for (const std::string& argument : arguments)
+        line += (line.empty() ? L"" : L" ") + Quoted(WideFromUtf8(argument));
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &process))
+        throw Failure(kExitCannotRun, "could not run \"" + arguments[0] + "\" (" +
+                                          ReasonFor(GetLastError()) +
+                                          "); check the command's name and PATH");
+    CloseHandle(process.hThread);
+    HANDLE events[2] = {process.hProcess, StopEvent()};
+    if (WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+        // The console's Ctrl-C reached the command too: give it a moment to end.
+        if (WaitForSingleObject(process.hProcess, 2000) == WAIT_TIMEOUT)
+            TerminateProcess(process.hProcess, kExitInterrupted);
+        WaitForSingleObject(process.hProcess, INFINITE);
+    }
+    DWORD code = kExitFailed;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
+}  // namespace qtool
