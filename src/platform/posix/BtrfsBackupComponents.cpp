@@ -35,7 +35,7 @@ public:
     // The last reference is gone: auto-release snapshots go with it.
     ~BtrfsBackupComponents() override {
         try {
-            set_.ReleaseAutomatic();
+            set_.Release();
         } catch (...) {
         }
     }
@@ -170,7 +170,7 @@ public:
             return VSS_E_BAD_STATE;
         phase_ = Phase::kAborted;
         return GuardedCall([&] {
-            set_.ReleaseAutomatic();
+            set_.Release();
             return S_OK;
         });
     }

@@ -94,10 +94,14 @@ HRESULT SnapshotSet::Take() {
 void SnapshotSet::RollBack() {
     std::vector<Member*> touched;
     for (Member& member : members_) {
-        if (member.taken || member.recorded) {
+        if (member.taken) {
             touched.push_back(&member);
             if (RemoveSnapshot(calls_, member.set.Get(), RecordOf(member)) == 0)
                 member.taken = member.recorded = false;
+        } else if (member.recorded) {
+            const int error =
+                calls_.RemoveFile(member.set.Get(), RecordFileName(RecordOf(member)).c_str());
+            member.recorded = error != 0 && error != ENOENT;
         }
         RemoveEmptyDirectories(member);
     }
@@ -155,13 +159,11 @@ bool SnapshotSet::Delete(const VSS_ID* snapshotId, DeletionTally& tally) {
     return !touched.empty();
 }
 
-void SnapshotSet::ReleaseAutomatic() {
-    if (!IsAutoRelease(context_))
-        return;
+void SnapshotSet::Release() {
+    const bool automatic = IsAutoRelease(context_);
     for (Member& member : members_) {
-        if (!member.taken)
-            continue;
-        if (RemoveSnapshot(calls_, member.set.Get(), RecordOf(member)) == 0)
+        if (automatic && member.taken &&
+            RemoveSnapshot(calls_, member.set.Get(), RecordOf(member)) == 0)
             member.taken = member.recorded = false;
         RemoveEmptyDirectories(member);
     }

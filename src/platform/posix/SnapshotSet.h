@@ -44,9 +44,10 @@ public:
     // Deletes the existing snapshots (all, or only `snapshotId` when given), commits the
     // deletion and tallies it. False when no snapshot matched.
     bool Delete(const VSS_ID* snapshotId, DeletionTally& tally);
-    // In an auto-release context, deletes the snapshots that still exist (no commit: a
-    // snapshot that a crash brings back has a dead owner and is swept).
-    void ReleaseAutomatic();
+    // Deletes the snapshots that still exist in an auto-release context (no commit: a
+    // snapshot that a crash brings back has a dead owner and is swept), and whatever
+    // empty directory an earlier failure left.
+    void Release();
 
 private:
     SnapshotRecord RecordOf(const Member& member) const;

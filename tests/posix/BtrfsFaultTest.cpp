@@ -1,0 +1,216 @@
+// Failures of the calls that change a volume, injected one at a time: whatever fails,
+// the failure is reported and nothing is left behind.
+#include "platform/posix/BtrfsBackupComponents.h"
+#include "platform/posix/Utf8.h"
+#include "platform/posix/VolumeCalls.h"
+#include "posix/BtrfsFixture.h"
+
+#include <cerrno>
+
+namespace quorlin {
+namespace testing {
+namespace {
+
+// The real calls, logged by name; the call numbered `failAt` (from 1), or the
+// `failOccurrence`-th call named `failName`, fails with `error` instead.
+class FaultyCalls : public VolumeCalls {
+public:
+    int failAt = 0;
+    std::string failName;
+    int failOccurrence = 1;
+    int error = EIO;
+    std::vector<std::string> log;
+
+    int MakePrivateDirectory(int dir, const char* name) override {
+        return Call("MakePrivateDirectory",
+                    [&] { return VolumeCalls::MakePrivateDirectory(dir, name); });
+    }
+    int RemoveDirectory(int dir, const char* name) override {
+        return Call("RemoveDirectory", [&] { return VolumeCalls::RemoveDirectory(dir, name); });
+    }
+    int CreateEmptyFile(int dir, const char* name) override {
+        return Call("CreateEmptyFile", [&] { return VolumeCalls::CreateEmptyFile(dir, name); });
+    }
+    int RemoveFile(int dir, const char* name) override {
+        return Call("RemoveFile", [&] { return VolumeCalls::RemoveFile(dir, name); });
+    }
+    int CreateSnapshot(int source, int dir, const char* name) override {
+        return Call("CreateSnapshot",
+                    [&] { return VolumeCalls::CreateSnapshot(source, dir, name); });
+    }
+    int DestroySnapshot(int dir, const char* name) override {
+        return Call("DestroySnapshot", [&] { return VolumeCalls::DestroySnapshot(dir, name); });
+    }
+    int Commit(int fd) override {
+        return Call("Commit", [&] { return VolumeCalls::Commit(fd); });
+    }
+
+    size_t Count(const std::string& name) const {
+        return static_cast<size_t>(std::count(log.begin(), log.end(), name));
+    }
+
+private:
+    template <class Real>
+    int Call(const std::string& name, Real real) {
+        const int failure = Fail(name);
+        return failure != 0 ? failure : real();
+    }
+
+    int Fail(const std::string& name) {
+        log.push_back(name);
+        const bool fails = static_cast<int>(log.size()) == failAt ||
+                           (name == failName && static_cast<int>(Count(name)) == failOccurrence);
+        return fails ? error : 0;
+    }
+};
+
+class BtrfsFaultTest : public BtrfsTest {
+protected:
+    void SetUp() override {
+        BtrfsTest::SetUp();
+        if (IsSkipped())
+            return;
+        first_ = NewSubvolume("first");
+        second_ = NewSubvolume("second", SecondBtrfs());
+    }
+
+    // Starts a set on both volumes with `calls` and takes it; the status of DoSnapshotSet.
+    HRESULT TakeBoth(FaultyCalls& calls, ComPtr<BackupComponents>& components, VSS_ID& setId,
+                     std::vector<VSS_ID>& ids) {
+        EXPECT_EQ(S_OK, CreateBtrfsBackupComponents(calls, components));
+        EXPECT_EQ(S_OK, components->InitializeForBackup(nullptr));
+        EXPECT_EQ(S_OK, components->StartSnapshotSet(&setId));
+        ids.assign(2, GUID_NULL);
+        EXPECT_EQ(S_OK,
+                  components->AddToSnapshotSet(FromUtf8(first_ + "/").c_str(), GUID_NULL, &ids[0]));
+        EXPECT_EQ(S_OK, components->AddToSnapshotSet(FromUtf8(second_ + "/").c_str(), GUID_NULL,
+                                                     &ids[1]));
+        ComPtr<AsyncOperation> async;
+        EXPECT_EQ(S_OK, components->DoSnapshotSet(async));
+        HRESULT status = E_FAIL;
+        if (async) {
+            EXPECT_EQ(S_OK, async->QueryStatus(&status, nullptr));
+        }
+        return status;
+    }
+
+    bool NothingLeft() { return !StoreExists(FirstBtrfs()) && !StoreExists(SecondBtrfs()); }
+
+    std::string first_, second_;
+};
+
+TEST_F(BtrfsFaultTest, SnapshotFailingPartWayRemovesThoseAlreadyTaken) {
+    FaultyCalls calls;
+    calls.failName = "CreateSnapshot";
+    calls.failOccurrence = 2;
+    calls.error = ENOSPC;
+    ComPtr<BackupComponents> components;
+    VSS_ID setId;
+    std::vector<VSS_ID> ids;
+    EXPECT_EQ(VSS_E_INSUFFICIENT_STORAGE, TakeBoth(calls, components, setId, ids));
+    EXPECT_TRUE(NothingLeft());
+    EXPECT_EQ(1u, calls.Count("DestroySnapshot"));  // the first volume's snapshot
+    EXPECT_EQ("Commit", calls.log.back()) << "the removal is committed";
+    SnapshotProperties properties;
+    EXPECT_EQ(VSS_E_OBJECT_NOT_FOUND, components->GetSnapshotProperties(ids[0], &properties));
+    ComPtr<AsyncOperation> async;
+    EXPECT_EQ(VSS_E_BAD_STATE, components->BackupComplete(async));
+}
+
+TEST_F(BtrfsFaultTest, DeletionIsCommittedBeforeDeleteSnapshotsReturns) {
+    FaultyCalls calls;
+    ComPtr<BackupComponents> components;
+    VSS_ID setId;
+    std::vector<VSS_ID> ids;
+    ASSERT_EQ(VSS_S_ASYNC_FINISHED, TakeBoth(calls, components, setId, ids));
+    calls.log.clear();
+    LONG deleted = 0;
+    VSS_ID notDeleted;
+    EXPECT_EQ(S_OK, components->DeleteSnapshots(setId, VSS_OBJECT_SNAPSHOT_SET, true, &deleted,
+                                                &notDeleted));
+    EXPECT_EQ(2, deleted);
+    EXPECT_EQ(2u, calls.Count("DestroySnapshot"));
+    EXPECT_EQ(2u, calls.Count("Commit"));  // one per file system, after the removals
+    EXPECT_EQ("Commit", calls.log.back());
+    EXPECT_TRUE(NothingLeft());
+}
+
+TEST_F(BtrfsFaultTest, SnapshotThatCannotBeDeletedIsReportedAndGoesOnRelease) {
+    FaultyCalls calls;
+    ComPtr<BackupComponents> components;
+    VSS_ID setId;
+    std::vector<VSS_ID> ids;
+    ASSERT_EQ(VSS_S_ASYNC_FINISHED, TakeBoth(calls, components, setId, ids));
+    calls.failName = "DestroySnapshot";
+    calls.failOccurrence = 1;
+    calls.error = EPERM;
+    LONG deleted = 0;
+    VSS_ID notDeleted = GUID_NULL;
+    EXPECT_EQ(E_ACCESSDENIED, components->DeleteSnapshots(setId, VSS_OBJECT_SNAPSHOT_SET, true,
+                                                          &deleted, &notDeleted));
+    EXPECT_EQ(1, deleted);
+    EXPECT_TRUE(notDeleted == ids[0]);
+    EXPECT_TRUE(StoreExists(FirstBtrfs()));
+    components.Reset();
+    EXPECT_TRUE(NothingLeft());
+}
+
+TEST_F(BtrfsFaultTest, OneSnapshotCanBeDeletedByItsIdentity) {
+    FaultyCalls calls;
+    ComPtr<BackupComponents> components;
+    VSS_ID setId;
+    std::vector<VSS_ID> ids;
+    ASSERT_EQ(VSS_S_ASYNC_FINISHED, TakeBoth(calls, components, setId, ids));
+    LONG deleted = 0;
+    VSS_ID notDeleted;
+    EXPECT_EQ(S_OK, components->DeleteSnapshots(ids[1], VSS_OBJECT_SNAPSHOT, true, &deleted,
+                                                &notDeleted));
+    EXPECT_EQ(1, deleted);
+    EXPECT_FALSE(StoreExists(SecondBtrfs()));
+    SnapshotProperties properties;
+    EXPECT_EQ(S_OK, components->GetSnapshotProperties(ids[0], &properties));
+    EXPECT_EQ(VSS_E_OBJECT_NOT_FOUND, components->GetSnapshotProperties(ids[1], &properties));
+}
+
+// Fails each call of a whole cycle in turn (take, read the properties, complete, delete,
+// release): the cycle reports the failure where it matters and leaves nothing behind.
+TEST_F(BtrfsFaultTest, EveryFailingCallOfACycleLeavesNothingBehind) {
+    auto cycle = [&](FaultyCalls& calls) {
+        ComPtr<BackupComponents> components;
+        VSS_ID setId;
+        std::vector<VSS_ID> ids;
+        const HRESULT status = TakeBoth(calls, components, setId, ids);
+        SnapshotProperties properties;
+        const HRESULT expected = status == VSS_S_ASYNC_FINISHED ? S_OK : VSS_E_OBJECT_NOT_FOUND;
+        EXPECT_EQ(expected, components->GetSnapshotProperties(ids[0], &properties));
+        EXPECT_EQ(expected, components->GetSnapshotProperties(ids[1], &properties));
+        if (status == VSS_S_ASYNC_FINISHED) {
+            ComPtr<AsyncOperation> async;
+            EXPECT_EQ(S_OK, components->BackupComplete(async));
+            LONG deleted = 0;
+            VSS_ID notDeleted = GUID_NULL;
+            const HRESULT hr = components->DeleteSnapshots(setId, VSS_OBJECT_SNAPSHOT_SET, true,
+                                                           &deleted, &notDeleted);
+            if (hr == S_OK) {
+                EXPECT_EQ(2, deleted);
+            }
+            if (notDeleted != GUID_NULL) {
+                EXPECT_TRUE(notDeleted == ids[0] || notDeleted == ids[1]);
+            }
+        }
+    };
+    FaultyCalls clean;
+    cycle(clean);
+    const int total = static_cast<int>(clean.log.size());
+    ASSERT_GT(total, 10);
+    for (int n = 1; n <= total; ++n) {
+        FaultyCalls calls;
+        calls.failAt = n;
+        cycle(calls);
+        ASSERT_TRUE(NothingLeft()) << "call " << n << " (" << clean.log[n - 1] << ") failing";
+    }
+}
+
+}  // namespace
+}  // namespace testing
+}  // namespace quorlin
