@@ -2,17 +2,8 @@
 # every imported DLL is a Windows system DLL, and VSS is reached through its two
 # entry points.
 
-# The first group of `pattern` in each line of `text` that matches it.
-function(matching_lines out text pattern)
-  string(REPLACE "\n" ";" lines "${text}")
-  set(found "")
-  foreach(line IN LISTS lines)
-    if(line MATCHES "${pattern}")
-      list(APPEND found "${CMAKE_MATCH_1}")
-    endif()
-  endforeach()
-  set(${out} "${found}" PARENT_SCOPE)
-endfunction()
+cmake_minimum_required(VERSION 3.25)
+include(${CMAKE_CURRENT_LIST_DIR}/LibraryChecks.cmake)
 
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -28,21 +19,7 @@ string(SUBSTRING "${dump}" ${start} -1 exports)
 string(FIND "${exports}" "\n\n" end)
 string(SUBSTRING "${exports}" 0 ${end} exports)
 matching_lines(names "${exports}" "^\t\\[ *[0-9]+\\] (.+)$")
-set(required
-  _ZN8CQuorlinC1Ev _ZN8CQuorlinC1ERKS_ _ZN8CQuorlinaSERKS_ _ZN8CQuorlinD1Ev
-  _ZN8CQuorlin14VssStartBackupEPwS0_Ri _ZN8CQuorlin15VssStartBackup2EPPwS1_i
-  _ZN8CQuorlin22VssStartBackupNoWriterEPwS0_Ri _ZN8CQuorlin17VssBackupCompleteEv
-  _ZN8CQuorlin10VssSettingEii _ZN8CQuorlin10VssSettingERK16_Quorlin_Setting)
-foreach(symbol IN LISTS required)
-  if(NOT exports MATCHES "${symbol}")
-    message(FATAL_ERROR "quorlin.dll does not export ${symbol}")
-  endif()
-endforeach()
-foreach(name IN LISTS names)
-  if(NOT name MATCHES "8CQuorlin")
-    message(FATAL_ERROR "quorlin.dll exports more than CQuorlin: ${name}")
-  endif()
-endforeach()
+check_exports(quorlin.dll "${names}")
 
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
 set(allowed "^(KERNEL32|ADVAPI32|USER32|OLE32|OLEAUT32|VSSAPI|MSVCRT|API-MS-WIN-[A-Z0-9-]+)\\.DLL$")
@@ -63,6 +40,3 @@ list(SORT vssapiNames)
 if(NOT vssapiNames STREQUAL "CreateVssBackupComponentsInternal;VssFreeSnapshotPropertiesInternal")
   message(FATAL_ERROR "quorlin.dll imports from VSSAPI.DLL: '${vssapiNames}'")
 endif()
-
-list(LENGTH names count)
-message(STATUS "quorlin.dll exports ${count} CQuorlin symbols")
