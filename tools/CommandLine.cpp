@@ -86,6 +86,7 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& argum
     CLI::App app(kDescription, "quorlin");
     app.set_version_flag("--version", "quorlin " QUORLIN_TOOL_VERSION);
     app.require_subcommand(1);
+    app.allow_windows_style_options(false);  // "/data" is a path, not an option
     AddBackupOptions(app, invocation, noWriters);
 
     CLI::App* snapshot = app.add_subcommand("snapshot", "Snapshot PATHs, run a command on them");

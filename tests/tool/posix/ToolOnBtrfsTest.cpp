@@ -1,0 +1,230 @@
+// The built quorlin, driven as a user drives it, on real btrfs volumes.
+#include "BtrfsScratch.h"
+#include "ToolProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sys/stat.h>
+#include <thread>
+
+namespace tooltest {
+namespace {
+
+std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void Write(const std::string& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+bool Exists(const std::string& path) {
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0;
+}
+
+// The snapshot paths of the "PATH<TAB>SNAPSHOT-PATH" lines.
+std::vector<std::string> SnapshotPaths(const std::string& out) {
+    std::vector<std::string> paths;
+    size_t start = 0;
+    while (start < out.size()) {
+        size_t end = out.find('\n', start);
+        if (end == std::string::npos)
+            end = out.size();
+        std::string line = out.substr(start, end - start);
+        size_t tab = line.find('\t');
+        if (tab != std::string::npos)
+            paths.push_back(line.substr(tab + 1));
+        start = end + 1;
+    }
+    return paths;
+}
+
+class ToolOnBtrfs : public ::testing::Test {
+protected:
+    // main() leaves this suite out where the volumes cannot be made.
+    static void SetUpTestSuite() {
+        scratch_ = new BtrfsScratch();
+        baseline_ = scratch_->SubvolumeCount();
+    }
+    static void TearDownTestSuite() {
+        delete scratch_;
+        scratch_ = nullptr;
+    }
+    // Every snapshot the tool took is gone again.
+    void TearDown() override {
+        if (scratch_ != nullptr) {
+            EXPECT_EQ(scratch_->SubvolumeCount(), baseline_);
+        }
+    }
+
+    static std::string Volume() { return scratch_->Volume(); }
+
+    static BtrfsScratch* scratch_;
+    static int baseline_;
+};
+
+BtrfsScratch* ToolOnBtrfs::scratch_ = nullptr;
+int ToolOnBtrfs::baseline_ = 0;
+
+TEST_F(ToolOnBtrfs, CommandReadsTheFileAsItWasWhileTheLiveFileChanges) {
+    std::string file = Volume() + "/frozen.txt";
+    Write(file, "before\n");
+    Outcome outcome = RunTool({"snapshot", file, "--", "sh", "-c",
+                               "echo after >> \"$2\"; cat \"$1\"; cat \"$QUORLIN_SNAPSHOT_1\"",
+                               "sh", "{}", file});
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    std::vector<std::string> snapshots = SnapshotPaths(outcome.out);
+    ASSERT_EQ(snapshots.size(), 1u) << outcome.out;
+    EXPECT_EQ(outcome.out, file + "\t" + snapshots[0] + "\nbefore\nbefore\n");
+    EXPECT_EQ(Read(file), "before\nafter\n");
+    EXPECT_FALSE(Exists(snapshots[0]));
+    EXPECT_EQ(outcome.err, "");
+}
+
+TEST_F(ToolOnBtrfs, PathsOnTwoVolumesShareOneSnapshotSet) {
+    std::string first = Volume() + "/first.txt";
+    std::string second = scratch_->Nested() + "/second.txt";
+    Write(first, "one");
+    Write(second, "two");
+    Outcome outcome =
+        RunTool({"snapshot", first, second, first, "--", "sh", "-c",
+                 "cat \"$1\" \"$2\" \"$QUORLIN_SNAPSHOT_2\" \"$3\"", "sh", "{1}", "{2}", "{3}"});
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    std::vector<std::string> snapshots = SnapshotPaths(outcome.out);
+    ASSERT_EQ(snapshots.size(), 3u) << outcome.out;
+    EXPECT_EQ(outcome.out.substr(outcome.out.rfind('\n', outcome.out.size() - 2) + 1),
+              "onetwotwoone");
+    EXPECT_EQ(snapshots[0], snapshots[2]);
+    // Each volume has a snapshot of its own.
+    std::string firstRoot = snapshots[0].substr(0, snapshots[0].rfind('/'));
+    std::string secondRoot = snapshots[1].substr(0, snapshots[1].rfind('/'));
+    EXPECT_NE(firstRoot, secondRoot);
+}
+
+TEST_F(ToolOnBtrfs, CommandStatusIsTheExitCodeAndTheSnapshotGoesEitherWay) {
+    std::string file = Volume() + "/status.txt";
+    Write(file, "x");
+    Outcome failed = RunTool({"snapshot", file, "--", "sh", "-c", "exit 7"});
+    EXPECT_EQ(failed.exitCode, 7);
+    EXPECT_EQ(failed.err, "");
+    Outcome missing = RunTool({"snapshot", file, "--", "quorlin-no-such-program"});
+    EXPECT_EQ(missing.exitCode, 127);
+    EXPECT_EQ(missing.err,
+              "quorlin: could not run \"quorlin-no-such-program\" (No such file or directory); "
+              "check the command's name and PATH.\n");
+}
+
+TEST_F(ToolOnBtrfs, CopyOfAFileBeingWrittenIsTheFileAtOneInstant) {
+    std::string file = Volume() + "/growing.log";
+    std::string copy = scratch_->Outside() + "/growing.log";
+    Write(file, "");
+    pid_t writer = fork();
+    if (writer == 0) {
+        std::ofstream log(file, std::ios::app);
+        for (long i = 0;; ++i)
+            log << "line " << i << "\n" << std::flush;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    Outcome outcome = RunTool({"copy", file, scratch_->Outside()});
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    kill(writer, SIGKILL);
+    waitpid(writer, nullptr, 0);
+
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(outcome.out + outcome.err, "");  // no progress bar off a terminal
+    std::string copied = Read(copy);
+    std::string live = Read(file);
+    ASSERT_FALSE(copied.empty());
+    EXPECT_LT(copied.size(), live.size());
+    EXPECT_EQ(live.compare(0, copied.size(), copied), 0) << "the copy is not a prefix";
+}
+
+TEST_F(ToolOnBtrfs, CopyOfATreeKeepsContentLinksTimesAndPermissions) {
+    std::string tree = Volume() + "/tree";
+    Shell("mkdir -p " + tree + "/sub/deep && printf a > " + tree + "/a && printf b > " + tree +
+          "/sub/deep/b && ln -s ../a " + tree + "/sub/link && chmod 0640 " + tree +
+          "/a && chmod 0751 " + tree + "/sub && touch -h -d '2001-02-03 04:05:06.789' " + tree +
+          "/a " + tree + "/sub/link " + tree + "/sub/deep " + tree + "/sub " + tree);
+    Outcome outcome = RunTool({"copy", tree, scratch_->Outside() + "/tree-copy"});
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    // Types, modes, nanosecond times and link targets, entry by entry.
+    std::string listing = "find . -printf '%p %y %m %T@ %l\\n' | sort";
+    EXPECT_EQ(Shell("cd " + scratch_->Outside() + "/tree-copy && " + listing),
+              Shell("cd " + tree + " && " + listing));
+    EXPECT_EQ(Read(scratch_->Outside() + "/tree-copy/sub/deep/b"), "b");
+}
+
+TEST_F(ToolOnBtrfs, SigtermReleasesAHeldSnapshotAndEndsARunningCommand) {
+    std::string file = Volume() + "/held.txt";
+    Write(file, "held");
+    for (auto arguments : {std::vector<std::string>{"snapshot", file},
+                           std::vector<std::string>{"snapshot", file, "--", "sleep", "30"}}) {
+        ToolProcess tool(arguments);
+        ASSERT_TRUE(tool.WaitForLines(1, 10)) << "no snapshot line";
+        std::string snapshot = SnapshotPaths(tool.Out()).at(0);
+        EXPECT_EQ(Read(snapshot), "held");
+        kill(tool.Pid(), SIGTERM);
+        Outcome outcome = tool.Wait(10);
+        EXPECT_EQ(outcome.exitCode, 130) << outcome.err;
+        EXPECT_FALSE(Exists(snapshot));
+    }
+}
+
+TEST_F(ToolOnBtrfs, EnterReleasesAHeldSnapshot) {
+    std::string file = Volume() + "/enter.txt";
+    Write(file, "enter");
+    ToolProcess tool({"snapshot", file});
+    ASSERT_TRUE(tool.WaitForLines(1, 10));
+    std::string snapshot = SnapshotPaths(tool.Out()).at(0);
+    EXPECT_TRUE(Exists(snapshot));
+    tool.WriteInput("\n");
+    Outcome outcome = tool.Wait(10);
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_FALSE(Exists(snapshot));
+}
+
+TEST_F(ToolOnBtrfs, PathOffBtrfsGivesOnePlainSentenceAndTheReportUnderVerbose) {
+    std::string file = scratch_->Tmpfs() + "/plain.txt";
+    Write(file, "plain");
+    const std::string sentence =
+        "quorlin: could not take a snapshot of " + file +
+        ": the volume does not support snapshots; on Linux the path must lie on a btrfs "
+        "subvolume (the top of a btrfs file system counts), so choose a path on btrfs or make "
+        "its folder a subvolume.\n";
+    Outcome quiet = RunTool({"snapshot", file, "--", "true"});
+    EXPECT_EQ(quiet.exitCode, 1);
+    EXPECT_EQ(quiet.out, "");
+    EXPECT_EQ(quiet.err, sentence);
+    Outcome verbose = RunTool({"-v", "copy", file, scratch_->Outside()});
+    EXPECT_EQ(verbose.exitCode, 1);
+    EXPECT_EQ(verbose.err,
+              "There was a COM failure 0x8004230c - .\\QuorlinClass (505)\n" + sentence);
+}
+
+// Usage errors need no volume and no root.
+TEST(ToolUsage, MistakesExitWithTwoAndOneSentence) {
+    const std::vector<std::vector<std::string>> mistakes = {{},
+                                                            {"snapshot"},
+                                                            {"copy", "/"},
+                                                            {"snapshot", "--frob", "/"},
+                                                            {"snapshot", "/", "--", "cat", "{2}"},
+                                                            {"snapshot", "/quorlin/no/such/path"}};
+    for (const auto& mistake : mistakes) {
+        Outcome outcome = RunTool(mistake);
+        EXPECT_EQ(outcome.exitCode, 2) << outcome.err;
+        EXPECT_EQ(outcome.err.rfind("quorlin: ", 0), 0u) << outcome.err;
+        EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
+    }
+    Outcome help = RunTool({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("Exit codes:"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tooltest

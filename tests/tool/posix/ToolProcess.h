@@ -1,0 +1,50 @@
+// Runs the built quorlin as a user would, with its output captured.
+#ifndef QUORLIN_TESTS_TOOL_PROCESS_H
+#define QUORLIN_TESTS_TOOL_PROCESS_H
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace tooltest {
+
+struct Outcome {
+    int exitCode = -1;  // 128 + signal when a signal ended it
+    std::string out;
+    std::string err;
+};
+
+// A running quorlin: standard input is a pipe the test writes to, the outputs go to
+// temporary files.
+class ToolProcess {
+public:
+    explicit ToolProcess(const std::vector<std::string>& arguments);
+    ~ToolProcess();  // kills a process still running
+
+    pid_t Pid() const { return pid_; }
+    void WriteInput(const std::string& text);
+    // Ends standard input.
+    void CloseInput();
+    // Waits up to `seconds` for standard output to hold `count` lines; false on time-out.
+    bool WaitForLines(int count, double seconds);
+    // Waits for the end, killing the process after `seconds`.
+    Outcome Wait(double seconds = 60);
+    std::string Out() const;
+
+private:
+    pid_t pid_ = -1;
+    int input_ = -1;
+    int outFile_ = -1;
+    int errFile_ = -1;
+};
+
+// Runs quorlin to its end with standard input empty.
+Outcome RunTool(const std::vector<std::string>& arguments);
+
+// Runs a shell command line and returns its standard output; fails the test on a non-zero
+// status.
+std::string Shell(const std::string& commandLine);
+
+}  // namespace tooltest
+
+#endif  // QUORLIN_TESTS_TOOL_PROCESS_H

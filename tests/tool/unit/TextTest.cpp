@@ -1,0 +1,41 @@
+#include "Failure.h"
+#include "Progress.h"
+#include "Text.h"
+
+#include <gtest/gtest.h>
+
+namespace qtool {
+namespace {
+
+TEST(Text, Utf8AndWideRoundTripBeyondTheBasicPlane) {
+    const std::string text = "/data/caf\xC3\xA9/\xE2\x82\xAC/\xF0\x9F\x98\x80.txt";  // é € 😀
+    std::wstring wide = WideFromUtf8(text);
+    EXPECT_EQ(wide.size(), sizeof(wchar_t) == 2 ? 19u : 18u);  // 😀 is a surrogate pair in UTF-16
+    EXPECT_EQ(Utf8FromWide(wide), text);
+    EXPECT_EQ(Utf8FromPath(PathFromUtf8(text)), text);
+}
+
+TEST(Text, InvalidUtf8IsAUsageError) {
+    try {
+        WideFromUtf8("/data/\xFF\xFE");
+        ADD_FAILURE() << "accepted";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.ExitCode(), kExitUsage);
+    }
+}
+
+TEST(Progress, LineShowsShareBytesFilesAndRate) {
+    EXPECT_EQ(HumanBytes(0), "0 B");
+    EXPECT_EQ(HumanBytes(1023), "1023 B");
+    EXPECT_EQ(HumanBytes(1024), "1.0 KiB");
+    EXPECT_EQ(HumanBytes(3 * 1024 * 1024 + 512 * 1024), "3.5 MiB");
+    EXPECT_EQ(ProgressLine(512, 2048, 1, 4, 2.0),
+              "[######..................]  25%  512 B / 2.0 KiB  1/4 files  256 B/s");
+    EXPECT_EQ(ProgressLine(0, 0, 3, 3, 0.0),
+              "[########################] 100%  0 B / 0 B  3/3 files  0 B/s");
+    // A file that grew after it was measured does not overfill the bar.
+    EXPECT_EQ(ProgressLine(4096, 2048, 1, 1, 1.0).substr(0, 31), "[########################] 100%");
+}
+
+}  // namespace
+}  // namespace qtool
