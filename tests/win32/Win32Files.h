@@ -1,8 +1,13 @@
-// Files, pipes and handles for the tests that run against the real Win32 calls.
+// Files, pipes, handles and standard output for the tests that run against the
+// real Win32 calls.
 #ifndef QUORLIN_TESTS_WIN32_FILES_H
 #define QUORLIN_TESTS_WIN32_FILES_H
 
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
+
+#include <cstdio>
 
 #include <string>
 
@@ -64,6 +69,38 @@ public:
 
 private:
     std::wstring path_;
+};
+
+// Points the runtime's standard output at a file for the life of the object.
+class StandardOutputCapture {
+public:
+    StandardOutputCapture() {
+        std::fflush(stdout);
+        saved_ = _dup(1);
+        // Text mode, as a console's standard output is.
+        const int fd = _wopen(file_.Path().c_str(), _O_WRONLY | _O_TEXT | _O_TRUNC);
+        _dup2(fd, 1);
+        _close(fd);
+    }
+    ~StandardOutputCapture() { Restore(); }
+
+    std::string Finish() {
+        Restore();
+        return file_.Contents();
+    }
+
+private:
+    void Restore() {
+        if (saved_ < 0)
+            return;
+        std::fflush(stdout);
+        _dup2(saved_, 1);
+        _close(saved_);
+        saved_ = -1;
+    }
+
+    TempFile file_;
+    int saved_ = -1;
 };
 
 }  // namespace testing

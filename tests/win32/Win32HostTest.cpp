@@ -5,17 +5,14 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <io.h>
 #include <objbase.h>
 
-#include <cstdio>
 #include <string>
 
 namespace quorlin {
 namespace {
 
-using testing::TempFile;
+using testing::StandardOutputCapture;
 
 // Runs with `directory` as the process's current directory.
 class CurrentDirectory {
@@ -60,38 +57,6 @@ TEST(Win32HostTest, VolumePathIsTheDriveRoot) {
     EXPECT_FALSE(PlatformHost().GetVolumePathName(L"Q:\\nothing\\here", root, MAX_PATH));
     EXPECT_EQ(2u, PlatformHost().GetLastError());
 }
-
-// Points the runtime's standard output at a file for the life of the object.
-class StandardOutputCapture {
-public:
-    StandardOutputCapture() {
-        std::fflush(stdout);
-        saved_ = _dup(1);
-        // Text mode, as a console's standard output is.
-        const int fd = _wopen(file_.Path().c_str(), _O_WRONLY | _O_TEXT | _O_TRUNC);
-        _dup2(fd, 1);
-        _close(fd);
-    }
-    ~StandardOutputCapture() { Restore(); }
-
-    std::string Finish() {
-        Restore();
-        return file_.Contents();
-    }
-
-private:
-    void Restore() {
-        if (saved_ < 0)
-            return;
-        std::fflush(stdout);
-        _dup2(saved_, 1);
-        _close(saved_);
-        saved_ = -1;
-    }
-
-    TempFile file_;
-    int saved_ = -1;
-};
 
 TEST(Win32HostTest, StandardOutputGetsTheTextAsGivenAndKeepsTheLastError) {
     StandardOutputCapture capture;

@@ -1,9 +1,12 @@
 // Reference counting shared by the adapters over VSS objects. Every AddRef and
 // Release goes on to the wrapped object, whose answer is returned; the adapter
 // itself goes when the last reference to it is released (the wrapped object's
-// last reference from this side goes with that same call).
+// last reference from this side goes with that same call). Like COM's own
+// counts, the adapter's may be changed from several threads.
 #ifndef QUORLIN_PLATFORM_WIN32_VSS_ADAPTER_H
 #define QUORLIN_PLATFORM_WIN32_VSS_ADAPTER_H
+
+#include <atomic>
 
 namespace quorlin {
 
@@ -17,7 +20,7 @@ public:
 
     unsigned long Release() override {
         const unsigned long answer = native_->Release();
-        if (--references_ == 0)
+        if (references_.fetch_sub(1) == 1)
             delete this;
         return answer;
     }
@@ -30,7 +33,7 @@ protected:
     Native* const native_;
 
 private:
-    unsigned long references_ = 1;
+    std::atomic<unsigned long> references_{1};
 };
 
 }  // namespace quorlin
