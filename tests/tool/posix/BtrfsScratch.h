@@ -1,7 +1,10 @@
-// Scratch volumes for the tool's tests: a btrfs file system in an image file on a loop
-// device, with a nested subvolume, and a tmpfs beside it. Removed at the end.
+// Scratch volumes for the tool's tests, in the project's scratch area: a btrfs file system
+// in an image file on a loop device, with a nested subvolume, and a tmpfs beside it.
+// Removed at the end (or, after a crash, by the next run).
 #ifndef QUORLIN_TESTS_BTRFS_SCRATCH_H
 #define QUORLIN_TESTS_BTRFS_SCRATCH_H
+
+#include "posix/ScratchVolume.h"
 
 #include <string>
 
@@ -12,24 +15,24 @@ public:
     // Why the scratch volumes cannot be made here; empty when they can.
     static std::string WhyNot();
 
+    // Fails the current test when the volumes cannot be made.
     BtrfsScratch();
-    ~BtrfsScratch();
-    BtrfsScratch(const BtrfsScratch&) = delete;
-    BtrfsScratch& operator=(const BtrfsScratch&) = delete;
 
     // The mount point: the file system's top-level subvolume, one volume.
-    std::string Volume() const { return folder_ + "/volume"; }
+    const std::string& Volume() const { return volume_; }
     // A subvolume inside it: another volume.
-    std::string Nested() const { return Volume() + "/nested"; }
+    std::string Nested() const { return volume_ + "/nested"; }
     // A tmpfs mount: a volume that cannot be snapshotted.
-    std::string Tmpfs() const { return folder_ + "/tmpfs"; }
+    const std::string& Tmpfs() const { return tmpfs_; }
     // A plain folder off the volumes, for copies.
-    std::string Outside() const { return folder_ + "/outside"; }
+    std::string Outside() const { return area_.Path() + "/outside"; }
     // How many subvolumes the file system holds (snapshots included).
     int SubvolumeCount() const;
 
 private:
-    std::string folder_;
+    quorlin::testing::ScratchArea area_;
+    std::string volume_;
+    std::string tmpfs_;
 };
 
 }  // namespace tooltest
