@@ -64,6 +64,14 @@ private:
     }
 };
 
+// One components object over both volumes, changing them through its own calls.
+struct Cycle {
+    FaultyCalls calls;
+    ComPtr<BackupComponents> components;
+    VSS_ID setId = GUID_NULL;
+    std::vector<VSS_ID> ids;
+};
+
 class BtrfsFaultTest : public BtrfsTest {
 protected:
     void SetUp() override {
@@ -74,24 +82,28 @@ protected:
         second_ = NewSubvolume("second", SecondBtrfs());
     }
 
-    // Starts a set on both volumes with `calls` and takes it; the status of DoSnapshotSet.
-    HRESULT TakeBoth(FaultyCalls& calls, ComPtr<BackupComponents>& components, VSS_ID& setId,
-                     std::vector<VSS_ID>& ids) {
-        EXPECT_EQ(S_OK, CreateBtrfsBackupComponents(calls, components));
-        EXPECT_EQ(S_OK, components->InitializeForBackup(nullptr));
-        EXPECT_EQ(S_OK, components->StartSnapshotSet(&setId));
-        ids.assign(2, GUID_NULL);
-        EXPECT_EQ(S_OK,
-                  components->AddToSnapshotSet(FromUtf8(first_ + "/").c_str(), GUID_NULL, &ids[0]));
-        EXPECT_EQ(S_OK, components->AddToSnapshotSet(FromUtf8(second_ + "/").c_str(), GUID_NULL,
-                                                     &ids[1]));
+    // Starts a set on both volumes and takes it; the status of DoSnapshotSet.
+    HRESULT TakeBoth(Cycle& cycle) {
+        EXPECT_EQ(S_OK, CreateBtrfsBackupComponents(cycle.calls, cycle.components));
+        EXPECT_EQ(S_OK, cycle.components->InitializeForBackup(nullptr));
+        EXPECT_EQ(S_OK, cycle.components->StartSnapshotSet(&cycle.setId));
+        cycle.ids.assign(2, GUID_NULL);
+        const std::string volumes[] = {first_, second_};
+        for (int i = 0; i < 2; ++i)
+            EXPECT_EQ(S_OK, cycle.components->AddToSnapshotSet(FromUtf8(volumes[i] + "/").c_str(),
+                                                               GUID_NULL, &cycle.ids[i]));
         ComPtr<AsyncOperation> async;
-        EXPECT_EQ(S_OK, components->DoSnapshotSet(async));
+        EXPECT_EQ(S_OK, cycle.components->DoSnapshotSet(async));
         HRESULT status = E_FAIL;
         if (async) {
             EXPECT_EQ(S_OK, async->QueryStatus(&status, nullptr));
         }
         return status;
+    }
+
+    HRESULT DeleteSet(Cycle& cycle, LONG& deleted, VSS_ID& notDeleted) {
+        return cycle.components->DeleteSnapshots(cycle.setId, VSS_OBJECT_SNAPSHOT_SET, true,
+                                                 &deleted, &notDeleted);
     }
 
     bool NothingLeft() { return !StoreExists(FirstBtrfs()) && !StoreExists(SecondBtrfs()); }
@@ -100,114 +112,97 @@ protected:
 };
 
 TEST_F(BtrfsFaultTest, SnapshotFailingPartWayRemovesThoseAlreadyTaken) {
-    FaultyCalls calls;
-    calls.failName = "CreateSnapshot";
-    calls.failOccurrence = 2;
-    calls.error = ENOSPC;
-    ComPtr<BackupComponents> components;
-    VSS_ID setId;
-    std::vector<VSS_ID> ids;
-    EXPECT_EQ(VSS_E_INSUFFICIENT_STORAGE, TakeBoth(calls, components, setId, ids));
+    Cycle cycle;
+    cycle.calls.failName = "CreateSnapshot";
+    cycle.calls.failOccurrence = 2;
+    cycle.calls.error = ENOSPC;
+    EXPECT_EQ(VSS_E_INSUFFICIENT_STORAGE, TakeBoth(cycle));
     EXPECT_TRUE(NothingLeft());
-    EXPECT_EQ(1u, calls.Count("DestroySnapshot"));  // the first volume's snapshot
-    EXPECT_EQ("Commit", calls.log.back()) << "the removal is committed";
+    EXPECT_EQ(1u, cycle.calls.Count("DestroySnapshot"));  // the first volume's snapshot
+    EXPECT_EQ("Commit", cycle.calls.log.back()) << "the removal is committed";
     SnapshotProperties properties;
-    EXPECT_EQ(VSS_E_OBJECT_NOT_FOUND, components->GetSnapshotProperties(ids[0], &properties));
+    EXPECT_EQ(VSS_E_OBJECT_NOT_FOUND,
+              cycle.components->GetSnapshotProperties(cycle.ids[0], &properties));
     ComPtr<AsyncOperation> async;
-    EXPECT_EQ(VSS_E_BAD_STATE, components->BackupComplete(async));
+    EXPECT_EQ(VSS_E_BAD_STATE, cycle.components->BackupComplete(async));
 }
 
 TEST_F(BtrfsFaultTest, DeletionIsCommittedBeforeDeleteSnapshotsReturns) {
-    FaultyCalls calls;
-    ComPtr<BackupComponents> components;
-    VSS_ID setId;
-    std::vector<VSS_ID> ids;
-    ASSERT_EQ(VSS_S_ASYNC_FINISHED, TakeBoth(calls, components, setId, ids));
-    calls.log.clear();
+    Cycle cycle;
+    ASSERT_EQ(VSS_S_ASYNC_FINISHED, TakeBoth(cycle));
+    cycle.calls.log.clear();
     LONG deleted = 0;
     VSS_ID notDeleted;
-    EXPECT_EQ(S_OK, components->DeleteSnapshots(setId, VSS_OBJECT_SNAPSHOT_SET, true, &deleted,
-                                                &notDeleted));
+    EXPECT_EQ(S_OK, DeleteSet(cycle, deleted, notDeleted));
     EXPECT_EQ(2, deleted);
-    EXPECT_EQ(2u, calls.Count("DestroySnapshot"));
-    EXPECT_EQ(2u, calls.Count("Commit"));  // one per file system, after the removals
-    EXPECT_EQ("Commit", calls.log.back());
+    EXPECT_EQ(2u, cycle.calls.Count("DestroySnapshot"));
+    EXPECT_EQ(2u, cycle.calls.Count("Commit"));  // one per file system, after the removals
+    EXPECT_EQ("Commit", cycle.calls.log.back());
     EXPECT_TRUE(NothingLeft());
 }
 
 TEST_F(BtrfsFaultTest, SnapshotThatCannotBeDeletedIsReportedAndGoesOnRelease) {
-    FaultyCalls calls;
-    ComPtr<BackupComponents> components;
-    VSS_ID setId;
-    std::vector<VSS_ID> ids;
-    ASSERT_EQ(VSS_S_ASYNC_FINISHED, TakeBoth(calls, components, setId, ids));
-    calls.failName = "DestroySnapshot";
-    calls.failOccurrence = 1;
-    calls.error = EPERM;
+    Cycle cycle;
+    ASSERT_EQ(VSS_S_ASYNC_FINISHED, TakeBoth(cycle));
+    cycle.calls.failName = "DestroySnapshot";
+    cycle.calls.error = EPERM;
     LONG deleted = 0;
     VSS_ID notDeleted = GUID_NULL;
-    EXPECT_EQ(E_ACCESSDENIED, components->DeleteSnapshots(setId, VSS_OBJECT_SNAPSHOT_SET, true,
-                                                          &deleted, &notDeleted));
+    EXPECT_EQ(E_ACCESSDENIED, DeleteSet(cycle, deleted, notDeleted));
     EXPECT_EQ(1, deleted);
-    EXPECT_TRUE(notDeleted == ids[0]);
+    EXPECT_TRUE(notDeleted == cycle.ids[0]);
     EXPECT_TRUE(StoreExists(FirstBtrfs()));
-    components.Reset();
+    cycle.components.Reset();
     EXPECT_TRUE(NothingLeft());
 }
 
 TEST_F(BtrfsFaultTest, OneSnapshotCanBeDeletedByItsIdentity) {
-    FaultyCalls calls;
-    ComPtr<BackupComponents> components;
-    VSS_ID setId;
-    std::vector<VSS_ID> ids;
-    ASSERT_EQ(VSS_S_ASYNC_FINISHED, TakeBoth(calls, components, setId, ids));
+    Cycle cycle;
+    ASSERT_EQ(VSS_S_ASYNC_FINISHED, TakeBoth(cycle));
     LONG deleted = 0;
     VSS_ID notDeleted;
-    EXPECT_EQ(S_OK, components->DeleteSnapshots(ids[1], VSS_OBJECT_SNAPSHOT, true, &deleted,
-                                                &notDeleted));
+    EXPECT_EQ(S_OK, cycle.components->DeleteSnapshots(cycle.ids[1], VSS_OBJECT_SNAPSHOT, true,
+                                                      &deleted, &notDeleted));
     EXPECT_EQ(1, deleted);
     EXPECT_FALSE(StoreExists(SecondBtrfs()));
     SnapshotProperties properties;
-    EXPECT_EQ(S_OK, components->GetSnapshotProperties(ids[0], &properties));
-    EXPECT_EQ(VSS_E_OBJECT_NOT_FOUND, components->GetSnapshotProperties(ids[1], &properties));
+    EXPECT_EQ(S_OK, cycle.components->GetSnapshotProperties(cycle.ids[0], &properties));
+    EXPECT_EQ(VSS_E_OBJECT_NOT_FOUND,
+              cycle.components->GetSnapshotProperties(cycle.ids[1], &properties));
 }
 
 // Fails each call of a whole cycle in turn (take, read the properties, complete, delete,
 // release): the cycle reports the failure where it matters and leaves nothing behind.
 TEST_F(BtrfsFaultTest, EveryFailingCallOfACycleLeavesNothingBehind) {
-    auto cycle = [&](FaultyCalls& calls) {
-        ComPtr<BackupComponents> components;
-        VSS_ID setId;
-        std::vector<VSS_ID> ids;
-        const HRESULT status = TakeBoth(calls, components, setId, ids);
+    auto run = [&](Cycle& cycle) {
+        const HRESULT status = TakeBoth(cycle);
         SnapshotProperties properties;
         const HRESULT expected = status == VSS_S_ASYNC_FINISHED ? S_OK : VSS_E_OBJECT_NOT_FOUND;
-        EXPECT_EQ(expected, components->GetSnapshotProperties(ids[0], &properties));
-        EXPECT_EQ(expected, components->GetSnapshotProperties(ids[1], &properties));
-        if (status == VSS_S_ASYNC_FINISHED) {
-            ComPtr<AsyncOperation> async;
-            EXPECT_EQ(S_OK, components->BackupComplete(async));
-            LONG deleted = 0;
-            VSS_ID notDeleted = GUID_NULL;
-            const HRESULT hr = components->DeleteSnapshots(setId, VSS_OBJECT_SNAPSHOT_SET, true,
-                                                           &deleted, &notDeleted);
-            if (hr == S_OK) {
-                EXPECT_EQ(2, deleted);
-            }
-            if (notDeleted != GUID_NULL) {
-                EXPECT_TRUE(notDeleted == ids[0] || notDeleted == ids[1]);
-            }
+        for (const VSS_ID& id : cycle.ids)
+            EXPECT_EQ(expected, cycle.components->GetSnapshotProperties(id, &properties));
+        if (status != VSS_S_ASYNC_FINISHED)
+            return;
+        ComPtr<AsyncOperation> async;
+        EXPECT_EQ(S_OK, cycle.components->BackupComplete(async));
+        LONG deleted = 0;
+        VSS_ID notDeleted = GUID_NULL;
+        if (DeleteSet(cycle, deleted, notDeleted) == S_OK) {
+            EXPECT_EQ(2, deleted);
         }
+        if (notDeleted != GUID_NULL) {
+            EXPECT_TRUE(notDeleted == cycle.ids[0] || notDeleted == cycle.ids[1]);
+        }
+        cycle.components.Reset();
     };
-    FaultyCalls clean;
-    cycle(clean);
-    const int total = static_cast<int>(clean.log.size());
+    Cycle clean;
+    run(clean);
+    const int total = static_cast<int>(clean.calls.log.size());
     ASSERT_GT(total, 10);
     for (int n = 1; n <= total; ++n) {
-        FaultyCalls calls;
-        calls.failAt = n;
-        cycle(calls);
-        ASSERT_TRUE(NothingLeft()) << "call " << n << " (" << clean.log[n - 1] << ") failing";
+        Cycle cycle;
+        cycle.calls.failAt = n;
+        run(cycle);
+        ASSERT_TRUE(NothingLeft()) << "call " << n << " (" << clean.calls.log[n - 1] << ") failing";
     }
 }
 
