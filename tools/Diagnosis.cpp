@@ -117,7 +117,7 @@ Failure DiagnoseFailure(const std::string& action, int result, const std::string
     Reason reason;
     if (result == QUORLIN_RESULT_REFUSED)
         reason = {"the library refused: this version of the system is not supported",
-                  "run quorlin on Windows Vista or later, or on Linux"};
+                  "run quorlin on Windows 7 or later, or on Linux"};
     else if (result == QUORLIN_RESULT_WRONG_SEQUENCE)
         reason = {"the library refused: a backup is already in progress",
                   "complete the backup in progress first"};

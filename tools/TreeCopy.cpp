@@ -2,6 +2,7 @@
 
 #include "Failure.h"
 #include "FileMetadata.h"
+#include "FileSystem.h"
 #include "StopSignal.h"
 #include "Text.h"
 
@@ -52,27 +53,40 @@ void CopyContent(const fs::path& source, const fs::path& destination, Progress& 
         CopyFailed("cannot write " + Utf8FromPath(destination));
 }
 
-void CopyEntry(const fs::path& source, const fs::path& destination, Progress& progress) {
+void CopyEntry(const Entry& source, const fs::path& destination, Progress& progress) {
     ThrowIfStopped();
-    fs::file_status status = fs::symlink_status(source);
-    if (fs::is_directory(status)) {
-        fs::create_directories(destination);
-        for (const fs::directory_entry& entry : fs::directory_iterator(source))
-            CopyEntry(entry.path(), destination / entry.path().filename(), progress);
-    } else if (fs::is_regular_file(status)) {
-        CopyContent(source, destination, progress);
-        progress.AddFile();
-    } else if (fs::is_symlink(status)) {
-        if (fs::symlink_status(destination).type() != fs::file_type::not_found)
-            fs::remove(destination);
-        fs::copy_symlink(source, destination);
-    } else {
-        std::fprintf(stderr, "quorlin: skipped %s: not a file, folder or link\n",
-                     Utf8FromPath(source).c_str());
-        return;
+    switch (source.kind) {
+        case EntryKind::kFolder:
+            fs::create_directories(destination);
+            for (const Entry& entry : ListFolder(source.path))
+                CopyEntry(entry, destination / entry.path.filename(), progress);
+            break;
+        case EntryKind::kFile:
+            CopyContent(source.path, destination, progress);
+            progress.AddFile();
+            break;
+        case EntryKind::kLink:
+            if (fs::symlink_status(destination).type() != fs::file_type::not_found)
+                fs::remove(destination);
+            fs::copy_symlink(source.path, destination);
+            break;
+        case EntryKind::kOther:
+            std::fprintf(stderr, "quorlin: skipped %s: not a file, folder or link\n",
+                         Utf8FromPath(source.path).c_str());
+            return;
     }
     // After the content: adding entries to a folder would change its times.
-    CopyMetadata(source, destination);
+    CopyMetadata(source.path, destination);
+}
+
+void Measure(const Entry& entry, TreeSize& size) {
+    if (entry.kind == EntryKind::kFile) {
+        size.bytes += entry.size;
+        ++size.files;
+    } else if (entry.kind == EntryKind::kFolder) {
+        for (const Entry& inner : ListFolder(entry.path))
+            Measure(inner, size);
+    }
 }
 
 }  // namespace
@@ -80,17 +94,7 @@ void CopyEntry(const fs::path& source, const fs::path& destination, Progress& pr
 TreeSize MeasureTree(const fs::path& source) {
     TreeSize size;
     try {
-        if (!fs::is_directory(fs::symlink_status(source))) {
-            if (fs::is_regular_file(fs::symlink_status(source)))
-                size = {fs::file_size(source), 1};
-            return size;
-        }
-        for (const fs::directory_entry& entry : fs::recursive_directory_iterator(source)) {
-            if (!entry.is_regular_file() || entry.is_symlink())
-                continue;
-            size.bytes += entry.file_size();
-            ++size.files;
-        }
+        Measure(Inspect(source), size);
     } catch (const fs::filesystem_error& error) {
         CopyFailed(error.what());
     }
@@ -99,7 +103,7 @@ TreeSize MeasureTree(const fs::path& source) {
 
 void CopyTree(const fs::path& source, const fs::path& destination, Progress& progress) {
     try {
-        CopyEntry(source, destination, progress);
+        CopyEntry(Inspect(source), destination, progress);
     } catch (const fs::filesystem_error& error) {
         CopyFailed(error.what());
     }

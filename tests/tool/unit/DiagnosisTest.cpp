@@ -46,7 +46,7 @@ TEST(Diagnosis, EachReportGivesOneSentenceWithItsRemedy) {
                   "see each step."},
         {QUORLIN_RESULT_REFUSED, "", kExitRefused,
          action + "the library refused: this version of the system is not supported; run "
-                  "quorlin on Windows Vista or later, or on Linux."},
+                  "quorlin on Windows 7 or later, or on Linux."},
         {QUORLIN_RESULT_WRONG_SEQUENCE, "", kExitWrongSequence,
          action + "the library refused: a backup is already in progress; complete the backup "
                   "in progress first."},
