@@ -125,28 +125,15 @@ void BM_QuorlinCycle(benchmark::State& state) {
     }
 }
 
-const int kRepetitions = 6;
-BENCHMARK(BM_DirectIoctls)
-    ->Arg(0)
-    ->Arg(1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Repetitions(kRepetitions)
-    ->DisplayAggregatesOnly();
-BENCHMARK(BM_ServiceCycle)
-    ->Arg(0)
-    ->Arg(1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Repetitions(kRepetitions)
-    ->DisplayAggregatesOnly();
-BENCHMARK(BM_QuorlinCycle)
-    ->Arg(0)
-    ->Arg(1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Repetitions(kRepetitions)
-    ->DisplayAggregatesOnly();
+// Milliseconds of wall time, repeated so that the medians can be compared.
+void Configure(benchmark::internal::Benchmark* benchmark) {
+    benchmark->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+    benchmark->Repetitions(6)->DisplayAggregatesOnly();
+}
+
+BENCHMARK(BM_DirectIoctls)->Apply(Configure);
+BENCHMARK(BM_ServiceCycle)->Apply(Configure);
+BENCHMARK(BM_QuorlinCycle)->Apply(Configure);
 
 // The console report, then each cycle's median time over the direct ioctls' on the
 // same volume.
