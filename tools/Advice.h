@@ -11,6 +11,8 @@ const char* UnsupportedVolumeAdvice();
 const char* AccessDeniedAdvice();
 // The snapshot service is missing or not running.
 const char* ServiceMissingAdvice();
+// The snapshot could not be taken, for a reason that the report does not tell.
+const char* SnapshotFailedAdvice();
 
 }  // namespace qtool
 

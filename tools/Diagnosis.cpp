@@ -87,7 +87,7 @@ Reason ReasonForReport(const std::string& line) {
         return {"gathering the writers' metadata was cancelled",
                 "try again, or use --no-writers to snapshot without them"};
     if (line == "DoSnapshotSet failed.")
-        return {"the snapshot could not be taken", kRunVerbose};
+        return {"the snapshot could not be taken", SnapshotFailedAdvice()};
     if (line == "Completion of backup failed.")
         return {"the snapshot service did not confirm the end of the backup", kRunVerbose};
     if (StartsWith(line, "Unable to write to the console."))

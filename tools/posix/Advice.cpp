@@ -16,4 +16,9 @@ const char* ServiceMissingAdvice() {
            "read-write";
 }
 
+const char* SnapshotFailedAdvice() {
+    return "check that quorlin runs as root (or with CAP_SYS_ADMIN) and that the volume has free "
+           "space; -vv shows the system's reason";
+}
+
 }  // namespace qtool

@@ -16,4 +16,9 @@ const char* ServiceMissingAdvice() {
            "available under Wine)";
 }
 
+const char* SnapshotFailedAdvice() {
+    return "check that quorlin runs as administrator, and look in the Application event log "
+           "for the reason that VSS gives; -vv shows each step";
+}
+
 }  // namespace qtool

@@ -36,6 +36,8 @@ TEST(Diagnosis, EachReportGivesOneSentenceWithItsRemedy) {
          kExitFailed,
          action + "its volume could not be found (No such file or directory); check that the "
                   "path exists and lies on a mounted local volume."},
+        {1, "DoSnapshotSet failed.", kExitFailed,
+         action + "the snapshot could not be taken; " + SnapshotFailedAdvice() + "."},
         {1, "Prepare for backup failed.", kExitFailed,
          action + "the writers did not get ready for the backup; try again, or use --no-writers "
                   "to snapshot without them."},
