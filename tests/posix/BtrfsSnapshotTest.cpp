@@ -4,7 +4,10 @@
 #include "posix/BtrfsFixture.h"
 #include "snapshot/PathTranslation.h"
 
+#include "posix/ScratchVolume.h"
+
 #include <cerrno>
+#include <functional>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -91,6 +94,41 @@ TEST_F(BtrfsSnapshotTest, SnapshotsLiveInADirectoryOnlyRootCanEnter) {
     }
     // Nothing was written into the volume itself.
     EXPECT_FALSE(Exists(volume + "/.quorlin"));
+}
+
+TEST_F(BtrfsSnapshotTest, StoreThatIsNotRootsAloneIsRefusedAndNotFollowed) {
+    const std::string volume = NewSubvolume("guarded");
+    const std::string store = FirstBtrfs() + "/.quorlin";
+    const std::string elsewhere = ScratchPath() + "/elsewhere";
+    ::mkdir(elsewhere.c_str(), 0777);
+    RemoveAfterTest(elsewhere);
+    const struct {
+        const char* name;
+        std::function<void()> plant;
+    } cases[] = {
+        {"someone else's",
+         [&] { ::mkdir(store.c_str(), 0700), (void)::chown(store.c_str(), 1000, 1000); }},
+        {"open to others", [&] { ::mkdir(store.c_str(), 0755), ::chmod(store.c_str(), 0755); }},
+        {"a link", [&] { (void)::symlink(elsewhere.c_str(), store.c_str()); }},
+        {"a file", [&] { WriteFile(store, ""); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.plant();
+        VSS_ID setId, id;
+        ComPtr<BackupComponents> components = StartSet(VSS_CTX_BACKUP, setId);
+        ASSERT_EQ(S_OK,
+                  components->AddToSnapshotSet(FromUtf8(volume + "/").c_str(), GUID_NULL, &id));
+        ComPtr<AsyncOperation> async;
+        ASSERT_EQ(S_OK, components->DoSnapshotSet(async));
+        HRESULT status = S_OK;
+        ASSERT_EQ(S_OK, async->QueryStatus(&status, nullptr));
+        EXPECT_EQ(E_ACCESSDENIED, status);
+        components.Reset();
+        EXPECT_EQ(0, ::rmdir(elsewhere.c_str())) << "nothing was written through the link";
+        ::mkdir(elsewhere.c_str(), 0777);
+        EXPECT_TRUE(RemoveTree(store));
+    }
 }
 
 TEST_F(BtrfsSnapshotTest, NestedSubvolumeIsAVolumeOfItsOwn) {

@@ -28,7 +28,7 @@ HRESULT OpenBtrfsVolume(const std::string& name, BtrfsVolume& volume) {
                                                    : ReportErrno("resolving", name, errno);
     volume.path = canonical;
 
-    volume.root.Reset(::open(canonical, kDirectoryFlags));
+    volume.root.Reset(::open(canonical, kDirectoryFlags | O_NOFOLLOW));
     if (!volume.root.Valid())
         return errno == ENOTDIR ? VSS_E_VOLUME_NOT_SUPPORTED
                                 : ReportErrno("opening", volume.path, errno);

@@ -1,8 +1,8 @@
 #include "platform/posix/MountTable.h"
 
 #include <cerrno>
-#include <fstream>
-#include <sstream>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace quorlin {
 
@@ -26,6 +26,35 @@ std::string Unescape(const std::string& field) {
     return out;
 }
 
+std::vector<std::string> SplitFields(const std::string& line) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    while (start < line.size()) {
+        size_t end = line.find(' ', start);
+        if (end == std::string::npos)
+            end = line.size();
+        if (end > start)
+            fields.push_back(line.substr(start, end - start));
+        start = end + 1;
+    }
+    return fields;
+}
+
+// The file's bytes; /proc files report no size, so it is read until its end.
+int ReadWholeFile(const char* path, std::string& content) {
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    char buffer[16384];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0)
+            content.append(buffer, static_cast<size_t>(n));
+    const int error = n < 0 ? errno : 0;
+    ::close(fd);
+    return error;
+}
+
 bool IsUnder(const std::string& path, const std::string& mountPoint) {
     if (mountPoint == "/")
         return true;
@@ -36,23 +65,24 @@ bool IsUnder(const std::string& path, const std::string& mountPoint) {
 }  // namespace
 
 int ReadMountTable(std::vector<Mount>& mounts) {
-    std::ifstream table("/proc/self/mountinfo");
-    if (!table)
-        return errno ? errno : ENOENT;
+    std::string table;
+    const int error = ReadWholeFile("/proc/self/mountinfo", table);
+    if (error != 0)
+        return error;
     mounts.clear();
-    std::string line;
-    while (std::getline(table, line)) {
+    size_t start = 0;
+    while (start < table.size()) {
+        size_t end = table.find('\n', start);
+        if (end == std::string::npos)
+            end = table.size();
         // id parent major:minor root mount-point options [optional...] - type source options
-        std::istringstream fields(line);
-        std::string id, parent, device, root, mountPoint, field;
-        if (!(fields >> id >> parent >> device >> root >> mountPoint))
-            continue;
-        while (fields >> field && field != "-") {
-        }
-        std::string type;
-        if (!(fields >> type))
-            continue;
-        mounts.push_back(Mount{Unescape(mountPoint), Unescape(type)});
+        const std::vector<std::string> fields = SplitFields(table.substr(start, end - start));
+        start = end + 1;
+        size_t separator = 6;
+        while (separator < fields.size() && fields[separator] != "-")
+            ++separator;
+        if (separator + 1 < fields.size())
+            mounts.push_back(Mount{Unescape(fields[4]), Unescape(fields[separator + 1])});
     }
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,10 +58,8 @@ int ReadBootId(std::string& bootId) {
     return 0;
 }
 
-}  // namespace
-
-int QueryProcessIdentity(long pid, ProcessIdentity& identity) {
-    const std::string proc = pid == 0 ? "/proc/self" : "/proc/" + std::to_string(pid);
+// The identity of the process whose /proc directory is `proc`.
+int ReadIdentity(const std::string& proc, long pid, ProcessIdentity& identity) {
     int error = ReadBootId(identity.bootId);
     if (error != 0)
         return error;
@@ -72,9 +71,32 @@ int QueryProcessIdentity(long pid, ProcessIdentity& identity) {
     error = ReadProcessStat(proc, stat);
     if (error != 0)
         return error;
-    identity.pid = pid == 0 ? static_cast<long>(::getpid()) : pid;
+    identity.pid = pid;
     identity.startTime = stat.startTime;
     return 0;
+}
+
+// The calling process's identity, read once per process (a forked child reads its own).
+int QuerySelf(ProcessIdentity& identity) {
+    static std::mutex mutex;
+    static ProcessIdentity self;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (self.pid != static_cast<long>(::getpid())) {
+        ProcessIdentity fresh;
+        const int error = ReadIdentity("/proc/self", static_cast<long>(::getpid()), fresh);
+        if (error != 0)
+            return error;
+        self = fresh;
+    }
+    identity = self;
+    return 0;
+}
+
+}  // namespace
+
+int QueryProcessIdentity(long pid, ProcessIdentity& identity) {
+    return pid == 0 ? QuerySelf(identity)
+                    : ReadIdentity("/proc/" + std::to_string(pid), pid, identity);
 }
 
 OwnerState CheckOwner(const ProcessIdentity& owner, const ProcessIdentity& self) {

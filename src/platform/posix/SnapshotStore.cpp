@@ -43,10 +43,12 @@ int OpenPrivateDirectory(VolumeCalls& calls, int parentFd, const std::string& na
                          UniqueFd& directory) {
     const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
     UniqueFd fd(::openat(parentFd, name.c_str(), flags));
+    bool created = false;
     if (!fd.Valid() && errno == ENOENT && create) {
         const int error = calls.MakePrivateDirectory(parentFd, name.c_str());
         if (error != 0 && error != EEXIST)
             return error;
+        created = error == 0;
         fd.Reset(::openat(parentFd, name.c_str(), flags));
     }
     if (!fd.Valid())
@@ -56,6 +58,9 @@ int OpenPrivateDirectory(VolumeCalls& calls, int parentFd, const std::string& na
         return errno;
     if (st.st_uid != ::geteuid() || (st.st_mode & 077) != 0)
         return EACCES;
+    // A umask may have taken the owner's bits too; the store must stay usable.
+    if (created && (st.st_mode & 0700) != 0700 && ::fchmod(fd.Get(), 0700) != 0)
+        return errno;
     directory = std::move(fd);
     return 0;
 }

@@ -16,15 +16,7 @@ int Result(int status) { return status == 0 ? 0 : errno; }
 }  // namespace
 
 int VolumeCalls::MakePrivateDirectory(int dirFd, const char* name) {
-    if (::mkdirat(dirFd, name, 0700) != 0)
-        return errno;
-    // The umask may have taken bits away; set the mode exactly.
-    const int fd = ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    const int error = Result(::fchmod(fd, 0700));
-    ::close(fd);
-    return error;
+    return Result(::mkdirat(dirFd, name, 0700));
 }
 
 int VolumeCalls::RemoveDirectory(int dirFd, const char* name) {

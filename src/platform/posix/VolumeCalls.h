@@ -10,7 +10,8 @@ class VolumeCalls {
 public:
     virtual ~VolumeCalls() = default;
 
-    // A directory `name` in `dirFd` that only its owner can enter (mode 0700).
+    // A directory `name` in `dirFd` that only its owner can enter (mode 0700, less what
+    // the umask takes away).
     virtual int MakePrivateDirectory(int dirFd, const char* name);
     virtual int RemoveDirectory(int dirFd, const char* name);
     // A new empty file `name` in `dirFd`; EEXIST when there is one.
