@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace quorlin {
 namespace testing {
@@ -118,6 +120,29 @@ std::string BtrfsTest::DevicePath(const ComPtr<BackupComponents>& components,
 }
 
 bool BtrfsTest::StoreExists(const std::string& mountPoint) { return Exists(StorePath(mountPoint)); }
+
+std::string RunInChild(const std::function<std::string()>& body) {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return "";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(fds[0]);
+        const std::string result = body();
+        const bool written =
+            ::write(fds[1], result.data(), result.size()) == static_cast<ssize_t>(result.size());
+        ::_exit(written ? 0 : 2);
+    }
+    ::close(fds[1]);
+    std::string result;
+    char buffer[512];
+    ssize_t n;
+    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
+        result.append(buffer, static_cast<size_t>(n));
+    ::close(fds[0]);
+    ::waitpid(child, nullptr, 0);
+    return result;
+}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,11 @@ protected:
 private:
     std::vector<std::string> cleanup_;
 };
+
+// Runs `body` in a forked child that exits as soon as it returns (no destructor runs,
+// nothing is released: a crash as far as the library can tell). What `body` returned,
+// once the child is gone.
+std::string RunInChild(const std::function<std::string()>& body);
 
 // Whole files.
 std::string ReadFile(const std::string& path);

@@ -4,9 +4,6 @@
 #include "platform/posix/Utf8.h"
 #include "posix/BtrfsFixture.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 namespace quorlin {
 namespace testing {
 namespace {
@@ -18,46 +15,27 @@ protected:
     // `crash`, exits without releasing anything. The child's result: device, set id.
     std::pair<std::string, std::string> SnapshotInChild(const std::string& volume, LONG context,
                                                         bool crash) {
-        int pipeFds[2];
-        EXPECT_EQ(0, ::pipe(pipeFds));
-        const pid_t child = ::fork();
-        if (child == 0) {
-            ::close(pipeFds[0]);
+        const std::string message = RunInChild([&] {
             ComPtr<BackupComponents> components;
-            VSS_ID setId = GUID_NULL;
-            std::string message = "failed";
+            VSS_ID setId = GUID_NULL, id;
+            ComPtr<AsyncOperation> async;
+            SnapshotProperties properties;
+            HRESULT status = E_FAIL;
+            std::string result = "failed";
             if (CreatePlatformBackupComponents(components) == S_OK &&
                 components->InitializeForBackup(nullptr) == S_OK &&
                 components->SetContext(context) == S_OK &&
-                components->StartSnapshotSet(&setId) == S_OK) {
-                VSS_ID id;
-                ComPtr<AsyncOperation> async;
-                SnapshotProperties properties;
-                HRESULT status = E_FAIL;
-                if (components->AddToSnapshotSet(FromUtf8(volume + "/").c_str(), GUID_NULL, &id) ==
-                        S_OK &&
-                    components->DoSnapshotSet(async) == S_OK &&
-                    async->QueryStatus(&status, nullptr) == S_OK &&
-                    status == VSS_S_ASYNC_FINISHED &&
-                    components->GetSnapshotProperties(id, &properties) == S_OK)
-                    message = ToUtf8(properties.snapshotDeviceObject) + "\n" + GuidText(setId);
-            }
-            if (::write(pipeFds[1], message.data(), message.size()) < 0)
-                ::_exit(2);
-            if (crash)
-                ::_exit(0);  // no release, no destructor
-            components.Reset();
-            ::_exit(0);
-        }
-        ::close(pipeFds[1]);
-        std::string message;
-        char buffer[512];
-        ssize_t n;
-        while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0)
-            message.append(buffer, n);
-        ::close(pipeFds[0]);
-        int status = 0;
-        EXPECT_EQ(child, ::waitpid(child, &status, 0));
+                components->StartSnapshotSet(&setId) == S_OK &&
+                components->AddToSnapshotSet(FromUtf8(volume + "/").c_str(), GUID_NULL, &id) ==
+                    S_OK &&
+                components->DoSnapshotSet(async) == S_OK &&
+                async->QueryStatus(&status, nullptr) == S_OK && status == VSS_S_ASYNC_FINISHED &&
+                components->GetSnapshotProperties(id, &properties) == S_OK)
+                result = ToUtf8(properties.snapshotDeviceObject) + "\n" + GuidText(setId);
+            if (crash && components)
+                components->AddRef();  // held until the process ends, as by a crashed host
+            return result;
+        });
         const size_t newline = message.find('\n');
         EXPECT_NE(std::string::npos, newline) << message;
         if (newline == std::string::npos)

@@ -1,5 +1,7 @@
 #include "platform/posix/MountTable.h"
 
+#include "platform/posix/TextFields.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -24,20 +26,6 @@ std::string Unescape(const std::string& field) {
         }
     }
     return out;
-}
-
-std::vector<std::string> SplitFields(const std::string& line) {
-    std::vector<std::string> fields;
-    size_t start = 0;
-    while (start < line.size()) {
-        size_t end = line.find(' ', start);
-        if (end == std::string::npos)
-            end = line.size();
-        if (end > start)
-            fields.push_back(line.substr(start, end - start));
-        start = end + 1;
-    }
-    return fields;
 }
 
 // The file's bytes; /proc files report no size, so it is read until its end.
@@ -70,14 +58,9 @@ int ReadMountTable(std::vector<Mount>& mounts) {
     if (error != 0)
         return error;
     mounts.clear();
-    size_t start = 0;
-    while (start < table.size()) {
-        size_t end = table.find('\n', start);
-        if (end == std::string::npos)
-            end = table.size();
+    for (const std::string& line : SplitFields(table, '\n', true)) {
         // id parent major:minor root mount-point options [optional...] - type source options
-        const std::vector<std::string> fields = SplitFields(table.substr(start, end - start));
-        start = end + 1;
+        const std::vector<std::string> fields = SplitFields(line, ' ', true);
         size_t separator = 6;
         while (separator < fields.size() && fields[separator] != "-")
             ++separator;

@@ -1,5 +1,7 @@
 #include "platform/posix/PathResolution.h"
 
+#include "platform/posix/TextFields.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -9,20 +11,6 @@
 namespace quorlin {
 
 namespace {
-
-std::vector<std::string> SplitComponents(const std::string& path) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find('/', start);
-        if (end == std::string::npos)
-            end = path.size();
-        if (end > start)
-            parts.push_back(path.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
-}
 
 std::string Join(const std::string& base, const std::vector<std::string>& tail) {
     std::string result = base;
@@ -48,7 +36,7 @@ int ResolvePath(const std::string& path, std::string& resolved) {
     }
 
     // Walk up until an ancestor exists; remember the missing components.
-    std::vector<std::string> parts = SplitComponents(absolute);
+    std::vector<std::string> parts = SplitFields(absolute, '/', true);
     std::vector<std::string> missing;
     for (;;) {
         const std::string candidate = Join("/", parts);

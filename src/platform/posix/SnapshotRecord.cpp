@@ -1,6 +1,7 @@
 #include "platform/posix/SnapshotRecord.h"
 
 #include "platform/posix/Guid.h"
+#include "platform/posix/TextFields.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -11,18 +12,6 @@ namespace quorlin {
 namespace {
 
 const char kRecordTag[] = "record";
-
-std::vector<std::string> Split(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        const size_t end = text.find(separator, start);
-        parts.push_back(text.substr(start, end - start));
-        if (end == std::string::npos)
-            return parts;
-        start = end + 1;
-    }
-}
 
 // A decimal number without sign or leading blanks, as RecordFileName writes them.
 bool ParseNumber(const std::string& text, unsigned long long& value) {
@@ -56,7 +45,7 @@ std::string RecordFileName(const SnapshotRecord& record) {
 }
 
 bool ParseRecordFileName(const std::string& name, SnapshotRecord& record) {
-    const std::vector<std::string> parts = Split(name, '.');
+    const std::vector<std::string> parts = SplitFields(name, '.', false);
     unsigned long long context, pidNamespace, pid, startTime;
     if (parts.size() != 7 || parts[1] != kRecordTag || !ParseGuid(parts[0], record.snapshotId) ||
         !ParseNumber(parts[2], context) || !IsHexDigits(parts[3], 32) ||
