@@ -44,19 +44,23 @@ public:
     CQuorlin& operator=(const CQuorlin& other);
     virtual ~CQuorlin();  // completes a held backup; never throws
 
-    // Snapshots the volume of `sourcePath` with the writers involved.
+    // Snapshots the volume of `sourcePath` with the writers involved. The path is first
+    // made absolute (relative paths, and on Linux symbolic links, resolved); the snapshot
+    // path names the file that this absolute path names.
     // `snapshotPath` may be null. Otherwise it must hold the whole snapshot path and its
-    // terminator: the copy is NOT bounded. The snapshot path is at most the snapshot device
-    // name, one separator and `sourcePath` long; on Windows a buffer of
-    // wcslen(sourcePath) + 64 units is enough for a VSS device name
-    // (\\?\GLOBALROOT\Device\HarddiskVolumeShadowCopyNNN), on Linux allow
-    // wcslen(sourcePath) + 4096 units. `snapshotPathLength` receives the length without
-    // the terminator on success only.
+    // terminator: the copy is NOT bounded. The snapshot path is the snapshot device name,
+    // one separator and the rest of the absolute path below its volume root. On Windows a
+    // VSS device name (\\?\GLOBALROOT\Device\HarddiskVolumeShadowCopyNNN) is under 64
+    // units, so allow the length of the absolute path + 64 units (for an absolute
+    // `sourcePath`, wcslen(sourcePath) + 64). On Linux the device name and the resolved
+    // path are each shorter than PATH_MAX, so 8192 units are always enough.
+    // `snapshotPathLength` receives the length without the terminator on success only.
     int VssStartBackup(wchar_t* sourcePath, wchar_t* snapshotPath, int& snapshotPathLength);
 
     // Snapshots the volumes of `pathCount` paths in one set. Every `snapshotPaths[i]` must be
     // a writable buffer with room for the snapshot path of `sourcePaths[i]` and its terminator;
-    // the copy is NOT bounded, so size each as for VssStartBackup's `snapshotPath`.
+    // the copy is NOT bounded, so size each as for VssStartBackup's `snapshotPath`. Missing
+    // arrays, or a null path or buffer among the first `pathCount`, are refused.
     int VssStartBackup2(wchar_t** sourcePaths, wchar_t** snapshotPaths, int pathCount);
 
     // Snapshots the volume of `sourcePath` without writers, in a persistent context.

@@ -57,13 +57,19 @@ bool FakeHost::QueryMajorVersion(bool extendedRecord, unsigned& major) {
 }
 
 bool FakeHost::GetFullPathName(const wchar_t* path, std::wstring& fullPath) {
+    auto failure = fullPathErrors.find(path);
+    if (failure != fullPathErrors.end()) {
+        lastError = failure->second;
+        return false;
+    }
     auto found = fullPaths.find(path);
     fullPath = found == fullPaths.end() ? std::wstring(path) : found->second;
     return true;
 }
 
 bool FakeHost::GetVolumePathName(const wchar_t* path, wchar_t* buffer, DWORD bufferLength) {
-    volumeLookups.push_back(path);
+    if (recording)
+        volumeLookups.push_back(path);
     const std::wstring text = path;
     const std::wstring* best = nullptr;
     for (const auto& entry : volumeRoots) {

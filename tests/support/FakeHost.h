@@ -37,7 +37,11 @@ public:
     uint32_t volumeError = 2;
     // Full paths by path; a path not listed is its own full path.
     std::map<std::wstring, std::wstring> fullPaths;
+    // Paths whose full path cannot be had, with the last error they leave.
+    std::map<std::wstring, uint32_t> fullPathErrors;
     std::vector<std::wstring> volumeLookups;
+    // False: volume lookups are answered but not kept in volumeLookups (for long runs).
+    bool recording = true;
 
     HRESULT comSecurityResult = S_OK;
     int comSecurityCalls = 0;

@@ -104,9 +104,12 @@ int ScriptedRequester::LiveAsyncObjects() const {
 }
 
 HRESULT ScriptedRequester::Record(const std::string& name, const std::string& arguments) {
-    calls_.push_back(name + "(" + arguments + ")");
+    if (beforeCall)
+        beforeCall(name);
+    if (recording)
+        calls_.push_back(name + "(" + arguments + ")");
     const int occurrence = ++occurrences_[name];
-    auto byNumber = failedCallNumbers_.find(static_cast<int>(calls_.size()));
+    auto byNumber = failedCallNumbers_.find(++callCount_);
     if (byNumber != failedCallNumbers_.end())
         return byNumber->second;
     auto failure = failures_.find(name);

@@ -7,6 +7,7 @@
 
 #include "snapshot/Requester.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -42,10 +43,14 @@ public:
     void Fail(const std::string& call, HRESULT hr, int occurrence = 1);
     // The status that QueryStatus reports for an operation ("GatherWriterMetadata", ...).
     void SetStatus(const std::string& operation, HRESULT status);
-    // Fail the n-th recorded call (1-based, counting every call) with `hr`.
+    // Fail the n-th call (1-based, counting every call since the last ClearCalls) with `hr`.
     void FailCallNumber(int n, HRESULT hr);
     // A failed CreateVssBackupComponents still hands out the object.
     bool createFailureGivesObject = false;
+    // Runs before every call is answered, with the call's name; a test may raise from it.
+    std::function<void(const std::string& call)> beforeCall;
+    // False: calls are answered and counted but not kept in Calls() (for long runs).
+    bool recording = true;
     // Device object of each volume's snapshot; unlisted volumes get the VSS form
     // "\\?\GLOBALROOT\Device\HarddiskVolumeShadowCopy<n>".
     std::map<std::wstring, std::wstring> devices;
@@ -54,7 +59,10 @@ public:
     const std::vector<std::string>& Calls() const { return calls_; }
     // Calls whose names start with `prefix`.
     std::vector<std::string> CallsNamed(const std::string& prefix) const;
-    void ClearCalls() { calls_.clear(); }
+    void ClearCalls() {
+        calls_.clear();
+        callCount_ = 0;
+    }
     unsigned long References() const { return references_; }
     int CreatedObjects() const { return created_; }
     // Number of async objects still referenced (0 once the library has released them all).
@@ -90,6 +98,7 @@ private:
     HRESULT StartAsync(const std::string& operation, ComPtr<AsyncOperation>& async);
 
     std::vector<std::string> calls_;
+    int callCount_ = 0;
     std::map<std::string, std::pair<int, HRESULT>> failures_;  // name -> (from occurrence, hr)
     std::map<std::string, int> occurrences_;
     std::map<int, HRESULT> failedCallNumbers_;

@@ -1,0 +1,29 @@
+#include "snapshot/FailureCapture.h"
+
+#include "diag/Trace.h"
+
+namespace quorlin {
+
+CaughtFailure CaughtFailure::TakeCurrent() noexcept {
+    CaughtFailure failure;
+    try {
+        throw;
+    } catch (CComException* com) {
+        failure.com_.reset(com);
+    } catch (CQuorlinException* quorlin) {
+        failure.quorlin_.reset(quorlin);
+    } catch (...) {
+    }
+    return failure;
+}
+
+void CaughtFailure::Report() const noexcept {
+    RunDroppingFailures([this] {
+        if (com_)
+            Trace(com_->ReportLine(), TRACE_LEVEL_RESULT);
+        else if (quorlin_)
+            Trace(quorlin_->GetMessageText(), TRACE_LEVEL_RESULT);
+    });
+}
+
+}  // namespace quorlin

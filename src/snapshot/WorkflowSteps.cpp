@@ -1,0 +1,143 @@
+#include "snapshot/WorkflowSteps.h"
+
+#include "diag/Exceptions.h"
+#include "diag/SystemErrorText.h"
+#include "diag/Trace.h"
+#include "platform/Platform.h"
+#include "snapshot/PathTranslation.h"
+#include "text/Format.h"
+
+namespace quorlin {
+
+namespace {
+
+using StartOperation = HRESULT (BackupComponents::*)(ComPtr<AsyncOperation>&);
+
+// Step lines of an operation: before its call, its Wait and its QueryStatus (null: none).
+struct OperationLines {
+    const wchar_t* call;
+    const wchar_t* wait;
+    const wchar_t* status;
+};
+
+// A call that reports success but hands out no object counts as failed: nothing
+// could be done with it.
+HRESULT ResultWithObject(HRESULT hr, bool hasObject) {
+    return hr == S_OK && !hasObject ? E_UNEXPECTED : hr;
+}
+
+// Starts an operation, waits for it without a time-out and returns its final status.
+// `waited` becomes true once the wait has succeeded.
+HRESULT AwaitOperation(BackupComponents& components, StartOperation start,
+                       const OperationLines& lines, const AsyncSites& sites,
+                       bool* waited = nullptr) {
+    TraceDetail(lines.call);
+    ComPtr<AsyncOperation> async;
+    const HRESULT started = (components.*start)(async);
+    CheckResult(ResultWithObject(started, static_cast<bool>(async)), sites.call);
+    if (lines.wait)
+        TraceDetail(lines.wait);
+    CheckResult(async->Wait(INFINITE), sites.wait);
+    if (waited)
+        *waited = true;
+    if (lines.status)
+        TraceDetail(lines.status);
+    HRESULT status = S_OK;
+    CheckResult(async->QueryStatus(&status, nullptr), sites.status);
+    return status;
+}
+
+void RequireFinished(HRESULT status, const wchar_t* failure) {
+    if (status != VSS_S_ASYNC_FINISHED)
+        ThrowQuorlinFailure(failure);
+}
+
+}  // namespace
+
+void CheckResult(HRESULT hr, int site) {
+    if (hr != S_OK)
+        ThrowComFailure(hr, site);
+}
+
+void CreateComponents(ComPtr<BackupComponents>& components, int site) {
+    TraceDetail(L"Calling CreateVssBackupComponents");
+    const HRESULT hr = CreateVssBackupComponents(components);
+    CheckResult(ResultWithObject(hr, static_cast<bool>(components)), site);
+}
+
+void InitializeForBackup(BackupComponents& components, int site) {
+    TraceDetail(L"Calling InitializeForBackup");
+    CheckResult(components.InitializeForBackup(nullptr), site);
+}
+
+void StartSnapshotSet(BackupComponents& components, VSS_ID& snapshotSetId, int site) {
+    TraceDetail(L"Calling StartSnapshotSet");
+    CheckResult(components.StartSnapshotSet(&snapshotSetId), site);
+}
+
+void SetBackupState(BackupComponents& components, bool bootableSystemState, int backupType,
+                    int site) {
+    TraceDetail(L"Calling SetBackupState");
+    const VSS_BACKUP_TYPE type = backupType == 2 ? VSS_BT_INCREMENTAL : VSS_BT_FULL;
+    CheckResult(components.SetBackupState(true, bootableSystemState, type, false), site);
+}
+
+void AddToSnapshotSet(BackupComponents& components, const wchar_t* volumePath, VSS_ID& snapshotId,
+                      int site) {
+    TraceDetail(L"Calling AddToSnapshotSet");
+    CheckResult(components.AddToSnapshotSet(volumePath, GUID_NULL, &snapshotId), site);
+}
+
+void GatherWriterMetadata(BackupComponents& components, const AsyncSites& sites) {
+    const OperationLines lines = {L"Calling GatherWriterMetadata", L"Waiting for writer metadata",
+                                  L"Calling QueryStatus for GatherWriterMetadata"};
+    const HRESULT status =
+        AwaitOperation(components, &BackupComponents::GatherWriterMetadata, lines, sites);
+    if (status == VSS_S_ASYNC_CANCELLED)
+        ThrowQuorlinFailure(L"GatherWriterMetadata was cancelled.");
+}
+
+void PrepareForBackup(BackupComponents& components, const AsyncSites& sites) {
+    const OperationLines lines = {L"Calling PrepareForBackup", nullptr, nullptr};
+    RequireFinished(AwaitOperation(components, &BackupComponents::PrepareForBackup, lines, sites),
+                    L"Prepare for backup failed.");
+}
+
+void DoSnapshotSet(BackupComponents& components, const AsyncSites& sites, bool& snapshotCreated) {
+    const OperationLines lines = {L"Calling DoSnapshotSet", nullptr, nullptr};
+    RequireFinished(AwaitOperation(components, &BackupComponents::DoSnapshotSet, lines, sites,
+                                   &snapshotCreated),
+                    L"DoSnapshotSet failed.");
+}
+
+void BackupComplete(BackupComponents& components, const AsyncSites& sites) {
+    const OperationLines lines = {L"Calling BackupComplete", nullptr, nullptr};
+    RequireFinished(AwaitOperation(components, &BackupComponents::BackupComplete, lines, sites),
+                    L"Completion of backup failed.");
+}
+
+void LookUpVolume(const wchar_t* path, std::wstring& fullPath, wchar_t* volumeRoot) {
+    Host& host = GetHost();
+    if (host.GetFullPathName(path, fullPath) &&
+        host.GetVolumePathName(fullPath.c_str(), volumeRoot, MAX_PATH))
+        return;
+    const uint32_t error = host.GetLastError();
+    std::wstring errorText;
+    GetSystemErrorText(error, errorText);
+    ThrowQuorlinFailure(FormatText(
+        L"There was an error retrieving the volume name from the path. Path: %s Error: %s",
+        {path, errorText}));
+}
+
+std::wstring SnapshotPathOf(BackupComponents& components, const VSS_ID& snapshotId,
+                            const std::wstring& fullPath, const wchar_t* volumeRoot, int site) {
+    SnapshotProperties properties;
+    CheckResult(components.GetSnapshotProperties(snapshotId, &properties), site);
+    TraceDetail(L"Calling CalculateSourcePath");
+    std::wstring snapshotPath;
+    CalculateSourcePath(properties.snapshotDeviceObject.c_str(), fullPath.c_str(), volumeRoot,
+                        snapshotPath);
+    return snapshotPath;
+}
+
+}  // namespace quorlin

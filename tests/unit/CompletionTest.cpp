@@ -1,0 +1,137 @@
+// VssBackupComplete, the destructor's completion, copies sharing one backup, and
+// the references to the components object that the agent holds.
+#include "WorkflowFixture.h"
+
+#include <memory>
+
+namespace quorlin {
+namespace testing {
+namespace {
+
+using CompletionTest = WorkflowTest;
+
+const std::vector<std::string> kCompletionCalls = {
+    "BackupComplete()", "BackupComplete.Wait(4294967295)", "BackupComplete.QueryStatus()",
+    "DeleteSnapshots(set1,2,1)"};
+
+TEST_F(CompletionTest, CompletesDeletesAndLetsGo) {
+    ASSERT_EQ(QUORLIN_RESULT_OK, StartBackup(L"C:\\a"));
+    requester.ClearCalls();
+    host.consoleBytes.clear();
+
+    EXPECT_EQ(QUORLIN_RESULT_OK, agent.VssBackupComplete());
+    const std::vector<std::string> lines = {"Calling BackupComplete",
+                                            "Backup successfully completed."};
+    EXPECT_EQ(lines, Lines());
+    EXPECT_EQ(kCompletionCalls, requester.Calls());
+    const AgentState idle = {SetId(1), true, false, 0, false};
+    EXPECT_TRUE(idle == agent.State());
+    EXPECT_EQ(0u, requester.References());
+    EXPECT_EQ(0, requester.LiveAsyncObjects());
+}
+
+TEST_F(CompletionTest, AFailedDeletionDoesNotChangeTheOutcome) {
+    ASSERT_EQ(QUORLIN_RESULT_OK, StartBackup(L"C:\\a"));
+    requester.Fail("DeleteSnapshots", VSS_E_OBJECT_NOT_FOUND);
+    host.consoleBytes.clear();
+    g_traceLevel = 2;
+    EXPECT_EQ(QUORLIN_RESULT_OK, agent.VssBackupComplete());
+    EXPECT_EQ(std::vector<std::string>{"Backup successfully completed."}, Lines());
+}
+
+// The clean-up aborts before it deletes, and deletes even when the abort fails.
+TEST_F(CompletionTest, CleanupDeletesAfterAFailedAbort) {
+    requester.Fail("AbortBackup", E_FAIL);
+    requester.SetStatus("DoSnapshotSet", VSS_S_ASYNC_CANCELLED);
+    EXPECT_EQ(QUORLIN_RESULT_FAILED, StartBackup(L"C:\\a"));
+    const std::vector<std::string> cleanup = {"AbortBackup()", "DeleteSnapshots(set1,2,1)"};
+    EXPECT_EQ(cleanup, CallsAfter("DoSnapshotSet.QueryStatus"));
+}
+
+// An Ended agent still calls BackupComplete on the object of the ended backup.
+TEST_F(CompletionTest, AnEndedBackupIsCompletedAgain) {
+    requester.Fail("PrepareForBackup", E_FAIL, 1);
+    ASSERT_EQ(QUORLIN_RESULT_FAILED, StartBackup(L"C:\\a"));
+    requester.ClearCalls();
+    host.consoleBytes.clear();
+    EXPECT_EQ(QUORLIN_RESULT_OK, agent.VssBackupComplete());
+    EXPECT_EQ("Wrong calling sequence, call VssStartBackup first.", Lines().front());
+    const std::vector<std::string> calls = {"BackupComplete()", "BackupComplete.Wait(4294967295)",
+                                            "BackupComplete.QueryStatus()"};
+    EXPECT_EQ(calls, requester.Calls());  // no snapshot set was made, none deleted
+}
+
+TEST_F(CompletionTest, UnsupportedPlatformKeepsTheHeldBackup) {
+    PathArrays paths{L"C:\\a"};
+    ASSERT_EQ(QUORLIN_RESULT_OK, StartBackup2(paths));
+    host.versionAvailable = true;
+    host.majorVersion = 5;
+    requester.ClearCalls();
+    EXPECT_EQ(QUORLIN_RESULT_REFUSED, agent.VssBackupComplete());
+    EXPECT_TRUE(requester.Calls().empty());
+    EXPECT_EQ(1, agent.State().backupInProgress);
+}
+
+struct Destruction {
+    const char* state;
+    std::vector<std::string> calls;  // what destroying the agent asks of VSS
+};
+
+TEST_F(CompletionTest, DestructionCompletesWhatIsHeld) {
+    const Destruction cases[] = {
+        {"Idle", {}},
+        {"Held", kCompletionCalls},
+        {"Ended",
+         {"BackupComplete()", "BackupComplete.Wait(4294967295)", "BackupComplete.QueryStatus()",
+          "DeleteSnapshots(set1,2,1)"}},
+    };
+    for (const Destruction& c : cases) {
+        ScriptedRequester scripted;
+        ScriptedRequester::Scope scope(scripted);
+        {
+            auto other = std::make_unique<Agent>();
+            std::wstring source = Native(L"C:\\a");
+            int length = 0;
+            if (std::string(c.state) == "Ended")
+                scripted.Fail("GetSnapshotProperties", E_FAIL);
+            if (std::string(c.state) != "Idle")
+                other->VssStartBackup(&source[0], nullptr, length);
+            scripted.ClearCalls();
+            host.consoleBytes.clear();
+            other.reset();
+        }
+        EXPECT_EQ(c.calls, scripted.Calls()) << c.state;
+        EXPECT_EQ(0u, scripted.References()) << c.state;
+        if (std::string(c.state) == "Idle") {
+            const std::vector<std::string> lines = {
+                "Wrong calling sequence, call VssStartBackup first.", "Invalid data."};
+            EXPECT_EQ(lines, Lines());
+        }
+    }
+}
+
+// A copy shares the backup: destroying it first ends the backup for both.
+TEST_F(CompletionTest, ACopyDestroyedFirstEndsTheBackupForBoth) {
+    ASSERT_EQ(QUORLIN_RESULT_OK, StartBackup(L"C:\\a"));
+    EXPECT_EQ(1u, requester.References());
+    {
+        auto copy = std::make_unique<Agent>(agent);
+        Agent assigned;
+        assigned = agent;
+        EXPECT_EQ(3u, requester.References());
+        requester.ClearCalls();
+        copy.reset();
+        EXPECT_EQ(kCompletionCalls, requester.Calls());
+        EXPECT_EQ(2u, requester.References());
+    }
+    EXPECT_EQ(1u, requester.References());
+    // The source still believes it holds the backup and completes it once more.
+    requester.ClearCalls();
+    EXPECT_EQ(QUORLIN_RESULT_OK, agent.VssBackupComplete());
+    EXPECT_EQ(kCompletionCalls, requester.Calls());
+    EXPECT_EQ(0u, requester.References());
+}
+
+}  // namespace
+}  // namespace testing
+}  // namespace quorlin
