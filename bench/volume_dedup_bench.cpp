@@ -93,18 +93,13 @@ void DoublesAlone(benchmark::State& state) {
     state.SetComplexityN(count);
 }
 
-BENCHMARK(StartBackup2)
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Arg(100000)
-    ->Unit(benchmark::kMillisecond)
-    ->Complexity(benchmark::oN);
-BENCHMARK(DoublesAlone)
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Arg(100000)
-    ->Unit(benchmark::kMillisecond)
-    ->Complexity(benchmark::oN);
+void ThreeSizes(benchmark::internal::Benchmark* benchmark) {
+    benchmark->Arg(1000)->Arg(10000)->Arg(100000);
+    benchmark->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
+}
+
+BENCHMARK(StartBackup2)->Apply(ThreeSizes);
+BENCHMARK(DoublesAlone)->Apply(ThreeSizes);
 
 }  // namespace
 

@@ -6,7 +6,18 @@ namespace quorlin {
 namespace testing {
 namespace {
 
-using SinglePathTest = WorkflowTest;
+class SinglePathTest : public WorkflowTest {
+protected:
+    // The snapshot of C:\Data\report.doc is held and its path written.
+    void ExpectReportHeld() {
+        EXPECT_EQ(Native(L"D\\Data\\report.doc"), Output());
+        EXPECT_EQ(17, outputLength);
+        const AgentState held = {SetId(1), true, false, 1, true};
+        EXPECT_TRUE(held == agent.State());
+        EXPECT_EQ(1u, requester.References());
+        EXPECT_EQ(0, requester.LiveAsyncObjects());
+    }
+};
 
 // The calls of one waited-for operation: started, waited for, its status queried.
 std::vector<std::string> Operation(const std::string& name) {
@@ -49,13 +60,8 @@ TEST_F(SinglePathTest, StartBackupTakesTheSnapshotWithWriters) {
                 {"GetSnapshotProperties(snap1)"}});
     EXPECT_EQ(calls, requester.Calls());
 
-    EXPECT_EQ(Native(L"D\\Data\\report.doc"), Output());
-    EXPECT_EQ(17, outputLength);
-    const AgentState held = {SetId(1), true, false, 1, true};
-    EXPECT_TRUE(held == agent.State());
+    ExpectReportHeld();
     EXPECT_TRUE(agent.WithWriters());
-    EXPECT_EQ(1u, requester.References());
-    EXPECT_EQ(0, requester.LiveAsyncObjects());
 }
 
 TEST_F(SinglePathTest, NoWriterTakesAPersistentSnapshotWithoutWriters) {
@@ -80,18 +86,17 @@ TEST_F(SinglePathTest, NoWriterTakesAPersistentSnapshotWithoutWriters) {
                 {"GetSnapshotProperties(snap1)"}});
     EXPECT_EQ(calls, requester.Calls());
 
-    EXPECT_EQ(Native(L"D\\Data\\report.doc"), Output());
-    EXPECT_EQ(17, outputLength);
-    const AgentState held = {SetId(1), true, false, 1, true};
-    EXPECT_TRUE(held == agent.State());
+    ExpectReportHeld();
     EXPECT_FALSE(agent.WithWriters());
 }
 
-TEST_F(SinglePathTest, OnlyTheEntryMarkerReachesTheDebuggerAtVerbosity2) {
+TEST_F(SinglePathTest, OnlyOutcomeLinesAndTheEntryMarkerAtVerbosity2) {
     g_traceLevel = 2;
     EXPECT_EQ(QUORLIN_RESULT_OK, StartBackup(L"C:\\Data\\report.doc"));
     agent.VssBackupComplete();
     EXPECT_EQ(QUORLIN_RESULT_OK, StartBackupNoWriter(L"C:\\Data\\report.doc"));
+    PathArrays paths{L"C:\\a"};
+    EXPECT_EQ(QUORLIN_RESULT_OK, StartBackup2(paths));  // no entry marker
     const std::vector<std::wstring> debug = {L"VssStartBackup entry\n",
                                              L"Backup successfully completed.", L"\r\n",
                                              L"VssStartBackup entry\n"};
