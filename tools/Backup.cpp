@@ -3,13 +3,16 @@
 #include "Diagnosis.h"
 #include "Text.h"
 
+#include <algorithm>
+
 namespace qtool {
 namespace {
 
-// The library copies snapshot paths without a bound: room for the snapshot's device name
-// (a folder path on Linux, at most 4096 units; far less on Windows) and a separator, on
-// top of the source path.
-const size_t kSnapshotNameRoom = 4096 + 64;
+// The library copies snapshot paths without a bound. For an absolute source path, its
+// length and 64 units are enough on Windows, and 8192 units always are on Linux.
+size_t SnapshotPathRoom(const std::wstring& source) {
+    return std::max<size_t>(source.size() + 64, 8192) + 1;
+}
 
 const int kTraceResults = 2;  // failure reports
 const int kTraceSteps = 4;    // every step as well
@@ -60,7 +63,7 @@ std::vector<std::string> Backup::Start(const std::vector<std::string>& sources) 
     std::vector<std::vector<wchar_t>> buffers;
     for (const std::string& source : sources) {
         wideSources.push_back(WideFromUtf8(source));
-        buffers.emplace_back(wideSources.back().size() + kSnapshotNameRoom + 1, L'\0');
+        buffers.emplace_back(SnapshotPathRoom(wideSources.back()), L'\0');
     }
     int result = StartOne(wideSources, buffers);
     std::string report = trace_.Collect();

@@ -6,9 +6,9 @@
 
 namespace qtool {
 
-// The absolute path of an existing file or folder, with links and "." or ".." resolved
-// (the library cuts the volume's root off the front of the path it is given). Throws
-// Failure (usage) when `path` does not exist.
+// The absolute path of an existing file or folder, with links and "." or ".." resolved:
+// the path that the snapshot path names. Throws Failure (usage) when `path` does not
+// exist, so that a mistyped path is caught before any snapshot is taken.
 std::string ResolveSourcePath(const std::string& path);
 
 }  // namespace qtool
