@@ -11,11 +11,12 @@ namespace quorlin {
 namespace testing {
 namespace {
 
-// The real calls, logged by name; the call numbered `failAt` (from 1), or the
-// `failOccurrence`-th call named `failName`, fails with `error` instead.
+// The real calls, logged by name; the calls numbered `failAt` to `failAt + failCount - 1`
+// (from 1), or the `failOccurrence`-th call named `failName`, fail with `error` instead.
 class FaultyCalls : public VolumeCalls {
 public:
     int failAt = 0;
+    int failCount = 1;
     std::string failName;
     int failOccurrence = 1;
     int error = EIO;
@@ -58,7 +59,8 @@ private:
 
     int Fail(const std::string& name) {
         log.push_back(name);
-        const bool fails = static_cast<int>(log.size()) == failAt ||
+        const int number = static_cast<int>(log.size());
+        const bool fails = (failAt > 0 && number >= failAt && number < failAt + failCount) ||
                            (name == failName && static_cast<int>(Count(name)) == failOccurrence);
         return fails ? error : 0;
     }
@@ -172,7 +174,9 @@ TEST_F(BtrfsFaultTest, OneSnapshotCanBeDeletedByItsIdentity) {
 }
 
 // Fails each call of a whole cycle in turn (take, read the properties, complete, delete,
-// release): the cycle reports the failure where it matters and leaves nothing behind.
+// release), alone and together with the call after it (so that the clean-up after a
+// failure fails too): the cycle reports the failure where it matters and leaves nothing
+// behind once released.
 TEST_F(BtrfsFaultTest, EveryFailingCallOfACycleLeavesNothingBehind) {
     auto run = [&](Cycle& cycle) {
         const HRESULT status = TakeBoth(cycle);
@@ -192,18 +196,21 @@ TEST_F(BtrfsFaultTest, EveryFailingCallOfACycleLeavesNothingBehind) {
         if (notDeleted != GUID_NULL) {
             EXPECT_TRUE(notDeleted == cycle.ids[0] || notDeleted == cycle.ids[1]);
         }
-        cycle.components.Reset();
     };
     Cycle clean;
     run(clean);
     const int total = static_cast<int>(clean.calls.log.size());
     ASSERT_GT(total, 10);
-    for (int n = 1; n <= total; ++n) {
-        Cycle cycle;
-        cycle.calls.failAt = n;
-        run(cycle);
-        ASSERT_TRUE(NothingLeft()) << "call " << n << " (" << clean.calls.log[n - 1] << ") failing";
-    }
+    for (int count = 1; count <= 2; ++count)
+        for (int n = 1; n <= total; ++n) {
+            Cycle cycle;
+            cycle.calls.failAt = n;
+            cycle.calls.failCount = count;
+            run(cycle);
+            cycle.components.Reset();
+            ASSERT_TRUE(NothingLeft())
+                << count << " calls from " << n << " (" << clean.calls.log[n - 1] << ") failing";
+        }
 }
 
 }  // namespace

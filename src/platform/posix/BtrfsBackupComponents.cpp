@@ -128,7 +128,8 @@ public:
             if (hr != S_OK)
                 return hr;  // nothing taken yet: no snapshot without its report
             hr = set_.Take();
-            phase_ = hr == S_OK ? Phase::kTaken : Phase::kFailed;
+            setTaken_ = hr == S_OK;
+            phase_ = setTaken_ ? Phase::kTaken : Phase::kFailed;
             if (hr != S_OK)
                 return MakeCompletedOperation(hr, async);
             async = std::move(operation);
@@ -143,7 +144,8 @@ public:
         if (phase_ == Phase::kCreated)
             return VSS_E_BAD_STATE;
         return GuardedCall([&] {
-            const SnapshotSet::Member* member = set_.FindTaken(snapshotId);
+            // A snapshot of a set that failed is only a remnant waiting for removal.
+            const SnapshotSet::Member* member = setTaken_ ? set_.FindTaken(snapshotId) : nullptr;
             if (member == nullptr)
                 return VSS_E_OBJECT_NOT_FOUND;
             SnapshotProperties result;
@@ -215,6 +217,7 @@ private:
 
     VolumeCalls& calls_;
     Phase phase_ = Phase::kCreated;
+    bool setTaken_ = false;  // DoSnapshotSet succeeded
     LONG context_ = VSS_CTX_BACKUP;
     SnapshotSet set_;
 };

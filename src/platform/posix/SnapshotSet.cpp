@@ -91,18 +91,27 @@ HRESULT SnapshotSet::Take() {
     return S_OK;
 }
 
+int SnapshotSet::Discard(Member& member) {
+    int error = 0;
+    if (member.taken) {
+        error = RemoveSnapshot(calls_, member.set.Get(), RecordOf(member));
+        if (error == 0)
+            member.taken = member.recorded = false;
+    } else if (member.recorded) {
+        error = calls_.RemoveFile(member.set.Get(), RecordFileName(RecordOf(member)).c_str());
+        if (error == ENOENT)
+            error = 0;
+        member.recorded = error != 0;
+    }
+    return error;
+}
+
 void SnapshotSet::RollBack() {
     std::vector<Member*> touched;
     for (Member& member : members_) {
-        if (member.taken) {
+        if (member.taken)
             touched.push_back(&member);
-            if (RemoveSnapshot(calls_, member.set.Get(), RecordOf(member)) == 0)
-                member.taken = member.recorded = false;
-        } else if (member.recorded) {
-            const int error =
-                calls_.RemoveFile(member.set.Get(), RecordFileName(RecordOf(member)).c_str());
-            member.recorded = error != 0 && error != ENOENT;
-        }
+        Discard(member);
         RemoveEmptyDirectories(member);
     }
     std::string failedMount;
@@ -145,10 +154,7 @@ bool SnapshotSet::Delete(const VSS_ID* snapshotId, DeletionTally& tally) {
         if (!member.taken || (snapshotId != nullptr && member.snapshotId != *snapshotId))
             continue;
         touched.push_back(&member);
-        const int error = RemoveSnapshot(calls_, member.set.Get(), RecordOf(member));
-        tally.Count(member.snapshotId, error, DevicePath(member));
-        if (error == 0)
-            member.taken = member.recorded = false;
+        tally.Count(member.snapshotId, Discard(member), DevicePath(member));
     }
     for (Member* member : touched)
         RemoveEmptyDirectories(*member);
@@ -162,9 +168,8 @@ bool SnapshotSet::Delete(const VSS_ID* snapshotId, DeletionTally& tally) {
 void SnapshotSet::Release() {
     const bool automatic = IsAutoRelease(context_);
     for (Member& member : members_) {
-        if (automatic && member.taken &&
-            RemoveSnapshot(calls_, member.set.Get(), RecordOf(member)) == 0)
-            member.taken = member.recorded = false;
+        if (automatic || !member.taken)
+            Discard(member);
         RemoveEmptyDirectories(member);
     }
 }

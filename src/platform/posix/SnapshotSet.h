@@ -46,12 +46,15 @@ public:
     bool Delete(const VSS_ID* snapshotId, DeletionTally& tally);
     // Deletes the snapshots that still exist in an auto-release context (no commit: a
     // snapshot that a crash brings back has a dead owner and is swept), and whatever
-    // empty directory an earlier failure left.
+    // record or empty directory an earlier failure left.
     void Release();
 
 private:
     SnapshotRecord RecordOf(const Member& member) const;
     int Prepare(Member& member);
+    // Removes the member's snapshot and record, or only its record when it has no
+    // snapshot; 0 or the errno of the failed removal.
+    int Discard(Member& member);
     void RemoveEmptyDirectories(Member& member);
     // Commits on every file system where `touched` members live.
     int CommitFor(const std::vector<Member*>& touched, std::string& failedMount);
