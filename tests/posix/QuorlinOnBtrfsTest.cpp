@@ -1,0 +1,161 @@
+// The public entry points end to end on real btrfs: a host reads frozen files through
+// the paths it gets back, and nothing stays on the volume afterwards.
+#include "Quorlin.h"
+#include "platform/posix/Utf8.h"
+#include "posix/BtrfsFixture.h"
+#include "support/TraceState.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cwchar>
+
+namespace quorlin {
+namespace testing {
+namespace {
+
+class QuorlinOnBtrfsTest : public BtrfsTest {
+protected:
+    // A writable copy of `path` for the entry points, and a buffer sized as the header says
+    // for Linux.
+    struct Paths {
+        explicit Paths(const std::string& path) : source(Wide(path)), snapshot(8192) {}
+        static std::vector<wchar_t> Wide(const std::string& path) {
+            const std::wstring wide = FromUtf8(path);
+            std::vector<wchar_t> units(wide.begin(), wide.end());
+            units.push_back(L'\0');
+            return units;
+        }
+        std::string Snapshot() const {
+            return ToUtf8(snapshot.data(), std::wcslen(snapshot.data()));
+        }
+        std::vector<wchar_t> source, snapshot;
+    };
+
+    bool NothingLeft() { return !StoreExists(FirstBtrfs()) && !StoreExists(SecondBtrfs()); }
+};
+
+TEST_F(QuorlinOnBtrfsTest, VssStartBackupGivesThePathOfTheFrozenFile) {
+    const std::string volume = NewSubvolume("host");
+    ::mkdir((volume + "/data").c_str(), 0755);
+    WriteFile(volume + "/data/report.doc", "as it was");
+    Paths paths(volume + "/data/report.doc");
+    int length = -1;
+    {
+        CQuorlin agent;
+        ASSERT_EQ(QUORLIN_RESULT_OK,
+                  agent.VssStartBackup(paths.source.data(), paths.snapshot.data(), length));
+        WriteFile(volume + "/data/report.doc", "changed after the snapshot");
+        const std::string snapshot = paths.Snapshot();
+        EXPECT_EQ(static_cast<int>(FromUtf8(snapshot).size()), length);
+        EXPECT_EQ(FirstBtrfs() + "/.quorlin/", snapshot.substr(0, FirstBtrfs().size() + 10));
+        EXPECT_EQ("/data/report.doc", snapshot.substr(snapshot.size() - 16));
+        EXPECT_EQ("as it was", ReadFile(snapshot));
+        EXPECT_EQ(QUORLIN_RESULT_OK, agent.VssBackupComplete());
+        EXPECT_FALSE(Exists(snapshot));
+    }
+    EXPECT_TRUE(NothingLeft());
+}
+
+TEST_F(QuorlinOnBtrfsTest, VssStartBackup2TakesEachVolumeOnceInOneSet) {
+    const std::string first = NewSubvolume("multi");
+    const std::string second = NewSubvolume("multi", SecondBtrfs());
+    WriteFile(first + "/a", "a");
+    WriteFile(first + "/b", "b");
+    WriteFile(second + "/c", "c");
+    Paths a(first + "/a"), b(first + "/b"), c(second + "/c");
+    wchar_t* sources[] = {a.source.data(), b.source.data(), c.source.data()};
+    wchar_t* snapshots[] = {a.snapshot.data(), b.snapshot.data(), c.snapshot.data()};
+    CQuorlin agent;
+    ASSERT_EQ(QUORLIN_RESULT_OK, agent.VssStartBackup2(sources, snapshots, 3));
+    WriteFile(first + "/a", "changed");
+    EXPECT_EQ("a", ReadFile(a.Snapshot()));
+    EXPECT_EQ("b", ReadFile(b.Snapshot()));
+    EXPECT_EQ("c", ReadFile(c.Snapshot()));
+    const std::string aSnapshot = a.Snapshot(), bSnapshot = b.Snapshot();
+    EXPECT_EQ(aSnapshot.substr(0, aSnapshot.size() - 2), bSnapshot.substr(0, bSnapshot.size() - 2))
+        << "one snapshot for the volume of both paths";
+    EXPECT_EQ(QUORLIN_RESULT_OK, agent.VssBackupComplete());
+    EXPECT_TRUE(NothingLeft());
+}
+
+TEST_F(QuorlinOnBtrfsTest, VssStartBackupNoWriterSnapshotIsDeletedOnCompletion) {
+    const std::string volume = NewSubvolume("nowriter");
+    WriteFile(volume + "/log", "one\n");
+    Paths paths(volume + "/log");
+    int length = 0;
+    CQuorlin agent;
+    ASSERT_EQ(QUORLIN_RESULT_OK,
+              agent.VssStartBackupNoWriter(paths.source.data(), paths.snapshot.data(), length));
+    WriteFile(volume + "/log", "two\n", true);
+    EXPECT_EQ("one\n", ReadFile(paths.Snapshot()));
+    EXPECT_EQ(QUORLIN_RESULT_OK, agent.VssBackupComplete());
+    EXPECT_TRUE(NothingLeft());
+}
+
+TEST_F(QuorlinOnBtrfsTest, DestroyingTheAgentCompletesTheBackup) {
+    const std::string volume = NewSubvolume("destructor");
+    for (bool withWriters : {true, false}) {
+        Paths paths(volume);
+        int length = 0;
+        {
+            CQuorlin agent;
+            ASSERT_EQ(QUORLIN_RESULT_OK,
+                      withWriters
+                          ? agent.VssStartBackup(paths.source.data(), paths.snapshot.data(), length)
+                          : agent.VssStartBackupNoWriter(paths.source.data(), paths.snapshot.data(),
+                                                         length));
+            EXPECT_TRUE(Exists(paths.Snapshot()));
+        }
+        EXPECT_TRUE(NothingLeft()) << (withWriters ? "with writers" : "without writers");
+    }
+}
+
+TEST_F(QuorlinOnBtrfsTest, PathOnAnotherFileSystemIsAnUnsupportedVolume) {
+    TraceState trace;
+    int fds[2];
+    ASSERT_EQ(0, ::pipe(fds));
+    CQuorlin agent;
+    _Quorlin_Setting setting = {0, 2, reinterpret_cast<HANDLE>(static_cast<intptr_t>(fds[1]))};
+    agent.VssSetting(setting);
+    WriteFile(Tmpfs() + "/elsewhere", "x");
+    RemoveAfterTest(Tmpfs() + "/elsewhere");
+    Paths paths(Tmpfs() + "/elsewhere");
+    int length = 7;
+    EXPECT_EQ(QUORLIN_RESULT_FAILED,
+              agent.VssStartBackup(paths.source.data(), paths.snapshot.data(), length));
+    EXPECT_EQ(7, length);
+    ::close(fds[1]);
+    std::string traced;
+    char buffer[256];
+    ssize_t n;
+    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
+        traced.append(buffer, n);
+    ::close(fds[0]);
+    EXPECT_EQ("There was a COM failure 0x8004230c - .\\QuorlinClass (505)\r\n", traced);
+}
+
+TEST_F(QuorlinOnBtrfsTest, StartAfterAHostCrashedLeavesNothingOfTheCrashedBackup) {
+    const std::string volume = NewSubvolume("crash");
+    Paths paths(volume + "/");
+    const std::string crashed = RunInChild([&] {
+        CQuorlin* agent = new CQuorlin;  // never completed, never destroyed
+        int length = 0;
+        return agent->VssStartBackup(paths.source.data(), paths.snapshot.data(), length) == 0
+                   ? paths.Snapshot()
+                   : std::string("failed");
+    });
+    ASSERT_TRUE(Exists(crashed)) << crashed;
+
+    CQuorlin agent;
+    int length = 0;
+    ASSERT_EQ(QUORLIN_RESULT_OK,
+              agent.VssStartBackup(paths.source.data(), paths.snapshot.data(), length));
+    EXPECT_FALSE(Exists(crashed));
+    EXPECT_EQ(QUORLIN_RESULT_OK, agent.VssBackupComplete());
+    EXPECT_TRUE(NothingLeft());
+}
+
+}  // namespace
+}  // namespace testing
+}  // namespace quorlin
