@@ -20,8 +20,9 @@ struct Entry {
 
 // The entry at `path`, a link not followed. Throws std::filesystem::filesystem_error.
 Entry Inspect(const std::filesystem::path& path);
-// The entries of the folder `path`, without "." and "..". Throws
-// std::filesystem::filesystem_error.
+// The entries of the folder `path`, without "." and "..", and on Linux without the
+// snapshot service's own folder (".quorlin" at the root of a btrfs volume, which a snapshot
+// of that volume holds too). Throws std::filesystem::filesystem_error.
 std::vector<Entry> ListFolder(const std::filesystem::path& path);
 
 }  // namespace qtool

@@ -160,6 +160,15 @@ TEST_F(ToolOnBtrfs, CopyOfATreeKeepsContentLinksTimesAndPermissions) {
     EXPECT_EQ(Read(scratch_->Outside() + "/tree-copy/sub/deep/b"), "b");
 }
 
+TEST_F(ToolOnBtrfs, CopyOfAWholeVolumeLeavesTheSnapshotStoreOut) {
+    Write(Volume() + "/whole.txt", "whole");
+    Outcome outcome = RunTool({"copy", Volume(), scratch_->Outside() + "/whole-volume"});
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(Read(scratch_->Outside() + "/whole-volume/whole.txt"), "whole");
+    EXPECT_TRUE(Exists(scratch_->Outside() + "/whole-volume/nested"));  // a subvolume: empty
+    EXPECT_FALSE(Exists(scratch_->Outside() + "/whole-volume/.quorlin"));
+}
+
 TEST_F(ToolOnBtrfs, SigtermReleasesAHeldSnapshotAndEndsARunningCommand) {
     std::string file = Volume() + "/held.txt";
     Write(file, "held");
