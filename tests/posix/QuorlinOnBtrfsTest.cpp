@@ -36,20 +36,22 @@ protected:
 };
 
 TEST_F(QuorlinOnBtrfsTest, VssStartBackupGivesThePathOfTheFrozenFile) {
-    const std::string volume = NewSubvolume("host");
-    ::mkdir((volume + "/data").c_str(), 0755);
-    WriteFile(volume + "/data/report.doc", "as it was");
-    Paths paths(volume + "/data/report.doc");
+    // Names beyond ASCII: wide text is UTF-32 here, file names UTF-8.
+    const std::string volume = NewSubvolume("h\u00f4te");
+    const std::string relative = "/donn\u00e9es/rapport \u00e9t\u00e9 \U0001F4C4.doc";
+    ::mkdir((volume + "/donn\u00e9es").c_str(), 0755);
+    WriteFile(volume + relative, "as it was");
+    Paths paths(volume + relative);
     int length = -1;
     {
         CQuorlin agent;
         ASSERT_EQ(QUORLIN_RESULT_OK,
                   agent.VssStartBackup(paths.source.data(), paths.snapshot.data(), length));
-        WriteFile(volume + "/data/report.doc", "changed after the snapshot");
+        WriteFile(volume + relative, "changed after the snapshot");
         const std::string snapshot = paths.Snapshot();
         EXPECT_EQ(static_cast<int>(FromUtf8(snapshot).size()), length);
         EXPECT_EQ(FirstBtrfs() + "/.quorlin/", snapshot.substr(0, FirstBtrfs().size() + 10));
-        EXPECT_EQ("/data/report.doc", snapshot.substr(snapshot.size() - 16));
+        EXPECT_EQ(relative, snapshot.substr(snapshot.size() - relative.size()));
         EXPECT_EQ("as it was", ReadFile(snapshot));
         EXPECT_EQ(QUORLIN_RESULT_OK, agent.VssBackupComplete());
         EXPECT_FALSE(Exists(snapshot));
