@@ -22,8 +22,9 @@ CQuorlin::CQuorlin(const CQuorlin& other)
       m_backupType(other.m_backupType),
       m_reservedOption(other.m_reservedOption),
       m_backupInProgress(other.m_backupInProgress),
-      m_backupComponents(other.m_backupComponents),
-      m_volumes(other.m_volumes) {}
+      m_backupComponents(other.m_backupComponents) {
+    CopyVolumes(other);
+}
 
 CQuorlin& CQuorlin::operator=(const CQuorlin& other) {
     m_snapshotSetId = other.m_snapshotSetId;
@@ -34,8 +35,20 @@ CQuorlin& CQuorlin::operator=(const CQuorlin& other) {
     m_reservedOption = other.m_reservedOption;
     m_backupInProgress = other.m_backupInProgress;
     m_backupComponents = other.m_backupComponents;
-    m_volumes = other.m_volumes;
+    if (this != &other)
+        CopyVolumes(other);
     return *this;
+}
+
+// The volume records are only read back by the next multi-path start, which empties them
+// first; when memory runs out while copying them the copy keeps none rather than throwing
+// out of the library.
+void CQuorlin::CopyVolumes(const CQuorlin& other) noexcept {
+    try {
+        m_volumes = other.m_volumes;
+    } catch (...) {
+        m_volumes.clear();
+    }
 }
 
 void CQuorlin::VssSetting(int id, int value) {

@@ -87,6 +87,7 @@ protected:
     std::vector<_Snapshot_Volume> m_volumes;
 
 private:
+    void CopyVolumes(const CQuorlin& other) noexcept;
     void Cleanup(bool abortBackup, bool deleteSnapshots,
                  quorlin::ComPtr<quorlin::BackupComponents> components, GUID snapshotSetId);
 };
