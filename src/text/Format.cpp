@@ -44,27 +44,27 @@ std::wstring FormatText(const wchar_t* format, std::initializer_list<FormatArg> 
             out += *p;
             continue;
         }
-        const wchar_t* spec = p + 1;
-        if (*spec == L'%') {
+        const wchar_t* conversion = p + 1;
+        if (*conversion == L'%') {
             out += L'%';
-            p = spec;
+            p = conversion;
             continue;
         }
-        if (*spec == L'0')
-            ++spec;  // "%0x": a zero flag without a width pads nothing
-        if (*spec != L's' && *spec != L'd' && *spec != L'x') {
+        if (*conversion == L'0')
+            ++conversion;  // "%0x": a zero flag without a width pads nothing
+        if (*conversion != L's' && *conversion != L'd' && *conversion != L'x') {
             out += *p;  // not a conversion of ours: keep the text as it stands
             continue;
         }
-        p = spec;
+        p = conversion;
         if (next == args.end())
             continue;
         const FormatArg& arg = *next++;
-        if (*spec == L's') {
+        if (*conversion == L's') {
             if (arg.Text())
                 out += arg.Text();
         } else if (!arg.Text()) {
-            if (*spec == L'd')
+            if (*conversion == L'd')
                 AppendDecimal(out, arg.Number());
             else
                 AppendHex(out, static_cast<uint32_t>(arg.Number()));
