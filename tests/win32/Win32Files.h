@@ -24,10 +24,12 @@ public:
 
     HANDLE Get() const { return handle_; }
     bool Valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-    void Close() {
+    void Close() { Reset(INVALID_HANDLE_VALUE); }
+    // Closes the handle held and holds `handle` instead.
+    void Reset(HANDLE handle) {
         if (Valid())
             ::CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
+        handle_ = handle;
     }
 
 private:
@@ -69,6 +71,31 @@ public:
 
 private:
     std::wstring path_;
+};
+
+// An anonymous pipe: write to Writer(), then Drain() what arrived.
+class Pipe {
+public:
+    Pipe() {
+        HANDLE readEnd = nullptr;
+        HANDLE writeEnd = nullptr;
+        if (::CreatePipe(&readEnd, &writeEnd, nullptr, 4096)) {
+            reader_.Reset(readEnd);
+            writer_.Reset(writeEnd);
+        }
+    }
+
+    bool Valid() const { return reader_.Valid() && writer_.Valid(); }
+    HANDLE Writer() const { return writer_.Get(); }
+    // Closes the write end and reads everything written.
+    std::string Drain() {
+        writer_.Close();
+        return TempFile::ReadToEnd(reader_.Get());
+    }
+
+private:
+    ScopedHandle reader_;
+    ScopedHandle writer_;
 };
 
 // Points the runtime's standard output at a file for the life of the object.

@@ -13,9 +13,6 @@
 namespace quorlin {
 namespace {
 
-using testing::ScopedHandle;
-using testing::TempFile;
-
 enum class EntryPoint { kSinglePath, kMultiPath, kNoWriter };
 
 struct StartCase {
@@ -46,21 +43,17 @@ TEST(Win32StartTest, NoComponentsObjectUnderWineIsAComFailure) {
     };
     for (const StartCase& c : cases) {
         testing::TraceState saved;
-        HANDLE readEnd = nullptr;
-        HANDLE writeEnd = nullptr;
-        ASSERT_TRUE(::CreatePipe(&readEnd, &writeEnd, nullptr, 4096));
-        ScopedHandle reader(readEnd);
-        ScopedHandle writer(writeEnd);
+        testing::Pipe pipe;
+        ASSERT_TRUE(pipe.Valid());
         wchar_t source[] = L"C:\\windows\\win.ini";
         wchar_t snapshot[MAX_PATH] = L"untouched";
         int length = -7;
         {
             CQuorlin agent;
-            agent.VssSetting(_Quorlin_Setting{0, 2, writer.Get()});
+            agent.VssSetting(_Quorlin_Setting{0, 2, pipe.Writer()});
             EXPECT_EQ(QUORLIN_RESULT_FAILED, Start(agent, c.entry, source, snapshot, length));
         }  // ending the agent adds nothing at verbosity 2
-        writer.Close();
-        EXPECT_EQ(c.report, TempFile::ReadToEnd(reader.Get()));
+        EXPECT_EQ(c.report, pipe.Drain());
         EXPECT_STREQ(L"untouched", snapshot);
         EXPECT_EQ(-7, length);
     }

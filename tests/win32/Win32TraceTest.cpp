@@ -40,18 +40,14 @@ TEST(Win32TraceTest, LinesReachAFileAsOemBytesWithLineEnds) {
 
 TEST(Win32TraceTest, LinesReachAPipe) {
     testing::TraceState saved;
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    ASSERT_TRUE(::CreatePipe(&readEnd, &writeEnd, nullptr, 4096));
-    ScopedHandle reader(readEnd);
-    ScopedHandle writer(writeEnd);
+    testing::Pipe pipe;
+    ASSERT_TRUE(pipe.Valid());
     g_traceLevel = TRACE_LEVEL_DETAIL;
-    g_traceConsole = writer.Get();
+    g_traceConsole = pipe.Writer();
     TraceSample();
-    writer.Close();
     EXPECT_EQ(std::string("Backup successfully completed.\r\nCalling DoSnapshotSet\r\n") +
                   "caf\x82 ?\r\n\r\n",
-              TempFile::ReadToEnd(reader.Get()));
+              pipe.Drain());
 }
 
 TEST(Win32TraceTest, AHandleThatRefusesWritesThrowsTheSystemText) {
