@@ -2,6 +2,7 @@
 #ifndef QUORLIN_PLATFORM_WIN32_VSS_COMPONENTS_H
 #define QUORLIN_PLATFORM_WIN32_VSS_COMPONENTS_H
 
+#include "platform/win32/VssApi.h"
 #include "snapshot/Requester.h"
 
 #include <vsbackup.h>
@@ -16,7 +17,7 @@ using SnapshotPropFree = void (*)(VSS_SNAPSHOT_PROP*);
 // as soon as they are copied. Throws std::bad_alloc, after releasing `native`,
 // when the adapter cannot be made.
 void AdoptVssBackupComponents(IVssBackupComponents* native, ComPtr<BackupComponents>& components,
-                              SnapshotPropFree freeProp = &::VssFreeSnapshotProperties);
+                              SnapshotPropFree freeProp = &CallVssFreeSnapshotProperties);
 
 }  // namespace quorlin
 

@@ -1,6 +1,7 @@
 // The platform requester on Windows: the real VSS components object, behind an adapter.
 #include "snapshot/Requester.h"
 
+#include "platform/win32/VssApi.h"
 #include "platform/win32/VssComponents.h"
 
 namespace quorlin {
@@ -8,7 +9,7 @@ namespace quorlin {
 HRESULT CreatePlatformBackupComponents(ComPtr<BackupComponents>& components) {
     components.Reset();
     IVssBackupComponents* native = nullptr;
-    const HRESULT hr = ::CreateVssBackupComponents(&native);
+    const HRESULT hr = CallCreateVssBackupComponents(&native);
     if (native != nullptr)
         AdoptVssBackupComponents(native, components);
     return hr;
