@@ -1,6 +1,7 @@
 #include "platform/posix/MountTable.h"
 
 #include "platform/posix/TextFields.h"
+#include "platform/posix/UniqueFd.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -30,17 +31,15 @@ std::string Unescape(const std::string& field) {
 
 // The file's bytes; /proc files report no size, so it is read until its end.
 int ReadWholeFile(const char* path, std::string& content) {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    const UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC));
+    if (!fd.Valid())
         return errno;
     char buffer[16384];
     ssize_t n;
-    while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+    while ((n = ::read(fd.Get(), buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
         if (n > 0)
             content.append(buffer, static_cast<size_t>(n));
-    const int error = n < 0 ? errno : 0;
-    ::close(fd);
-    return error;
+    return n < 0 ? errno : 0;
 }
 
 bool IsUnder(const std::string& path, const std::string& mountPoint) {

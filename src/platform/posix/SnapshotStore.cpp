@@ -6,10 +6,20 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace quorlin {
+
+namespace {
+
+// Closes a directory stream (and the descriptor it took over) on every path.
+struct DirectoryClose {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+}  // namespace
 
 const char kStoreDirectoryName[] = ".quorlin";
 
@@ -21,22 +31,20 @@ int ListDirectory(int fd, std::vector<std::string>& names) {
     const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (copy < 0)
         return errno;
-    DIR* dir = ::fdopendir(copy);
-    if (dir == nullptr) {
+    const std::unique_ptr<DIR, DirectoryClose> dir(::fdopendir(copy));
+    if (!dir) {
         const int error = errno;
         ::close(copy);
         return error;
     }
-    ::rewinddir(dir);
+    ::rewinddir(dir.get());
     errno = 0;
-    while (const dirent* entry = ::readdir(dir)) {
+    while (const dirent* entry = ::readdir(dir.get())) {
         const std::string name = entry->d_name;
         if (name != "." && name != "..")
             names.push_back(name);
     }
-    const int error = errno;
-    ::closedir(dir);
-    return error;
+    return errno;
 }
 
 int OpenPrivateDirectory(VolumeCalls& calls, int parentFd, const std::string& name, bool create,
