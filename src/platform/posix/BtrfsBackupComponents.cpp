@@ -16,6 +16,7 @@
 #include "platform/posix/SnapshotSet.h"
 #include "platform/posix/StoredSnapshotDeletion.h"
 #include "platform/posix/Utf8.h"
+#include "snapshot/FailureCapture.h"
 
 #include <cwchar>
 
@@ -34,10 +35,7 @@ public:
 
     // The last reference is gone: auto-release snapshots go with it.
     ~BtrfsBackupComponents() override {
-        try {
-            set_.Release();
-        } catch (...) {
-        }
+        RunDroppingFailures([this] { set_.Release(); });
     }
 
     HRESULT InitializeForBackup(const wchar_t* xml) override {

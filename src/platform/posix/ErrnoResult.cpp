@@ -1,8 +1,8 @@
 #include "platform/posix/ErrnoResult.h"
 
-#include "diag/Exceptions.h"
 #include "diag/Trace.h"
 #include "platform/posix/Utf8.h"
+#include "snapshot/FailureCapture.h"
 
 #include <cerrno>
 #include <cstring>
@@ -48,16 +48,14 @@ HRESULT ResultFromErrno(int error) {
 }
 
 HRESULT ReportErrno(const char* what, const std::string& path, int error) {
-    try {
+    // A line the console refuses, or that memory does not suffice for, is dropped;
+    // the result still stands.
+    RunDroppingFailures([&] {
         const char* text = strerrordesc_np(error);
         std::string line = std::string(what) + " " + path + ": " + (text ? text : "unknown error") +
                            " (errno " + std::to_string(error) + ")";
         Trace(FromUtf8(line), TRACE_LEVEL_DETAIL);
-    } catch (CQuorlinException* refused) {
-        delete refused;  // the console refused the line; the result still stands
-    } catch (...) {
-        // Out of memory: the line is dropped, the result still stands.
-    }
+    });
     errno = error;  // the last error, for a host that asks
     return ResultFromErrno(error);
 }
