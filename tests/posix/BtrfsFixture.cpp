@@ -134,11 +134,7 @@ std::string RunInChild(const std::function<std::string()>& body) {
         ::_exit(written ? 0 : 2);
     }
     ::close(fds[1]);
-    std::string result;
-    char buffer[512];
-    ssize_t n;
-    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
-        result.append(buffer, static_cast<size_t>(n));
+    const std::string result = Drain(fds[0]);
     ::close(fds[0]);
     ::waitpid(child, nullptr, 0);
     return result;
@@ -159,6 +155,15 @@ void WriteFile(const std::string& path, const std::string& content, bool append)
 bool Exists(const std::string& path) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string Drain(int fd) {
+    std::string bytes;
+    char buffer[512];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+        bytes.append(buffer, static_cast<size_t>(n));
+    return bytes;
 }
 
 }  // namespace testing

@@ -58,6 +58,8 @@ std::string RunInChild(const std::function<std::string()>& body);
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content, bool append = false);
 bool Exists(const std::string& path);
+// What can be read from `fd` (a pipe's reading end) until its end.
+std::string Drain(int fd);
 
 }  // namespace testing
 }  // namespace quorlin

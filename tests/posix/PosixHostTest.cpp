@@ -4,6 +4,7 @@
 #include "diag/SystemErrorText.h"
 #include "diag/Trace.h"
 #include "platform/Platform.h"
+#include "posix/BtrfsFixture.h"
 #include "support/TraceState.h"
 #include "text/Conversion.h"
 
@@ -17,16 +18,9 @@
 namespace quorlin {
 namespace {
 
-HANDLE AsHandle(int fd) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd)); }
+using testing::Drain;
 
-std::string Drain(int fd) {
-    std::string bytes;
-    char buffer[256];
-    ssize_t n;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0)
-        bytes.append(buffer, static_cast<size_t>(n));
-    return bytes;
-}
+HANDLE AsHandle(int fd) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd)); }
 
 TEST(PosixHostTest, TraceLinesReachAPipeAsBytesWithLineEnds) {
     testing::TraceState trace;

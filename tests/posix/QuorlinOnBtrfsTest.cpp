@@ -128,11 +128,7 @@ TEST_F(QuorlinOnBtrfsTest, PathOnAnotherFileSystemIsAnUnsupportedVolume) {
               agent.VssStartBackup(paths.source.data(), paths.snapshot.data(), length));
     EXPECT_EQ(7, length);
     ::close(fds[1]);
-    std::string traced;
-    char buffer[256];
-    ssize_t n;
-    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
-        traced.append(buffer, n);
+    const std::string traced = Drain(fds[0]);
     ::close(fds[0]);
     EXPECT_EQ("There was a COM failure 0x8004230c - .\\QuorlinClass (505)\r\n", traced);
 }
