@@ -1,5 +1,7 @@
 #include "platform/win32/VssApi.h"
 
+#include <cwchar>
+
 namespace quorlin {
 
 namespace {
@@ -21,9 +23,26 @@ Function Find(HMODULE module, const char* name) {
     return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
 }
 
+// vssapi.dll from the system directory by its full path: a bare name is looked for
+// beside the host's executable first, and a file of that name there would be loaded.
+HMODULE LoadSystemVssApi() {
+    const wchar_t kName[] = L"\\vssapi.dll";
+    const size_t kNameUnits = sizeof kName / sizeof kName[0];  // with the terminator
+    wchar_t path[MAX_PATH + kNameUnits];
+    const UINT length = ::GetSystemDirectoryW(path, MAX_PATH);
+    if (length == 0)
+        return nullptr;
+    if (length >= MAX_PATH) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return nullptr;
+    }
+    std::wmemcpy(path + length, kName, kNameUnits);
+    return ::LoadLibraryW(path);
+}
+
 VssApi Load() {
     VssApi api;
-    HMODULE module = ::LoadLibraryW(L"vssapi.dll");
+    HMODULE module = LoadSystemVssApi();
     if (module == nullptr) {
         api.error = ::GetLastError();
         return api;

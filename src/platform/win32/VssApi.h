@@ -1,6 +1,7 @@
 // The two entry points of vssapi.dll, found when first needed rather than imported,
 // so that quorlin.dll loads on every Windows and a system whose VSS lacks them
 // fails its start calls with a clear code instead of failing to load the library.
+// The DLL is loaded from the system directory only, never from beside the host.
 #ifndef QUORLIN_PLATFORM_WIN32_VSS_API_H
 #define QUORLIN_PLATFORM_WIN32_VSS_API_H
 
