@@ -15,11 +15,11 @@ int IsUnsupportedPlatform() {
     unsigned major = 0;
     if (!host.QueryMajorVersion(true, major) && !host.QueryMajorVersion(false, major))
         return 0;
-    const uint16_t architecture = host.NativeProcessorArchitecture();
     if (major != 5)
         return 0;
     if (host.SystemMetric(kServerR2Metric) != 0)
         return 0;
+    const uint16_t architecture = host.NativeProcessorArchitecture();
     return architecture == kArchitectureIa64 || architecture == kArchitectureAmd64 ? 1 : 0;
 }
 
