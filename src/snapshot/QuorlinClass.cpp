@@ -192,7 +192,6 @@ int CQuorlin::VssStartBackup2(wchar_t** sourcePaths, wchar_t** snapshotPaths, in
             TraceDetail(quorlin::kWrongSequenceComplete);
         quorlin::CheckFilterRegistration();
         m_volumes.clear();
-        m_volumes.reserve(4);
         quorlin::SetSecurityAndPrivilege();
 
         capture.EnterProtectedRegion();
