@@ -32,22 +32,6 @@ std::vector<std::wstring> FakeHost::FilterEntries() const {
     return entries;
 }
 
-void FakeHost::SetFilterEntries(const std::vector<std::wstring>& entries) {
-    filterValue.clear();
-    auto push = [this](wchar_t unit) {
-        filterValue.push_back(static_cast<uint8_t>(unit & 0xFF));
-        filterValue.push_back(static_cast<uint8_t>((unit >> 8) & 0xFF));
-    };
-    for (const std::wstring& entry : entries) {
-        for (wchar_t unit : entry)
-            push(unit);
-        push(L'\0');
-    }
-    push(L'\0');
-    filterValuePresent = true;
-    filterValueType = kRegistryMultiSz;
-}
-
 bool FakeHost::QueryMajorVersion(bool extendedRecord, unsigned& major) {
     versionQueries.push_back(extendedRecord ? "extended" : "plain");
     if (!versionAvailable || (extendedRecord && extendedVersionFails))

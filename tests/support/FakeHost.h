@@ -77,7 +77,6 @@ public:
     std::wstring DebugText() const;
     // The filter value as a list of strings (REG_MULTI_SZ), stopping at the empty entry.
     std::vector<std::wstring> FilterEntries() const;
-    void SetFilterEntries(const std::vector<std::wstring>& entries);
 
     // --- Host ---
     bool QueryMajorVersion(bool extendedRecord, unsigned& major) override;
