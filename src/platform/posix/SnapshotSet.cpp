@@ -45,7 +45,7 @@ SnapshotRecord SnapshotSet::RecordOf(const Member& member) const {
 }
 
 std::string SnapshotSet::DevicePath(const Member& member) const {
-    return StorePath(member.volume.mountPoint) + "/" + setName_ + "/" + GuidText(member.snapshotId);
+    return SnapshotPath(member.volume.mountPoint, setName_, member.snapshotId);
 }
 
 int SnapshotSet::Prepare(Member& member) {

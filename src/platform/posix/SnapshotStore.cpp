@@ -27,6 +27,11 @@ std::string StorePath(const std::string& mountPoint) {
     return (mountPoint == "/" ? "" : mountPoint) + "/" + kStoreDirectoryName;
 }
 
+std::string SnapshotPath(const std::string& mountPoint, const std::string& setName,
+                         const VSS_ID& snapshotId) {
+    return StorePath(mountPoint) + "/" + setName + "/" + GuidText(snapshotId);
+}
+
 int ListDirectory(int fd, std::vector<std::string>& names) {
     const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (copy < 0)

@@ -22,6 +22,10 @@ extern const char kStoreDirectoryName[];
 
 // The path of the store of the mount at `mountPoint`.
 std::string StorePath(const std::string& mountPoint);
+// The path of the snapshot `snapshotId` of the set `setName` in that store: the
+// snapshot's device object.
+std::string SnapshotPath(const std::string& mountPoint, const std::string& setName,
+                         const VSS_ID& snapshotId);
 
 // Opens the directory `name` in `parentFd`, first creating it with mode 0700 when `create`
 // and it is missing. Refuses a symbolic link (ELOOP) and anything but a directory of the

@@ -15,7 +15,7 @@ namespace {
 
 // Deletes what matches in one set directory; true when anything did.
 bool DeleteFromSet(VolumeCalls& calls, int storeFd, const std::string& setName, const VSS_ID& id,
-                   VSS_OBJECT_TYPE type, const std::string& storePath, DeletionTally& tally) {
+                   VSS_OBJECT_TYPE type, const std::string& mountPoint, DeletionTally& tally) {
     UniqueFd set;
     std::vector<SnapshotRecord> records;
     if (OpenPrivateDirectory(calls, storeFd, setName, false, set) != 0 ||
@@ -26,9 +26,8 @@ bool DeleteFromSet(VolumeCalls& calls, int storeFd, const std::string& setName, 
         if (type == VSS_OBJECT_SNAPSHOT && record.snapshotId != id)
             continue;
         matched = true;
-        const std::string name = GuidText(record.snapshotId);
         tally.Count(record.snapshotId, RemoveSnapshot(calls, set.Get(), record),
-                    storePath + "/" + setName + "/" + name);
+                    SnapshotPath(mountPoint, setName, record.snapshotId));
     }
     RemoveDirectoryIfEmpty(calls, storeFd, setName);
     return matched;
@@ -53,7 +52,6 @@ bool DeleteStoredSnapshots(VolumeCalls& calls, const VSS_ID& id, VSS_OBJECT_TYPE
             OpenPrivateDirectory(calls, root.Get(), kStoreDirectoryName, false, store) != 0 ||
             ::fstat(store.Get(), &st) != 0 || !seen.insert({st.st_dev, st.st_ino}).second)
             continue;
-        const std::string storePath = StorePath(mount.mountPoint);
         std::vector<std::string> setNames;
         if (type == VSS_OBJECT_SNAPSHOT_SET)
             setNames.push_back(GuidText(id));
@@ -61,7 +59,8 @@ bool DeleteStoredSnapshots(VolumeCalls& calls, const VSS_ID& id, VSS_OBJECT_TYPE
             continue;
         bool matchedHere = false;
         for (const std::string& setName : setNames)
-            matchedHere |= DeleteFromSet(calls, store.Get(), setName, id, type, storePath, tally);
+            matchedHere |=
+                DeleteFromSet(calls, store.Get(), setName, id, type, mount.mountPoint, tally);
         if (!matchedHere)
             continue;
         matched = true;
