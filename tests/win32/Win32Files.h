@@ -36,16 +36,19 @@ private:
     HANDLE handle_;
 };
 
+// The path of a new empty file in the temporary directory, under a name of its own.
+inline std::wstring NewTempFile() {
+    wchar_t directory[MAX_PATH + 1];
+    wchar_t name[MAX_PATH + 1];
+    ::GetTempPathW(MAX_PATH + 1, directory);
+    ::GetTempFileNameW(directory, L"qrl", 0, name);
+    return name;
+}
+
 // A new empty file in the temporary directory, deleted when it goes.
 class TempFile {
 public:
-    TempFile() {
-        wchar_t directory[MAX_PATH + 1];
-        wchar_t name[MAX_PATH + 1];
-        ::GetTempPathW(MAX_PATH + 1, directory);
-        ::GetTempFileNameW(directory, L"qrl", 0, name);
-        path_ = name;
-    }
+    TempFile() : path_(NewTempFile()) {}
     ~TempFile() { ::DeleteFileW(path_.c_str()); }
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;

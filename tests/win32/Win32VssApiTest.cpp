@@ -14,13 +14,11 @@ namespace {
 // A new directory in the temporary directory, removed with the files put in it.
 class ScratchDirectory {
 public:
+    // Takes the name of a new temporary file for itself.
     ScratchDirectory() {
-        wchar_t directory[MAX_PATH + 1];
-        wchar_t name[MAX_PATH + 1];
-        ::GetTempPathW(MAX_PATH + 1, directory);
-        ::GetTempFileNameW(directory, L"qrl", 0, name);
-        ::DeleteFileW(name);
-        if (::CreateDirectoryW(name, nullptr))
+        const std::wstring name = NewTempFile();
+        ::DeleteFileW(name.c_str());
+        if (::CreateDirectoryW(name.c_str(), nullptr))
             path_ = name;
     }
     ~ScratchDirectory() {
