@@ -1,12 +1,16 @@
 // The service's small pieces without a volume: error mapping, identities and records.
+#include "agent/Options.h"
+#include "diag/Trace.h"
 #include "platform/posix/ErrnoResult.h"
 #include "platform/posix/Guid.h"
 #include "platform/posix/ProcessIdentity.h"
 #include "platform/posix/SnapshotRecord.h"
+#include "support/TraceState.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,6 +42,17 @@ TEST(ErrnoResultTest, KernelErrorsMapToFittingResults) {
         EXPECT_EQ(c.result, ResultFromErrno(c.error)) << c.error;
     EXPECT_EQ(VSS_E_INSUFFICIENT_STORAGE, ReportErrno("snapshotting", "/v", ENOSPC));
     EXPECT_EQ(ENOSPC, errno);  // kept for the host's last error
+}
+
+TEST(ErrnoResultTest, ALineTheConsoleRefusesIsDroppedAndTheResultStands) {
+    testing::TraceState trace;
+    const int readOnly = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(readOnly, 0);
+    g_traceLevel = TRACE_LEVEL_DETAIL;
+    g_traceConsole = reinterpret_cast<HANDLE>(static_cast<intptr_t>(readOnly));
+    EXPECT_EQ(VSS_E_VOLUME_IN_USE, ReportErrno("snapshotting", "/v", EBUSY));
+    EXPECT_EQ(EBUSY, errno);
+    ::close(readOnly);
 }
 
 TEST(GuidTest, RandomIdentitiesAreDistinctAndRoundTripThroughText) {
