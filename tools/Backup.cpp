@@ -4,6 +4,7 @@
 #include "Text.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace qtool {
 namespace {
@@ -16,6 +17,7 @@ size_t SnapshotPathRoom(const std::wstring& source) {
 
 const int kTraceResults = 2;  // failure reports
 const int kTraceSteps = 4;    // every step as well
+const int kTraceLevelId = 1;  // VssSetting(id, value): the trace verbosity
 
 std::string ActionFor(const std::vector<std::string>& sources) {
     if (sources.size() == 1)
@@ -26,9 +28,9 @@ std::string ActionFor(const std::vector<std::string>& sources) {
 }  // namespace
 
 Backup::Backup(const BackupOptions& options)
-    : trace_(options.verbosity > 0), withWriters_(options.withWriters) {
+    : trace_(options.verbosity > 0 ? stderr : nullptr), withWriters_(options.withWriters) {
     // The report line of a failure is always traced, so that the command can explain it;
-    // it is shown only under -v.
+    // the trace is shown, as it is written, only under -v.
     _Quorlin_Setting setting = {};
     setting.backupType = options.incremental ? 2 : 0;
     setting.traceLevel = options.verbosity > 1 ? kTraceSteps : kTraceResults;
@@ -39,6 +41,9 @@ Backup::Backup(const BackupOptions& options)
 Backup::~Backup() {
     if (held_)
         agent_.VssBackupComplete();
+    // The trace console is the module's and outlives this object: nothing may be written
+    // to it once the relay has closed it.
+    agent_.VssSetting(kTraceLevelId, 0);
 }
 
 int Backup::StartOne(const std::vector<std::wstring>& sources,

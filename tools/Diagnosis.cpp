@@ -91,8 +91,7 @@ Reason ReasonForReport(const std::string& line) {
     if (line == "Completion of backup failed.")
         return {"the snapshot service did not confirm the end of the backup", kRunVerbose};
     if (StartsWith(line, "Unable to write to the console."))
-        return {"the library could not write its trace",
-                "check that the temporary folder is writable"};
+        return {"the library could not write its trace", "try again"};
     if (line.empty())
         return {"the library gave no reason", kRunVerbose};
     return {"the library reported \"" + line + "\"", kRunVerbose};

@@ -185,6 +185,28 @@ TEST_F(ToolOnBtrfs, SigtermReleasesAHeldSnapshotAndEndsARunningCommand) {
     }
 }
 
+// Under -vv the library's steps reach standard error through a pipe that the tool
+// drains; the tool still ends on a signal and when the command leaves a process behind.
+TEST_F(ToolOnBtrfs, VerboseToolEndsOnASignalAndBesideALingeringProcess) {
+    std::string file = Volume() + "/verbose.txt";
+    Write(file, "verbose");
+    ToolProcess held({"-vv", "snapshot", file});
+    ASSERT_TRUE(held.WaitForLines(1, 10)) << "no snapshot line";
+    std::string snapshot = SnapshotPaths(held.Out()).at(0);
+    kill(held.Pid(), SIGTERM);
+    Outcome stopped = held.Wait(10);
+    EXPECT_EQ(stopped.exitCode, 130) << stopped.err;
+    EXPECT_NE(stopped.err.find("Calling AddToSnapshotSet\n"), std::string::npos) << stopped.err;
+    EXPECT_FALSE(Exists(snapshot));
+
+    // A background process of the command must not hold the trace pipe open.
+    ToolProcess tool({"-vv", "snapshot", file, "--", "sh", "-c", "sleep 20 >/dev/null 2>&1 &"});
+    tool.CloseInput();
+    Outcome lingering = tool.Wait(10);
+    EXPECT_EQ(lingering.exitCode, 0) << lingering.err;
+    EXPECT_NE(lingering.err.find("Calling AddToSnapshotSet\n"), std::string::npos) << lingering.err;
+}
+
 TEST_F(ToolOnBtrfs, EnterReleasesAHeldSnapshot) {
     std::string file = Volume() + "/enter.txt";
     Write(file, "enter");
@@ -212,8 +234,19 @@ TEST_F(ToolOnBtrfs, PathOffBtrfsGivesOnePlainSentenceAndTheReportUnderVerbose) {
     EXPECT_EQ(quiet.err, sentence);
     Outcome verbose = RunTool({"-v", "copy", file, scratch_->Outside()});
     EXPECT_EQ(verbose.exitCode, 1);
-    EXPECT_EQ(verbose.err,
-              "There was a COM failure 0x8004230c - .\\QuorlinClass (505)\n" + sentence);
+    const std::string report = "There was a COM failure 0x8004230c - .\\QuorlinClass (505)\n";
+    EXPECT_EQ(verbose.err, report + sentence);
+    // Every step as well under -vv, the report still last before the sentence, and the
+    // lines end as lines do here.
+    Outcome steps = RunTool({"-vv", "snapshot", file, "--", "true"});
+    EXPECT_EQ(steps.exitCode, 1);
+    EXPECT_EQ(steps.out, "");
+    EXPECT_NE(steps.err.find("\nCalling AddToSnapshotSet"), std::string::npos) << steps.err;
+    ASSERT_GT(steps.err.size(), report.size() + sentence.size());
+    EXPECT_EQ(steps.err.substr(steps.err.size() - report.size() - sentence.size()),
+              report + sentence);
+    EXPECT_EQ(steps.err.find('\r'), std::string::npos);
+    EXPECT_EQ(steps.err.find('\0'), std::string::npos);
 }
 
 // Usage errors need no volume and no root.
