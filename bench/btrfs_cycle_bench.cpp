@@ -6,7 +6,7 @@
 //
 // Each case runs several times; the ratios printed last compare medians.
 #include "Quorlin.h"
-#include "platform/posix/BtrfsIoctl.h"
+#include "platform/posix/btrfs/BtrfsIoctl.h"
 #include "platform/posix/UniqueFd.h"
 #include "platform/posix/Utf8.h"
 #include "posix/ScratchVolume.h"

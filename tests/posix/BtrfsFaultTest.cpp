@@ -1,8 +1,8 @@
 // Failures of the calls that change a volume, injected one at a time: whatever fails,
 // the failure is reported and nothing is left behind.
-#include "platform/posix/BtrfsBackupComponents.h"
+#include "platform/posix/btrfs/BtrfsBackupComponents.h"
 #include "platform/posix/Utf8.h"
-#include "platform/posix/VolumeCalls.h"
+#include "platform/posix/btrfs/VolumeCalls.h"
 #include "posix/BtrfsFixture.h"
 
 #include <cerrno>

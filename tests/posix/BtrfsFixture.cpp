@@ -1,6 +1,6 @@
 #include "posix/BtrfsFixture.h"
 
-#include "platform/posix/SnapshotStore.h"
+#include "platform/posix/btrfs/SnapshotStore.h"
 #include "platform/posix/Utf8.h"
 #include "posix/ScratchVolume.h"
 

@@ -1,6 +1,6 @@
 // Snapshots and the processes that own them: persistent ones outlive their maker and
 // are deleted from another process; auto-release ones of a dead process are swept.
-#include "platform/posix/Guid.h"
+#include "platform/posix/btrfs/Guid.h"
 #include "platform/posix/Utf8.h"
 #include "posix/BtrfsFixture.h"
 

@@ -1,9 +1,9 @@
 #include "posix/ScratchVolume.h"
 
-#include "platform/posix/BtrfsIoctl.h"
+#include "platform/posix/btrfs/BtrfsIoctl.h"
 #include "platform/posix/MountTable.h"
-#include "platform/posix/ProcessIdentity.h"
-#include "platform/posix/SnapshotStore.h"
+#include "platform/posix/btrfs/ProcessIdentity.h"
+#include "platform/posix/btrfs/SnapshotStore.h"
 #include "platform/posix/UniqueFd.h"
 
 #include <algorithm>

@@ -1,10 +1,10 @@
 // The service's small pieces without a volume: error mapping, identities and records.
 #include "agent/Options.h"
 #include "diag/Trace.h"
-#include "platform/posix/ErrnoResult.h"
-#include "platform/posix/Guid.h"
-#include "platform/posix/ProcessIdentity.h"
-#include "platform/posix/SnapshotRecord.h"
+#include "platform/posix/btrfs/ErrnoResult.h"
+#include "platform/posix/btrfs/Guid.h"
+#include "platform/posix/btrfs/ProcessIdentity.h"
+#include "platform/posix/btrfs/SnapshotRecord.h"
 #include "support/TraceState.h"
 
 #include <gtest/gtest.h>

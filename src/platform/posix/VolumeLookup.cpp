@@ -1,6 +1,6 @@
 #include "platform/posix/VolumeLookup.h"
 
-#include "platform/posix/BtrfsIoctl.h"
+#include "platform/posix/btrfs/BtrfsIoctl.h"
 #include "platform/posix/MountTable.h"
 #include "platform/posix/UniqueFd.h"
 

@@ -6,12 +6,12 @@
 //   <mount>/.quorlin/<set id>/<snapshot id>.record.  its record (SnapshotRecord.h)
 //
 // Sets and the store itself are removed as soon as they are empty.
-#ifndef QUORLIN_PLATFORM_POSIX_SNAPSHOT_STORE_H
-#define QUORLIN_PLATFORM_POSIX_SNAPSHOT_STORE_H
+#ifndef QUORLIN_PLATFORM_POSIX_BTRFS_SNAPSHOT_STORE_H
+#define QUORLIN_PLATFORM_POSIX_BTRFS_SNAPSHOT_STORE_H
 
-#include "platform/posix/SnapshotRecord.h"
+#include "platform/posix/btrfs/SnapshotRecord.h"
 #include "platform/posix/UniqueFd.h"
-#include "platform/posix/VolumeCalls.h"
+#include "platform/posix/btrfs/VolumeCalls.h"
 
 #include <string>
 #include <vector>

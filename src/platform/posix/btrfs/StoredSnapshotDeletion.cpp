@@ -1,7 +1,7 @@
-#include "platform/posix/StoredSnapshotDeletion.h"
+#include "platform/posix/btrfs/StoredSnapshotDeletion.h"
 
-#include "platform/posix/ErrnoResult.h"
-#include "platform/posix/Guid.h"
+#include "platform/posix/btrfs/ErrnoResult.h"
+#include "platform/posix/btrfs/Guid.h"
 #include "platform/posix/MountTable.h"
 
 #include <fcntl.h>

@@ -1,7 +1,7 @@
 // The counted references of the service's objects: one reference for the creator,
 // deleted when the last one is released.
-#ifndef QUORLIN_PLATFORM_POSIX_REF_COUNTED_H
-#define QUORLIN_PLATFORM_POSIX_REF_COUNTED_H
+#ifndef QUORLIN_PLATFORM_POSIX_BTRFS_REF_COUNTED_H
+#define QUORLIN_PLATFORM_POSIX_BTRFS_REF_COUNTED_H
 
 #include "QuorlinComPtr.h"
 #include "QuorlinTypes.h"

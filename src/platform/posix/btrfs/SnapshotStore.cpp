@@ -1,7 +1,7 @@
-#include "platform/posix/SnapshotStore.h"
+#include "platform/posix/btrfs/SnapshotStore.h"
 
-#include "platform/posix/ErrnoResult.h"
-#include "platform/posix/Guid.h"
+#include "platform/posix/btrfs/ErrnoResult.h"
+#include "platform/posix/btrfs/Guid.h"
 
 #include <cerrno>
 #include <dirent.h>

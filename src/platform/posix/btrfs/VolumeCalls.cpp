@@ -1,6 +1,6 @@
-#include "platform/posix/VolumeCalls.h"
+#include "platform/posix/btrfs/VolumeCalls.h"
 
-#include "platform/posix/BtrfsIoctl.h"
+#include "platform/posix/btrfs/BtrfsIoctl.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -6,15 +6,15 @@
 //
 // Without writers there is nothing to gather, prepare or tell: those calls succeed in
 // the states where VSS accepts them.
-#include "platform/posix/BtrfsBackupComponents.h"
+#include "platform/posix/btrfs/BtrfsBackupComponents.h"
 
-#include "platform/posix/CompletedOperation.h"
-#include "platform/posix/ErrnoResult.h"
-#include "platform/posix/Guid.h"
-#include "platform/posix/GuardedCall.h"
-#include "platform/posix/RefCounted.h"
-#include "platform/posix/SnapshotSet.h"
-#include "platform/posix/StoredSnapshotDeletion.h"
+#include "platform/posix/btrfs/CompletedOperation.h"
+#include "platform/posix/btrfs/ErrnoResult.h"
+#include "platform/posix/btrfs/Guid.h"
+#include "platform/posix/btrfs/GuardedCall.h"
+#include "platform/posix/btrfs/RefCounted.h"
+#include "platform/posix/btrfs/SnapshotSet.h"
+#include "platform/posix/btrfs/StoredSnapshotDeletion.h"
 #include "platform/posix/Utf8.h"
 #include "snapshot/FailureCapture.h"
 

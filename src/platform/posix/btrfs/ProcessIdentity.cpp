@@ -1,4 +1,4 @@
-#include "platform/posix/ProcessIdentity.h"
+#include "platform/posix/btrfs/ProcessIdentity.h"
 
 #include <cerrno>
 #include <cstdlib>

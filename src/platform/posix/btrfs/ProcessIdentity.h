@@ -1,6 +1,6 @@
 // Who owns a snapshot: an identity of a process that survives pid reuse and reboots.
-#ifndef QUORLIN_PLATFORM_POSIX_PROCESS_IDENTITY_H
-#define QUORLIN_PLATFORM_POSIX_PROCESS_IDENTITY_H
+#ifndef QUORLIN_PLATFORM_POSIX_BTRFS_PROCESS_IDENTITY_H
+#define QUORLIN_PLATFORM_POSIX_BTRFS_PROCESS_IDENTITY_H
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
 // Runs a method body of the service so that no exception leaves it: an allocation
 // failure becomes E_OUTOFMEMORY, anything else E_UNEXPECTED.
-#ifndef QUORLIN_PLATFORM_POSIX_GUARDED_CALL_H
-#define QUORLIN_PLATFORM_POSIX_GUARDED_CALL_H
+#ifndef QUORLIN_PLATFORM_POSIX_BTRFS_GUARDED_CALL_H
+#define QUORLIN_PLATFORM_POSIX_BTRFS_GUARDED_CALL_H
 
 #include "QuorlinTypes.h"
 

@@ -2,7 +2,7 @@
 #ifndef QUORLIN_PLATFORM_POSIX_BTRFS_BACKUP_COMPONENTS_H
 #define QUORLIN_PLATFORM_POSIX_BTRFS_BACKUP_COMPONENTS_H
 
-#include "platform/posix/VolumeCalls.h"
+#include "platform/posix/btrfs/VolumeCalls.h"
 #include "snapshot/Requester.h"
 
 namespace quorlin {

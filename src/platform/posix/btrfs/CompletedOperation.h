@@ -1,8 +1,8 @@
 // The asynchronous operation object of the service. The service does its work inside
 // the call that starts it, so the operation has always ended: Wait returns at once and
 // QueryStatus reports the work's outcome.
-#ifndef QUORLIN_PLATFORM_POSIX_COMPLETED_OPERATION_H
-#define QUORLIN_PLATFORM_POSIX_COMPLETED_OPERATION_H
+#ifndef QUORLIN_PLATFORM_POSIX_BTRFS_COMPLETED_OPERATION_H
+#define QUORLIN_PLATFORM_POSIX_BTRFS_COMPLETED_OPERATION_H
 
 #include "snapshot/Requester.h"
 

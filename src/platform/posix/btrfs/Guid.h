@@ -1,6 +1,6 @@
 // Snapshot and set identities: random GUIDs and their text form in file names.
-#ifndef QUORLIN_PLATFORM_POSIX_GUID_H
-#define QUORLIN_PLATFORM_POSIX_GUID_H
+#ifndef QUORLIN_PLATFORM_POSIX_BTRFS_GUID_H
+#define QUORLIN_PLATFORM_POSIX_BTRFS_GUID_H
 
 #include "QuorlinTypes.h"
 

@@ -1,6 +1,6 @@
-#include "platform/posix/CompletedOperation.h"
+#include "platform/posix/btrfs/CompletedOperation.h"
 
-#include "platform/posix/RefCounted.h"
+#include "platform/posix/btrfs/RefCounted.h"
 
 namespace quorlin {
 

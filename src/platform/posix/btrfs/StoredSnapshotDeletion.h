@@ -1,9 +1,9 @@
 // Deletion of snapshots found in the stores of the mounted btrfs file systems, whichever
 // process made them (a persistent set outlives its maker).
-#ifndef QUORLIN_PLATFORM_POSIX_STORED_SNAPSHOT_DELETION_H
-#define QUORLIN_PLATFORM_POSIX_STORED_SNAPSHOT_DELETION_H
+#ifndef QUORLIN_PLATFORM_POSIX_BTRFS_STORED_SNAPSHOT_DELETION_H
+#define QUORLIN_PLATFORM_POSIX_BTRFS_STORED_SNAPSHOT_DELETION_H
 
-#include "platform/posix/SnapshotStore.h"
+#include "platform/posix/btrfs/SnapshotStore.h"
 
 namespace quorlin {
 

@@ -1,6 +1,6 @@
-#include "platform/posix/SnapshotRecord.h"
+#include "platform/posix/btrfs/SnapshotRecord.h"
 
-#include "platform/posix/Guid.h"
+#include "platform/posix/btrfs/Guid.h"
 #include "platform/posix/TextFields.h"
 
 #include <cerrno>

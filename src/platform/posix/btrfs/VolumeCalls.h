@@ -1,8 +1,8 @@
 // The calls through which the snapshot service changes a volume, behind one seam so
 // that a test can fail any one of them (override a method, call the base for the rest).
 // Each returns 0 or the errno value of the failed call.
-#ifndef QUORLIN_PLATFORM_POSIX_VOLUME_CALLS_H
-#define QUORLIN_PLATFORM_POSIX_VOLUME_CALLS_H
+#ifndef QUORLIN_PLATFORM_POSIX_BTRFS_VOLUME_CALLS_H
+#define QUORLIN_PLATFORM_POSIX_BTRFS_VOLUME_CALLS_H
 
 namespace quorlin {
 

@@ -3,11 +3,11 @@
 // The record is the name of an empty file next to the snapshot. A directory entry is
 // committed in the same btrfs transaction as the snapshot made after it, so no snapshot
 // exists without its record, even after a crash, and no file data has to be flushed.
-#ifndef QUORLIN_PLATFORM_POSIX_SNAPSHOT_RECORD_H
-#define QUORLIN_PLATFORM_POSIX_SNAPSHOT_RECORD_H
+#ifndef QUORLIN_PLATFORM_POSIX_BTRFS_SNAPSHOT_RECORD_H
+#define QUORLIN_PLATFORM_POSIX_BTRFS_SNAPSHOT_RECORD_H
 
 #include "QuorlinTypes.h"
-#include "platform/posix/ProcessIdentity.h"
+#include "platform/posix/btrfs/ProcessIdentity.h"
 
 #include <string>
 

@@ -1,10 +1,10 @@
 // The snapshot set of one components object: its volumes, their snapshots on disk, and
 // how they are taken, rolled back and deleted.
-#ifndef QUORLIN_PLATFORM_POSIX_SNAPSHOT_SET_H
-#define QUORLIN_PLATFORM_POSIX_SNAPSHOT_SET_H
+#ifndef QUORLIN_PLATFORM_POSIX_BTRFS_SNAPSHOT_SET_H
+#define QUORLIN_PLATFORM_POSIX_BTRFS_SNAPSHOT_SET_H
 
-#include "platform/posix/BtrfsVolume.h"
-#include "platform/posix/SnapshotStore.h"
+#include "platform/posix/btrfs/BtrfsVolume.h"
+#include "platform/posix/btrfs/SnapshotStore.h"
 
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
-#include "platform/posix/BtrfsVolume.h"
+#include "platform/posix/btrfs/BtrfsVolume.h"
 
-#include "platform/posix/BtrfsIoctl.h"
-#include "platform/posix/ErrnoResult.h"
+#include "platform/posix/btrfs/BtrfsIoctl.h"
+#include "platform/posix/btrfs/ErrnoResult.h"
 #include "platform/posix/MountTable.h"
 
 #include <cerrno>

@@ -1,5 +1,5 @@
 // The platform requester on POSIX: the btrfs snapshot service.
-#include "platform/posix/BtrfsBackupComponents.h"
+#include "platform/posix/btrfs/BtrfsBackupComponents.h"
 
 namespace quorlin {
 

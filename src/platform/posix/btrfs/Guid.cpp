@@ -1,4 +1,4 @@
-#include "platform/posix/Guid.h"
+#include "platform/posix/btrfs/Guid.h"
 
 #include <cerrno>
 #include <cstdio>

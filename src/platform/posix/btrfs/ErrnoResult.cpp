@@ -1,4 +1,4 @@
-#include "platform/posix/ErrnoResult.h"
+#include "platform/posix/btrfs/ErrnoResult.h"
 
 #include "diag/Trace.h"
 #include "platform/posix/Utf8.h"

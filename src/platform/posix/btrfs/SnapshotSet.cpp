@@ -1,7 +1,7 @@
-#include "platform/posix/SnapshotSet.h"
+#include "platform/posix/btrfs/SnapshotSet.h"
 
-#include "platform/posix/ErrnoResult.h"
-#include "platform/posix/Guid.h"
+#include "platform/posix/btrfs/ErrnoResult.h"
+#include "platform/posix/btrfs/Guid.h"
 
 #include <algorithm>
 #include <cerrno>

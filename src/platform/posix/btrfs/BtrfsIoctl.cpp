@@ -1,4 +1,4 @@
-#include "platform/posix/BtrfsIoctl.h"
+#include "platform/posix/btrfs/BtrfsIoctl.h"
 
 #include <cerrno>
 #include <cstring>
