@@ -7,9 +7,42 @@
 #include "text/Conversion.h"
 #include "text/Format.h"
 
+#include <memory>
+#include <mutex>
+#include <utility>
+
 namespace quorlin {
 
+namespace {
+
+thread_local TraceObserver* t_observer = nullptr;
+
+std::mutex g_sinkMutex;
+std::shared_ptr<const TraceLineSink> g_sink;  // guarded by g_sinkMutex
+
+// The sink of the moment; it stays alive while in use even if it is replaced.
+std::shared_ptr<const TraceLineSink> CurrentSink() {
+    std::lock_guard<std::mutex> lock(g_sinkMutex);
+    return g_sink;
+}
+
+}  // namespace
+
+TraceObserver::TraceObserver() noexcept : previous_(t_observer) { t_observer = this; }
+
+TraceObserver::~TraceObserver() { t_observer = previous_; }
+
+void SetTraceLineSink(TraceLineSink sink) {
+    std::shared_ptr<const TraceLineSink> installed;
+    if (sink)
+        installed = std::make_shared<const TraceLineSink>(std::move(sink));
+    std::lock_guard<std::mutex> lock(g_sinkMutex);
+    g_sink.swap(installed);
+}
+
 void Trace(const wchar_t* text, int level) {
+    if (t_observer != nullptr)
+        t_observer->Observe(text, level);
     if (g_traceLevel >= level)
         TraceLine(text);
 }
@@ -17,6 +50,8 @@ void Trace(const wchar_t* text, int level) {
 void TraceDetail(const wchar_t* text) { Trace(text, TRACE_LEVEL_DETAIL); }
 
 void TraceLine(const wchar_t* text) {
+    if (const std::shared_ptr<const TraceLineSink> sink = CurrentSink())
+        (*sink)(text);
     TraceText(text);
     TraceText(L"\r\n");
 }

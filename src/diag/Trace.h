@@ -3,6 +3,7 @@
 #ifndef QUORLIN_DIAG_TRACE_H
 #define QUORLIN_DIAG_TRACE_H
 
+#include <functional>
 #include <string>
 
 namespace quorlin {
@@ -20,6 +21,28 @@ void TraceLine(const wchar_t* text);
 // Sends the text to the debugger and the console; no level test, no line end.
 // Throws a new CQuorlinException when the console refuses the write.
 void TraceText(const wchar_t* text);
+
+// Receives every line that the verbosity lets through, as it is written, without
+// its line end. One per process (like the console), replaced or removed (empty) at
+// any time from any thread; it must not throw. The C interface routes it to a host.
+using TraceLineSink = std::function<void(const wchar_t* line)>;
+void SetTraceLineSink(TraceLineSink sink);
+
+// Sees every line traced on the constructing thread while it lives, whatever the
+// verbosity, with the line's level. Observers nest: the newest sees the lines.
+class TraceObserver {
+public:
+    TraceObserver(const TraceObserver&) = delete;
+    TraceObserver& operator=(const TraceObserver&) = delete;
+    virtual void Observe(const wchar_t* text, int level) noexcept = 0;
+
+protected:
+    TraceObserver() noexcept;
+    ~TraceObserver();
+
+private:
+    TraceObserver* previous_;
+};
 
 }  // namespace quorlin
 
