@@ -1,6 +1,6 @@
-# Checks a built quorlin.dll: CQuorlin's members are exported, nothing else is,
-# every imported DLL is a Windows system DLL, and VSS is reached through its two
-# entry points.
+# Checks a built quorlin.dll: CQuorlin's members and the C functions of quorlin.def
+# are exported, nothing else is, every imported DLL is a Windows system DLL, and VSS
+# is reached through its two entry points.
 
 cmake_minimum_required(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/LibraryChecks.cmake)

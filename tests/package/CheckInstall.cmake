@@ -4,12 +4,7 @@
 # CXX_FLAGS (flags the consumer needs to link with the library, may be empty).
 cmake_minimum_required(VERSION 3.25)
 
-function(run what)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "${what} failed (${rc}):\n${out}")
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/Run.cmake)
 
 file(REMOVE_RECURSE ${WORK})
 run("install" ${CMAKE_COMMAND} --install ${BUILD} --prefix ${WORK}/prefix)

@@ -1,0 +1,86 @@
+// The C interface's agent, version, report and settings calls.
+#include "agent/Options.h"
+#include "capi/AgentCall.h"
+#include "capi/TraceLines.h"
+#include "diag/Trace.h"
+
+#include <new>
+
+extern "C" {
+
+const char* QUORLIN_CALL quorlin_version(void) { return QUORLIN_VERSION_STRING; }
+
+const char* QUORLIN_CALL quorlin_result_text(int result) {
+    switch (result) {
+        case QUORLIN_OK:
+            return "done";
+        case QUORLIN_FAILED:
+            return "failed; the backup was cleaned up";
+        case QUORLIN_BUFFER_TOO_SMALL:
+            return "a snapshot path did not fit its buffer; the snapshot is held";
+        case QUORLIN_WRONG_SEQUENCE:
+            return "refused: a backup is held";
+        case QUORLIN_REFUSED:
+            return "refused before any snapshot work";
+        default:
+            return "";
+    }
+}
+
+quorlin_agent* QUORLIN_CALL quorlin_agent_new(void) { return new (std::nothrow) quorlin_agent; }
+
+void QUORLIN_CALL quorlin_agent_free(quorlin_agent* agent) { delete agent; }
+
+const char* QUORLIN_CALL quorlin_last_report(const quorlin_agent* agent) {
+    return agent != nullptr ? agent->report.c_str() : "";
+}
+
+unsigned long QUORLIN_CALL quorlin_last_error_code(const quorlin_agent* agent) {
+    return agent != nullptr ? agent->errorCode : 0;
+}
+
+int QUORLIN_CALL quorlin_last_error_site(const quorlin_agent* agent) {
+    return agent != nullptr ? agent->errorSite : 0;
+}
+
+int QUORLIN_CALL quorlin_set_backup_type(quorlin_agent* agent, int type) {
+    if (agent == nullptr)
+        return QUORLIN_REFUSED;
+    agent->VssSetting(0, type);
+    return QUORLIN_OK;
+}
+
+int QUORLIN_CALL quorlin_set_verbosity(quorlin_agent* agent, int level) {
+    if (agent == nullptr)
+        return QUORLIN_REFUSED;
+    agent->VssSetting(1, level);
+    return QUORLIN_OK;
+}
+
+// The class's setting leaves the console unchanged for a null handle; here null
+// removes it, so the console is stored directly.
+int QUORLIN_CALL quorlin_set_trace_console(quorlin_agent* agent, void* console) {
+    if (agent == nullptr)
+        return QUORLIN_REFUSED;
+    quorlin::g_traceConsole = static_cast<HANDLE>(console);
+    return QUORLIN_OK;
+}
+
+int QUORLIN_CALL quorlin_set_trace_callback(quorlin_agent* agent, quorlin_trace_callback callback,
+                                            void* context) {
+    if (agent == nullptr)
+        return QUORLIN_REFUSED;
+    try {
+        quorlin::TraceLineSink sink;
+        if (callback != nullptr)
+            sink = [callback, context](const wchar_t* line) {
+                quorlin::capi::SendTraceLines(callback, context, line);
+            };
+        quorlin::SetTraceLineSink(std::move(sink));
+        return QUORLIN_OK;
+    } catch (...) {
+        return QUORLIN_FAILED;
+    }
+}
+
+}  // extern "C"

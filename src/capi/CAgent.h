@@ -1,0 +1,38 @@
+// The agent behind the C interface: the class's agent, the snapshot paths of the
+// backup it holds, and the report of its last call.
+#ifndef QUORLIN_CAPI_C_AGENT_H
+#define QUORLIN_CAPI_C_AGENT_H
+
+#include "Quorlin.h"
+#include "capi/quorlin/quorlin.h"
+
+#include <string>
+#include <vector>
+
+struct quorlin_agent final : CQuorlin {
+    quorlin_agent() = default;
+    quorlin_agent(const quorlin_agent&) = delete;
+    quorlin_agent& operator=(const quorlin_agent&) = delete;
+
+    // True while the class holds a backup.
+    bool Holding() const noexcept { return m_backupInProgress != 0; }
+
+    // After a start or completion call of the class: the paths of a successful start
+    // become the held ones (none after a completion); a refusal (99, 100) changed
+    // nothing; a failure let go of them.
+    void AfterCall(int result, std::vector<std::wstring>& startedPaths) noexcept {
+        if (result == QUORLIN_OK)
+            snapshots.swap(startedPaths);
+        else if (result != QUORLIN_WRONG_SEQUENCE && result != QUORLIN_REFUSED)
+            snapshots.clear();
+    }
+
+    // The snapshot paths of the held backup, one per path of its start call.
+    std::vector<std::wstring> snapshots;
+    // The last call's report line in UTF-8, and its COM failure's code and site.
+    std::string report;
+    unsigned long errorCode = 0;
+    int errorSite = 0;
+};
+
+#endif  // QUORLIN_CAPI_C_AGENT_H

@@ -1,0 +1,34 @@
+// The report of one call through the C interface: it watches the lines that the
+// call traces on its thread, whatever the verbosity, and keeps the one a host
+// needs to learn why the call ended as it did.
+#ifndef QUORLIN_CAPI_CALL_REPORT_H
+#define QUORLIN_CAPI_CALL_REPORT_H
+
+#include "diag/Trace.h"
+
+#include <string>
+
+namespace quorlin {
+namespace capi {
+
+class CallReport final : public TraceObserver {
+public:
+    void Observe(const wchar_t* text, int level) noexcept override;
+
+    // The call's last outcome line; for a refusal (99, 100) without one, its last
+    // step line, which names the reason. Without line ends; empty when there is none.
+    std::wstring Line(int result) const;
+
+private:
+    std::wstring outcome_;
+    std::wstring step_;
+};
+
+// The numbers in "There was a COM failure 0x%x - %s (%d)": true with the error code
+// and the site when `line` is such a line.
+bool ParseComFailure(const std::wstring& line, unsigned long& code, int& site);
+
+}  // namespace capi
+}  // namespace quorlin
+
+#endif  // QUORLIN_CAPI_CALL_REPORT_H

@@ -1,0 +1,219 @@
+/* quorlin.h: the C interface of Quorlin, for hosts in any language and built by
+ * any compiler (C, MSVC C++, Go, Rust, C#, Python). It is exported from the same
+ * quorlin.dll / libquorlin.so as the C++ class of Quorlin.h and does the same work.
+ *
+ * A host makes an agent, may change its settings, calls one start function, reads
+ * its files through the snapshot paths it gets back, and then calls
+ * quorlin_complete, which deletes the snapshots. quorlin_agent_free completes a
+ * backup that is still held.
+ *
+ *   quorlin_agent* agent = quorlin_agent_new();
+ *   char path[8192];
+ *   if (quorlin_start(agent, "/srv/db/state.sqlite", path, sizeof path, NULL) == QUORLIN_OK) {
+ *       ... read the file at `path` ...
+ *       quorlin_complete(agent);
+ *   } else {
+ *       fprintf(stderr, "%s\n", quorlin_last_report(agent));
+ *   }
+ *   quorlin_agent_free(agent);
+ *
+ * Text. Every char* is UTF-8, on every platform. On Windows it is converted through
+ * UTF-16 (never through the ANSI code page); the _w functions take and give wchar_t
+ * text instead (UTF-16 on Windows, UTF-32 on Linux), and count sizes in wchar_t units.
+ *
+ * Outputs. A snapshot path goes into a buffer that the caller gives with its size in
+ * units (bytes for char, wchar_t units for the _w functions). Nothing is ever written
+ * past that size. `needed` (may be NULL) receives the size the path needs, terminator
+ * included. A NULL buffer with size 0 asks for no copy: the call succeeds and the path
+ * can be read later with quorlin_snapshot_path. A NULL buffer with a size is refused.
+ * When a path does not fit, the call returns QUORLIN_BUFFER_TOO_SMALL: the snapshot
+ * HAS been taken and stays held exactly as after QUORLIN_OK; the buffer holds an
+ * empty string (when its size is not 0). Ask again with quorlin_snapshot_path and a
+ * larger buffer, then quorlin_complete as usual (or quorlin_complete at once).
+ *
+ * Failures. No call ever raises a C++ exception or crashes on a NULL agent or NULL
+ * argument: those give QUORLIN_REFUSED (or "" and 0 for the text and number calls).
+ * quorlin_last_report tells why a call failed, in the words of the trace lines.
+ *
+ * Threads. An agent is used by one thread at a time; it may move to another thread
+ * between calls. Several agents may work at once on different threads. The trace
+ * settings (verbosity, console, callback) are process-wide today, shared by every
+ * agent although they are set through one: set them before agents work on several
+ * threads. The callback is called on the thread of the call that writes the line,
+ * during that call, so several threads may call it at once.
+ *
+ * Windows. COM must be initialised on the calling thread (CoInitializeEx) before a
+ * start call. The host runs as administrator. A 64-bit Windows needs a 64-bit host.
+ * Linux. The paths must lie on btrfs subvolumes; the host runs as root.
+ */
+#ifndef QUORLIN_C_H
+#define QUORLIN_C_H
+
+#include <stddef.h>
+
+#define QUORLIN_VERSION_MAJOR 1
+#define QUORLIN_VERSION_MINOR 1
+#define QUORLIN_VERSION_PATCH 0
+#define QUORLIN_VERSION_STRING "1.1.0"
+/* 10100 for 1.1.0: compare with >= in the preprocessor. */
+#define QUORLIN_VERSION_NUMBER \
+    (QUORLIN_VERSION_MAJOR * 10000 + QUORLIN_VERSION_MINOR * 100 + QUORLIN_VERSION_PATCH)
+
+/* QUORLIN_C_API marks the exported functions; a host that links a static build of
+ * the library defines QUORLIN_STATIC. QUORLIN_CALL fixes the calling convention. */
+#if defined(_WIN32)
+#define QUORLIN_CALL __cdecl
+#if defined(QUORLIN_BUILDING)
+#define QUORLIN_C_API __declspec(dllexport)
+#elif defined(QUORLIN_STATIC)
+#define QUORLIN_C_API
+#else
+#define QUORLIN_C_API __declspec(dllimport)
+#endif
+#else
+#define QUORLIN_CALL
+#if defined(QUORLIN_BUILDING) && defined(__GNUC__)
+#define QUORLIN_C_API __attribute__((visibility("default")))
+#else
+#define QUORLIN_C_API
+#endif
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Results. The four of the C++ class (Quorlin.h's QUORLIN_RESULT_*) keep their values. */
+enum {
+    QUORLIN_OK = 0,               /* done */
+    QUORLIN_FAILED = 1,           /* failed; the backup was cleaned up (snapshots deleted) */
+    QUORLIN_BUFFER_TOO_SMALL = 2, /* the snapshot is taken and held; a path did not fit */
+    QUORLIN_WRONG_SEQUENCE = 99,  /* quorlin_start_no_writers: a backup is held; nothing changed */
+    QUORLIN_REFUSED = 100         /* refused before any snapshot work (unsupported system,
+                                     NULL or malformed argument, nothing to complete) */
+};
+
+/* Backup types (quorlin_set_backup_type). Writers on Windows use it. */
+enum { QUORLIN_BACKUP_FULL = 1, QUORLIN_BACKUP_INCREMENTAL = 2 };
+
+/* Trace verbosity (quorlin_set_verbosity). */
+enum {
+    QUORLIN_TRACE_NONE = 0,     /* the default */
+    QUORLIN_TRACE_OUTCOMES = 2, /* report lines of failures, "Backup successfully completed." */
+    QUORLIN_TRACE_STEPS = 4     /* every step as well */
+};
+
+typedef struct quorlin_agent quorlin_agent;
+
+/* Receives one trace line per call: UTF-8, without a line end. It must not call
+ * the agent whose call wrote the line, and must not throw. */
+typedef void(QUORLIN_CALL* quorlin_trace_callback)(void* context, const char* line);
+
+/* --- the library --- */
+
+/* The library's version, "1.1.0" style (QUORLIN_VERSION_STRING of its build). */
+QUORLIN_C_API const char* QUORLIN_CALL quorlin_version(void);
+/* A short English description of a result value ("" for an unknown value). */
+QUORLIN_C_API const char* QUORLIN_CALL quorlin_result_text(int result);
+
+/* --- the agent --- */
+
+/* A new agent with no backup; NULL only when out of memory. */
+QUORLIN_C_API quorlin_agent* QUORLIN_CALL quorlin_agent_new(void);
+/* Completes a held backup (deleting its snapshots), then frees the agent. NULL is fine. */
+QUORLIN_C_API void QUORLIN_CALL quorlin_agent_free(quorlin_agent* agent);
+
+/* --- taking a snapshot --- */
+
+/* Snapshots the volume of `path_utf8` with the writers (applications that flush their
+ * data for a backup). The path is first made absolute (on Linux symbolic links are
+ * resolved); the snapshot path names what that absolute path names. Complete a held
+ * backup first: this call replaces it without completing it (and a snapshot of
+ * quorlin_start_no_writers would then persist). Results: QUORLIN_OK,
+ * QUORLIN_BUFFER_TOO_SMALL, QUORLIN_FAILED, QUORLIN_REFUSED. */
+QUORLIN_C_API int QUORLIN_CALL quorlin_start(quorlin_agent* agent, const char* path_utf8,
+                                             char* snapshot_path, size_t snapshot_path_size,
+                                             size_t* needed);
+
+/* Snapshots the volume of `path_utf8` without writers; the snapshot persists (also if
+ * the host dies) until it is completed. QUORLIN_WRONG_SEQUENCE while a backup is held. */
+QUORLIN_C_API int QUORLIN_CALL quorlin_start_no_writers(quorlin_agent* agent, const char* path_utf8,
+                                                        char* snapshot_path,
+                                                        size_t snapshot_path_size, size_t* needed);
+
+/* Snapshots the volumes of `count` paths in one set (each volume once, all at the
+ * same instant), with the writers. `snapshot_paths`, `snapshot_path_sizes` and
+ * `needed` are arrays of `count` entries, entry i for path i; `snapshot_paths` and
+ * `snapshot_path_sizes` may both be NULL (paths through quorlin_snapshot_path), and
+ * `needed` may be NULL. Each buffer follows the rules of the single-path calls;
+ * QUORLIN_BUFFER_TOO_SMALL when any path did not fit (the others are written). */
+QUORLIN_C_API int QUORLIN_CALL quorlin_start_multi(quorlin_agent* agent,
+                                                   const char* const* paths_utf8, size_t count,
+                                                   char* const* snapshot_paths,
+                                                   const size_t* snapshot_path_sizes,
+                                                   size_t* needed);
+
+/* The number of snapshot paths of the held backup (one per path of its start call);
+ * 0 when no backup is held. */
+QUORLIN_C_API size_t QUORLIN_CALL quorlin_snapshot_count(const quorlin_agent* agent);
+
+/* Snapshot path `index` of the held backup, under the buffer rules above.
+ * QUORLIN_REFUSED when no backup is held or `index` >= quorlin_snapshot_count. */
+QUORLIN_C_API int QUORLIN_CALL quorlin_snapshot_path(quorlin_agent* agent, size_t index,
+                                                     char* snapshot_path, size_t snapshot_path_size,
+                                                     size_t* needed);
+
+/* Ends the held backup and deletes its snapshots. QUORLIN_REFUSED when none is held. */
+QUORLIN_C_API int QUORLIN_CALL quorlin_complete(quorlin_agent* agent);
+
+/* The same calls with wchar_t text, for Windows hosts; sizes in wchar_t units. */
+QUORLIN_C_API int QUORLIN_CALL quorlin_start_w(quorlin_agent* agent, const wchar_t* path,
+                                               wchar_t* snapshot_path, size_t snapshot_path_size,
+                                               size_t* needed);
+QUORLIN_C_API int QUORLIN_CALL quorlin_start_no_writers_w(quorlin_agent* agent, const wchar_t* path,
+                                                          wchar_t* snapshot_path,
+                                                          size_t snapshot_path_size,
+                                                          size_t* needed);
+QUORLIN_C_API int QUORLIN_CALL quorlin_start_multi_w(quorlin_agent* agent,
+                                                     const wchar_t* const* paths, size_t count,
+                                                     wchar_t* const* snapshot_paths,
+                                                     const size_t* snapshot_path_sizes,
+                                                     size_t* needed);
+QUORLIN_C_API int QUORLIN_CALL quorlin_snapshot_path_w(quorlin_agent* agent, size_t index,
+                                                       wchar_t* snapshot_path,
+                                                       size_t snapshot_path_size, size_t* needed);
+
+/* --- why a call failed --- */
+
+/* The report line of the last call on the agent that returns a result (the start
+ * calls, quorlin_snapshot_path, quorlin_complete; not the settings): the outcome line
+ * it traced whatever the verbosity, e.g. "There was a COM failure 0x8004230c -
+ * .\QuorlinClass (505)", "Backup successfully completed.", or the reason of a refusal
+ * ("Invalid parameter."). "" when it had none. Valid until the next call on the agent. */
+QUORLIN_C_API const char* QUORLIN_CALL quorlin_last_report(const quorlin_agent* agent);
+/* When that line is a COM failure, its error code (0x8004230c) and site (505); else 0. */
+QUORLIN_C_API unsigned long QUORLIN_CALL quorlin_last_error_code(const quorlin_agent* agent);
+QUORLIN_C_API int QUORLIN_CALL quorlin_last_error_site(const quorlin_agent* agent);
+
+/* --- settings: QUORLIN_OK, or QUORLIN_REFUSED for a NULL agent --- */
+
+/* This agent's backup type for its next start call: QUORLIN_BACKUP_INCREMENTAL, or
+ * anything else for a full backup. */
+QUORLIN_C_API int QUORLIN_CALL quorlin_set_backup_type(quorlin_agent* agent, int type);
+/* Process-wide: which trace lines are written (QUORLIN_TRACE_*). */
+QUORLIN_C_API int QUORLIN_CALL quorlin_set_verbosity(quorlin_agent* agent, int level);
+/* Process-wide: a console or file for trace lines, as 8-bit text with CR LF line ends
+ * (OEM code page on Windows; on Linux "?" for every character beyond ASCII). A HANDLE
+ * on Windows; a file descriptor on Linux, (void*)(intptr_t)fd. NULL: none. The handle
+ * stays the host's. */
+QUORLIN_C_API int QUORLIN_CALL quorlin_set_trace_console(quorlin_agent* agent, void* console);
+/* Process-wide: a callback for trace lines (besides the console); NULL: none. */
+QUORLIN_C_API int QUORLIN_CALL quorlin_set_trace_callback(quorlin_agent* agent,
+                                                          quorlin_trace_callback callback,
+                                                          void* context);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QUORLIN_C_H */

@@ -1,0 +1,356 @@
+// The C interface over the scripted requester: bounded outputs and what a path that
+// does not fit leaves held, UTF-8 and wide text, the report of each call, and the
+// refusals of missing agents and arguments.
+#include "WorkflowFixture.h"
+
+#include "capi/CallReport.h"
+#include "capi/quorlin/quorlin.h"
+
+#include <cstring>
+#include <memory>
+
+namespace quorlin {
+namespace testing {
+namespace {
+
+using AgentPointer = std::unique_ptr<quorlin_agent, void (*)(quorlin_agent*)>;
+
+class CInterfaceTest : public WorkflowTest {
+protected:
+    CInterfaceTest() : c(quorlin_agent_new(), quorlin_agent_free) {}
+
+    // The deletion of the snapshot set the requester has made, if any.
+    int Deletions() const {
+        return static_cast<int>(requester.CallsNamed("DeleteSnapshots").size());
+    }
+    int Aborts() const { return static_cast<int>(requester.CallsNamed("AbortBackup").size()); }
+
+    const std::string kSource = Native("C:\\Data\\report.doc");
+    const std::string kSnapshot = Native("D\\Data\\report.doc");  // 17 bytes
+    AgentPointer c;
+};
+
+// How a single-path call is given its buffer.
+struct BufferCase {
+    const char* what;
+    bool buffer;  // false: NULL
+    size_t size;
+    int result;
+    const char* written;  // what the buffer holds afterwards
+};
+
+TEST_F(CInterfaceTest, ASnapshotPathIsWrittenOnlyWhenItFitsAndStaysHeldWhenItDoesNot) {
+    const BufferCase cases[] = {
+        {"exact size", true, 18, QUORLIN_OK, nullptr},
+        {"one unit short", true, 17, QUORLIN_BUFFER_TOO_SMALL, ""},
+        {"one unit", true, 1, QUORLIN_BUFFER_TOO_SMALL, ""},
+        {"size 0", true, 0, QUORLIN_BUFFER_TOO_SMALL, "########"},
+        {"no buffer", false, 0, QUORLIN_OK, "########"},
+    };
+    for (const BufferCase& t : cases) {
+        SCOPED_TRACE(t.what);
+        requester.ClearCalls();
+        char buffer[32];
+        std::memset(buffer, '#', sizeof buffer);
+        buffer[8] = '\0';
+        size_t needed = 0;
+        EXPECT_EQ(t.result, quorlin_start(c.get(), kSource.c_str(), t.buffer ? buffer : nullptr,
+                                          t.size, &needed));
+        EXPECT_EQ(18u, needed);
+        EXPECT_EQ(t.written ? std::string(t.written) : kSnapshot, std::string(buffer));
+        EXPECT_EQ('#', buffer[t.size < 18 ? 18 : 19]);  // nothing beyond
+        if (t.result == QUORLIN_BUFFER_TOO_SMALL) {
+            EXPECT_EQ("The buffer for snapshot path 0 holds " + std::to_string(t.size) +
+                          " units; the path needs 18.",
+                      quorlin_last_report(c.get()));
+        }
+        // Held as after success: no abort, no deletion, one reference, the path again.
+        EXPECT_EQ(0, Aborts());
+        EXPECT_EQ(0, Deletions());
+        EXPECT_EQ(1u, requester.References());
+        ASSERT_EQ(1u, quorlin_snapshot_count(c.get()));
+        char again[18];
+        EXPECT_EQ(QUORLIN_OK, quorlin_snapshot_path(c.get(), 0, again, sizeof again, nullptr));
+        EXPECT_EQ(kSnapshot, again);
+        EXPECT_EQ(QUORLIN_OK, quorlin_complete(c.get()));
+        EXPECT_EQ(1, Deletions());
+        EXPECT_EQ(0u, requester.References());
+        EXPECT_EQ(0u, quorlin_snapshot_count(c.get()));
+        EXPECT_EQ(QUORLIN_REFUSED, quorlin_snapshot_path(c.get(), 0, again, sizeof again, nullptr));
+    }
+}
+
+TEST_F(CInterfaceTest, AConsoleThatRefusesTheCInterfacesLinesChangesNoResult) {
+    g_traceLevel = 4;  // the refusal's step line
+    host.consoleFails = true;
+    EXPECT_EQ(QUORLIN_REFUSED, quorlin_start(c.get(), kSource.c_str(), nullptr, 8, nullptr));
+    EXPECT_STREQ("Invalid parameter.", quorlin_last_report(c.get()));
+
+    g_traceLevel = 2;  // the class writes nothing on success; the C interface's outcome line
+    char small[4];
+    EXPECT_EQ(QUORLIN_BUFFER_TOO_SMALL,
+              quorlin_start(c.get(), kSource.c_str(), small, sizeof small, nullptr));
+    EXPECT_EQ(1u, quorlin_snapshot_count(c.get()));
+    EXPECT_TRUE(host.consoleBytes[Console()].empty());
+}
+
+TEST_F(CInterfaceTest, FreeingAnAgentCompletesTheBackupItHolds) {
+    char small[4];
+    EXPECT_EQ(QUORLIN_BUFFER_TOO_SMALL,
+              quorlin_start(c.get(), kSource.c_str(), small, sizeof small, nullptr));
+    c.reset();
+    EXPECT_EQ(1u, requester.CallsNamed("BackupComplete()").size());
+    EXPECT_EQ(1, Deletions());
+    EXPECT_EQ(0u, requester.References());
+}
+
+TEST_F(CInterfaceTest, MultiPathCopiesEachPathThatFitsAndHoldsThemAll) {
+    const std::string sources[] = {kSource, Native("E:\\mail")};
+    const char* paths[] = {sources[0].c_str(), sources[1].c_str()};
+    char first[32] = "untouched";
+    char second[32] = "untouched";
+    char* buffers[] = {first, second};
+    const size_t sizes[] = {sizeof first, 6};  // "F\mail" needs 7
+    size_t needed[] = {0, 0};
+    EXPECT_EQ(QUORLIN_BUFFER_TOO_SMALL,
+              quorlin_start_multi(c.get(), paths, 2, buffers, sizes, needed));
+    EXPECT_EQ(kSnapshot, first);
+    EXPECT_STREQ("", second);
+    EXPECT_EQ(18u, needed[0]);
+    EXPECT_EQ(7u, needed[1]);
+    EXPECT_EQ("The buffer for snapshot path 1 holds 6 units; the path needs 7.",
+              std::string(quorlin_last_report(c.get())));
+    ASSERT_EQ(2u, quorlin_snapshot_count(c.get()));
+    EXPECT_EQ(QUORLIN_OK, quorlin_snapshot_path(c.get(), 1, second, sizeof second, nullptr));
+    EXPECT_EQ(Native("F\\mail"), second);
+    EXPECT_EQ(QUORLIN_REFUSED, quorlin_snapshot_path(c.get(), 2, second, sizeof second, nullptr));
+
+    // Without buffers every path is left for quorlin_snapshot_path.
+    EXPECT_EQ(QUORLIN_OK, quorlin_complete(c.get()));
+    EXPECT_EQ(QUORLIN_OK, quorlin_start_multi(c.get(), paths, 2, nullptr, nullptr, nullptr));
+    EXPECT_EQ(2u, quorlin_snapshot_count(c.get()));
+}
+
+TEST_F(CInterfaceTest, TextIsUtf8OrWideAndSizesCountItsUnits) {
+    // C:\Données\é.txt: the class sees the characters, the caller gets them back.
+    const std::string source = Native(
+        "C:\\Donn\xc3\xa9"
+        "es\\\xc3\xa9.txt");
+    const std::string snapshot = Native(
+        "D\\Donn\xc3\xa9"
+        "es\\\xc3\xa9.txt");
+    char buffer[64];
+    size_t needed = 0;
+    ASSERT_EQ(QUORLIN_OK, quorlin_start(c.get(), source.c_str(), buffer, sizeof buffer, &needed));
+    EXPECT_EQ(snapshot, buffer);
+    EXPECT_EQ(snapshot.size() + 1, needed);  // bytes
+    EXPECT_EQ(Native(L"C:\\Donn\u00e9es\\\u00e9.txt"), host.volumeLookups.back());
+
+    const std::wstring wideSource = Native(L"C:\\Donn\u00e9es\\\u00e9.txt");
+    const std::wstring wideSnapshot = Native(L"D\\Donn\u00e9es\\\u00e9.txt");
+    wchar_t wide[64];
+    EXPECT_EQ(QUORLIN_WRONG_SEQUENCE,
+              quorlin_start_no_writers_w(c.get(), wideSource.c_str(), wide, 64, &needed));
+    EXPECT_EQ(QUORLIN_OK, quorlin_complete(c.get()));
+    EXPECT_EQ(QUORLIN_OK,
+              quorlin_start_no_writers_w(c.get(), wideSource.c_str(), wide, 64, &needed));
+    EXPECT_EQ(wideSnapshot, wide);
+    EXPECT_EQ(wideSnapshot.size() + 1, needed);  // wchar_t units
+    EXPECT_EQ(QUORLIN_OK, quorlin_snapshot_path_w(c.get(), 0, wide, 64, &needed));
+    EXPECT_EQ(QUORLIN_OK, quorlin_snapshot_path(c.get(), 0, buffer, sizeof buffer, &needed));
+    EXPECT_EQ(snapshot, buffer);
+}
+
+TEST_F(CInterfaceTest, TextThatIsNotUtf8IsRefusedBeforeAnyWork) {
+    const char* const malformed[] = {
+        "C:\\\xff",              // no character starts with 0xFF
+        "C:\\\xc3",              // cut short
+        "C:\\\xc0\xaf",          // "/" in two bytes (overlong)
+        "C:\\\xed\xa0\x80",      // a UTF-16 surrogate
+        "C:\\\xf4\x90\x80\x80",  // beyond U+10FFFF
+        "C:\\a\x80z",            // a continuation byte alone
+    };
+    for (const char* text : malformed) {
+        SCOPED_TRACE(::testing::PrintToString(std::string(text)));
+        requester.ClearCalls();
+        const char* multi[] = {kSource.c_str(), text};
+        EXPECT_EQ(QUORLIN_REFUSED, quorlin_start(c.get(), text, nullptr, 0, nullptr));
+        EXPECT_STREQ("Invalid parameter.", quorlin_last_report(c.get()));
+        EXPECT_EQ(QUORLIN_REFUSED,
+                  quorlin_start_multi(c.get(), multi, 2, nullptr, nullptr, nullptr));
+        EXPECT_TRUE(requester.Calls().empty());
+    }
+}
+
+// One call and what it leaves as its report.
+struct ReportCase {
+    const char* what;
+    int verbosity;
+    const char* failingCall;  // scripted to fail with failure.hr; null: none
+    HRESULT hr;
+    bool holdFirst;  // a backup is held before the call
+    int (*call)(quorlin_agent* agent, const char* source);
+    int result;
+    const char* report;
+    unsigned long code;
+    int site;
+};
+
+int Start(quorlin_agent* agent, const char* source) {
+    return quorlin_start(agent, source, nullptr, 0, nullptr);
+}
+int StartNoWriters(quorlin_agent* agent, const char* source) {
+    return quorlin_start_no_writers(agent, source, nullptr, 0, nullptr);
+}
+int StartNull(quorlin_agent* agent, const char*) {
+    return quorlin_start(agent, nullptr, nullptr, 0, nullptr);
+}
+int Complete(quorlin_agent* agent, const char*) { return quorlin_complete(agent); }
+
+TEST_F(CInterfaceTest, EveryCallLeavesItsReportLineWhateverTheVerbosity) {
+    const ReportCase cases[] = {
+        {"volume refused", 0, "AddToSnapshotSet", VSS_E_VOLUME_NOT_SUPPORTED, false, Start,
+         QUORLIN_FAILED, "There was a COM failure 0x8004230c - .\\QuorlinClass (505)", 0x8004230C,
+         505},
+        {"volume refused, steps traced", 4, "AddToSnapshotSet", VSS_E_VOLUME_NOT_SUPPORTED, false,
+         Start, QUORLIN_FAILED, "There was a COM failure 0x8004230c - .\\QuorlinClass (505)",
+         0x8004230C, 505},
+        {"no components", 0, "CreateVssBackupComponents", E_ACCESSDENIED, false, StartNoWriters,
+         QUORLIN_FAILED, "There was a COM failure 0x80070005 - .\\QuorlinClass (145)", 0x80070005,
+         145},
+        {"writers failed to prepare", 0, "PrepareForBackup.QueryStatus", VSS_E_UNEXPECTED, false,
+         Start, QUORLIN_FAILED, "There was a COM failure 0x80042302 - .\\QuorlinClass (558)",
+         0x80042302, 558},
+        {"success", 0, nullptr, S_OK, false, Start, QUORLIN_OK, "", 0, 0},
+        {"completed", 0, nullptr, S_OK, true, Complete, QUORLIN_OK,
+         "Backup successfully completed.", 0, 0},
+        {"nothing to complete", 0, nullptr, S_OK, false, Complete, QUORLIN_REFUSED, "Invalid data.",
+         0, 0},
+        {"held", 0, nullptr, S_OK, true, StartNoWriters, QUORLIN_WRONG_SEQUENCE,
+         "Wrong calling sequence, call VssCompleteBackup first.", 0, 0},
+        {"no path", 0, nullptr, S_OK, false, StartNull, QUORLIN_REFUSED, "Invalid parameter.", 0,
+         0},
+    };
+    for (const ReportCase& t : cases) {
+        SCOPED_TRACE(t.what);
+        c.reset(quorlin_agent_new());
+        if (t.holdFirst)
+            ASSERT_EQ(QUORLIN_OK, Start(c.get(), kSource.c_str()));
+        else  // the report of an earlier call goes
+            ASSERT_EQ(QUORLIN_REFUSED, Complete(c.get(), nullptr));
+        if (t.failingCall)
+            requester.Fail(t.failingCall, t.hr);
+        g_traceLevel = t.verbosity;
+        EXPECT_EQ(t.result, t.call(c.get(), kSource.c_str()));
+        EXPECT_STREQ(t.report, quorlin_last_report(c.get()));
+        EXPECT_EQ(t.code, quorlin_last_error_code(c.get()));
+        EXPECT_EQ(t.site, quorlin_last_error_site(c.get()));
+        requester.Fail(t.failingCall ? t.failingCall : "none", S_OK);
+        g_traceLevel = 4;
+    }
+}
+
+TEST_F(CInterfaceTest, AMissingAgentOrArgumentIsRefused) {
+    char buffer[8];
+    const char* none[] = {nullptr};
+    const char* one[] = {kSource.c_str()};
+    char* buffers[] = {nullptr};
+    const size_t sizes[] = {8};
+    size_t needed = 5;
+    const int refusals[] = {
+        quorlin_start(nullptr, kSource.c_str(), buffer, sizeof buffer, &needed),
+        quorlin_start_no_writers(nullptr, kSource.c_str(), buffer, sizeof buffer, &needed),
+        quorlin_start_multi(nullptr, one, 1, nullptr, nullptr, nullptr),
+        quorlin_start_w(nullptr, L"x", nullptr, 0, &needed),
+        quorlin_start_no_writers_w(nullptr, L"x", nullptr, 0, &needed),
+        quorlin_start_multi_w(nullptr, nullptr, 0, nullptr, nullptr, nullptr),
+        quorlin_snapshot_path(nullptr, 0, buffer, sizeof buffer, &needed),
+        quorlin_snapshot_path_w(nullptr, 0, nullptr, 0, &needed),
+        quorlin_complete(nullptr),
+        quorlin_set_backup_type(nullptr, 2),
+        quorlin_set_verbosity(nullptr, 2),
+        quorlin_set_trace_console(nullptr, nullptr),
+        quorlin_set_trace_callback(nullptr, nullptr, nullptr),
+        // With an agent: a missing path, a path array, or a buffer of a size.
+        quorlin_start(c.get(), nullptr, buffer, sizeof buffer, &needed),
+        quorlin_start(c.get(), kSource.c_str(), nullptr, 8, &needed),
+        quorlin_start_multi(c.get(), none, 1, nullptr, nullptr, &needed),
+        quorlin_start_multi(c.get(), nullptr, 1, nullptr, nullptr, &needed),
+        quorlin_start_multi(c.get(), one, 1, buffers, sizes, &needed),
+        quorlin_start_multi(c.get(), one, 1, buffers, nullptr, &needed),
+        quorlin_start_w(c.get(), nullptr, nullptr, 0, &needed),
+    };
+    for (size_t i = 0; i < sizeof refusals / sizeof refusals[0]; ++i)
+        EXPECT_EQ(QUORLIN_REFUSED, refusals[i]) << "call " << i;
+    EXPECT_EQ(5u, needed);
+    EXPECT_TRUE(requester.Calls().empty());
+    EXPECT_STREQ("", quorlin_last_report(nullptr));
+    EXPECT_EQ(0u, quorlin_last_error_code(nullptr));
+    EXPECT_EQ(0, quorlin_last_error_site(nullptr));
+    EXPECT_EQ(0u, quorlin_snapshot_count(nullptr));
+    quorlin_agent_free(nullptr);
+}
+
+TEST_F(CInterfaceTest, SettingsReachTheClassAndTheConsoleCanBeRemoved) {
+    EXPECT_EQ(QUORLIN_OK, quorlin_set_backup_type(c.get(), QUORLIN_BACKUP_INCREMENTAL));
+    EXPECT_EQ(QUORLIN_OK, Start(c.get(), kSource.c_str()));
+    EXPECT_EQ(1u, requester.CallsNamed("SetBackupState(1,0,2,0)").size());
+
+    EXPECT_EQ(QUORLIN_OK, quorlin_set_verbosity(c.get(), QUORLIN_TRACE_NONE));
+    EXPECT_EQ(0, g_traceLevel);  // zero is a verbosity here, not "unchanged"
+    EXPECT_EQ(QUORLIN_OK, quorlin_set_trace_console(c.get(), nullptr));
+    EXPECT_EQ(nullptr, g_traceConsole);
+    const HANDLE console = reinterpret_cast<HANDLE>(static_cast<intptr_t>(9));
+    EXPECT_EQ(QUORLIN_OK, quorlin_set_trace_console(c.get(), console));
+    EXPECT_EQ(console, g_traceConsole);
+}
+
+TEST_F(CInterfaceTest, VersionAndResultTexts) {
+    EXPECT_STREQ(QUORLIN_VERSION_STRING, quorlin_version());
+    EXPECT_EQ(QUORLIN_VERSION_MAJOR * 10000 + QUORLIN_VERSION_MINOR * 100 + QUORLIN_VERSION_PATCH,
+              QUORLIN_VERSION_NUMBER);
+    // The class's results keep their values.
+    EXPECT_EQ(QUORLIN_RESULT_OK, QUORLIN_OK);
+    EXPECT_EQ(QUORLIN_RESULT_FAILED, QUORLIN_FAILED);
+    EXPECT_EQ(QUORLIN_RESULT_WRONG_SEQUENCE, QUORLIN_WRONG_SEQUENCE);
+    EXPECT_EQ(QUORLIN_RESULT_REFUSED, QUORLIN_REFUSED);
+    for (int result : {QUORLIN_OK, QUORLIN_FAILED, QUORLIN_BUFFER_TOO_SMALL, QUORLIN_WRONG_SEQUENCE,
+                       QUORLIN_REFUSED})
+        EXPECT_STRNE("", quorlin_result_text(result)) << result;
+    EXPECT_STREQ("", quorlin_result_text(3));
+}
+
+struct ParseCase {
+    const wchar_t* line;
+    bool parsed;
+    unsigned long code;
+    int site;
+};
+
+TEST(CallReportTest, ComFailureNumbersComeFromTheReportLine) {
+    const ParseCase cases[] = {
+        {L"There was a COM failure 0x8004230c - .\\QuorlinClass (505)", true, 0x8004230C, 505},
+        {L"There was a COM failure 0x0 - x (0)", true, 0, 0},
+        {L"There was a COM failure 0xffffffff - a (b) (2147483647)", true, 0xFFFFFFFF, 2147483647},
+        {L"There was a COM failure 0x100000000 - x (1)", false, 0, 0},  // wider than HRESULT
+        {L"There was a COM failure 0x1 - x (2147483648)", false, 0, 0},
+        {L"There was a COM failure 0x8004230C - x (1)", false, 0, 0},  // the format is lower case
+        {L"There was a COM failure 0x - x (1)", false, 0, 0},
+        {L"There was a COM failure 0x1 - x (1", false, 0, 0},
+        {L"There was a COM failure 0x1 - x ()", false, 0, 0},
+        {L"There was a COM failure 0x1 - x (1a)", false, 0, 0},
+        {L"Prepare for backup failed.", false, 0, 0},
+        {L"", false, 0, 0},
+    };
+    for (const ParseCase& t : cases) {
+        unsigned long code = 7;
+        int site = 7;
+        EXPECT_EQ(t.parsed, capi::ParseComFailure(t.line, code, site)) << t.line;
+        EXPECT_EQ(t.parsed ? t.code : 7, code) << t.line;
+        EXPECT_EQ(t.parsed ? t.site : 7, site) << t.line;
+    }
+}
+
+}  // namespace
+}  // namespace testing
+}  // namespace quorlin
