@@ -1,0 +1,82 @@
+"""The C interface (quorlin/quorlin.h) through ctypes: every function with its argument
+and result types declared, so that ctypes never guesses."""
+
+import ctypes
+from ctypes import POINTER, c_char, c_char_p, c_int, c_size_t, c_ulong, c_void_p, c_wchar, c_wchar_p
+
+from . import _loader
+
+# Results (QUORLIN_* in quorlin.h).
+OK = 0
+FAILED = 1
+BUFFER_TOO_SMALL = 2
+WRONG_SEQUENCE = 99
+REFUSED = 100
+
+BACKUP_FULL = 1
+BACKUP_INCREMENTAL = 2
+
+TRACE_NONE = 0
+TRACE_OUTCOMES = 2
+TRACE_STEPS = 4
+
+
+class Agent(ctypes.Structure):
+    """quorlin_agent: opaque."""
+
+
+AgentPointer = POINTER(Agent)
+TraceCallback = ctypes.CFUNCTYPE(None, c_void_p, c_char_p)
+
+_FUNCTIONS = {
+    "quorlin_version": (c_char_p, []),
+    "quorlin_result_text": (c_char_p, [c_int]),
+    "quorlin_agent_new": (AgentPointer, []),
+    "quorlin_agent_free": (None, [AgentPointer]),
+    "quorlin_start": (c_int, [AgentPointer, c_char_p, POINTER(c_char), c_size_t, POINTER(c_size_t)]),
+    "quorlin_start_no_writers": (
+        c_int,
+        [AgentPointer, c_char_p, POINTER(c_char), c_size_t, POINTER(c_size_t)],
+    ),
+    "quorlin_start_multi": (
+        c_int,
+        [AgentPointer, POINTER(c_char_p), c_size_t, POINTER(POINTER(c_char)), POINTER(c_size_t),
+         POINTER(c_size_t)],
+    ),
+    "quorlin_snapshot_count": (c_size_t, [AgentPointer]),
+    "quorlin_snapshot_path": (
+        c_int,
+        [AgentPointer, c_size_t, POINTER(c_char), c_size_t, POINTER(c_size_t)],
+    ),
+    "quorlin_complete": (c_int, [AgentPointer]),
+    "quorlin_start_w": (c_int, [AgentPointer, c_wchar_p, POINTER(c_wchar), c_size_t, POINTER(c_size_t)]),
+    "quorlin_start_no_writers_w": (
+        c_int,
+        [AgentPointer, c_wchar_p, POINTER(c_wchar), c_size_t, POINTER(c_size_t)],
+    ),
+    "quorlin_start_multi_w": (
+        c_int,
+        [AgentPointer, POINTER(c_wchar_p), c_size_t, POINTER(POINTER(c_wchar)), POINTER(c_size_t),
+         POINTER(c_size_t)],
+    ),
+    "quorlin_snapshot_path_w": (
+        c_int,
+        [AgentPointer, c_size_t, POINTER(c_wchar), c_size_t, POINTER(c_size_t)],
+    ),
+    "quorlin_last_report": (c_char_p, [AgentPointer]),
+    "quorlin_last_error_code": (c_ulong, [AgentPointer]),
+    "quorlin_last_error_site": (c_int, [AgentPointer]),
+    "quorlin_set_backup_type": (c_int, [AgentPointer, c_int]),
+    "quorlin_set_verbosity": (c_int, [AgentPointer, c_int]),
+    "quorlin_set_trace_console": (c_int, [AgentPointer, c_void_p]),
+    "quorlin_set_trace_callback": (c_int, [AgentPointer, TraceCallback, c_void_p]),
+}
+
+lib, LIBRARY_PATH = _loader.load()
+for _name, (_restype, _argtypes) in _FUNCTIONS.items():
+    try:
+        _function = getattr(lib, _name)
+    except AttributeError:
+        raise ImportError("%s lacks %s" % (LIBRARY_PATH, _name)) from None
+    _function.restype = _restype
+    _function.argtypes = _argtypes
