@@ -3,7 +3,9 @@
 #include "diag/Exceptions.h"
 #include "diag/SystemErrorText.h"
 #include "diag/Trace.h"
+#include "agent/Options.h"
 #include "platform/Platform.h"
+#include "platform/posix/Utf8.h"
 #include "posix/BtrfsFixture.h"
 #include "support/TraceState.h"
 #include "text/Conversion.h"
@@ -11,8 +13,12 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <cstdio>
+#include <cwchar>
 #include <string>
 
 namespace quorlin {
@@ -50,6 +56,82 @@ TEST(PosixHostTest, AConsoleThatRefusesWritesThrowsTheSystemText) {
         delete e;
     }
     close(fd);
+}
+
+// What became of SIGPIPE on this thread: "pending" or "none".
+std::string PipeSignalState() {
+    sigset_t pending;
+    sigpending(&pending);
+    return sigismember(&pending, SIGPIPE) == 1 ? "pending" : "none";
+}
+
+// A trace console whose reader has gone: the write fails with EPIPE and the library
+// raises its console failure; the host lives on (SIGPIPE would end it), and a SIGPIPE
+// that was pending before the write is left to the host. Each case runs in a child.
+TEST(PosixHostTest, AClosedPipeFailsTheWriteInsteadOfEndingTheHost) {
+    struct Case {
+        const char* name;
+        bool blockedByHost;
+        bool pendingBefore;
+    };
+    const Case cases[] = {
+        {"default disposition", false, false},
+        {"blocked by the host", true, false},
+        {"blocked, one pending", true, true},
+    };
+    for (const Case& c : cases) {
+        const std::string outcome = testing::RunInChild([&] {
+            testing::TraceState trace;
+            int fds[2];
+            if (pipe(fds) != 0)
+                return std::string("no pipe");
+            close(fds[0]);
+            sigset_t pipeSignal;
+            sigemptyset(&pipeSignal);
+            sigaddset(&pipeSignal, SIGPIPE);
+            if (c.blockedByHost)
+                pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+            if (c.pendingBefore)
+                raise(SIGPIPE);
+            g_traceLevel = 2;
+            g_traceConsole = AsHandle(fds[1]);
+            std::string message = "no failure";
+            try {
+                Trace(L"Backup successfully completed.", TRACE_LEVEL_RESULT);
+            } catch (CQuorlinException* e) {
+                message = ToUtf8(e->GetMessageText(), std::wcslen(e->GetMessageText()));
+                delete e;
+            }
+            return message + "; " + PipeSignalState();
+        });
+        const std::string expected =
+            "Unable to write to the console. Broken pipe (Error number 32).; " +
+            std::string(c.pendingBefore ? "pending" : "none");
+        EXPECT_EQ(expected, outcome) << c.name;
+    }
+}
+
+// The privilege failure text reaches standard output whichever orientation the host
+// gave it. Each case runs in a child whose standard output is a fresh pipe.
+TEST(PosixHostTest, StandardOutputTextAppearsWhateverItsOrientation) {
+    for (int orientation : {-1, 0, 1}) {
+        std::fflush(stdout);  // the child would write out what is still buffered
+        const std::string seen = testing::RunInChild([&] {
+            int fds[2];
+            if (pipe(fds) != 0 || dup2(fds[1], 1) < 0 || freopen(nullptr, "w", stdout) == nullptr)
+                return std::string("no pipe");
+            close(fds[1]);
+            if (orientation != 0 && std::fwide(stdout, orientation) * orientation <= 0)
+                return std::string("orientation not set");
+            PlatformHost().WriteStandardOutput(
+                L"AdjustTokenPrivileges for SeBackupPrivilege "
+                L"failed with 1300");
+            std::fclose(stdout);
+            return testing::Drain(fds[0]);
+        });
+        EXPECT_EQ("AdjustTokenPrivileges for SeBackupPrivilege failed with 1300", seen)
+            << orientation;
+    }
 }
 
 TEST(PosixHostTest, ErrorTextComesFromTheCLibrary) {

@@ -4,6 +4,7 @@
 #include "platform/posix/PathResolution.h"
 #include "platform/posix/Utf8.h"
 #include "platform/posix/VolumeLookup.h"
+#include "platform/posix/WriteWithoutPipeSignal.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -116,14 +117,21 @@ public:
     // No debugger service: the console copy is the observable one.
     void OutputDebugText(const wchar_t*) override {}
 
+    // A pipe or socket whose reader has gone fails the write with EPIPE, as Windows
+    // fails it, instead of ending the host with SIGPIPE.
     bool WriteFile(HANDLE handle, const void* data, uint32_t size) override {
         const int fd = static_cast<int>(reinterpret_cast<intptr_t>(handle));
-        return ::write(fd, data, size) >= 0;
+        return WriteWithoutPipeSignal(fd, data, size) >= 0;
     }
 
+    // In the stream's own orientation: a wide-oriented standard output takes no bytes.
     void WriteStandardOutput(const wchar_t* text) override {
-        const std::string bytes = ToUtf8(text, std::wcslen(text));
-        std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+        if (std::fwide(stdout, 0) > 0) {
+            std::fputws(text, stdout);
+        } else {
+            const std::string bytes = ToUtf8(text, std::wcslen(text));
+            std::fputs(bytes.c_str(), stdout);
+        }
         std::fflush(stdout);
     }
 
