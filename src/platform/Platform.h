@@ -33,8 +33,9 @@ public:
     virtual int SystemMetric(int index) = 0;
 
     // --- paths ---
-    // The absolute form of `path` (GetFullPathNameW; on POSIX the canonical path,
-    // resolved through its nearest existing ancestor). False with the last error set.
+    // The absolute form of `path`, with links resolved through its nearest existing
+    // ancestor (on Windows GetFullPathNameW, then GetFinalPathNameByHandleW where the
+    // system has it; on POSIX the canonical path). False with the last error set.
     virtual bool GetFullPathName(const wchar_t* path, std::wstring& fullPath) = 0;
     // GetVolumePathNameW: the mount path of the volume holding `path`, ending in the
     // separator, into `buffer` of `bufferLength` units. False with the last error set.

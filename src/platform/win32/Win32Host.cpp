@@ -1,6 +1,8 @@
 // The host seam on Windows: each method forwards to the real call.
 #include "platform/Platform.h"
 
+#include "platform/win32/FinalPath.h"
+
 #include <cstdio>
 #include <cwchar>
 #include <memory>
@@ -20,6 +22,26 @@ struct LocalBufferFree {
 bool FitsConversion(size_t input, size_t capacity) {
     const size_t limit = 0x7FFFFFFF;
     return input != 0 && capacity != 0 && input <= limit && capacity <= limit;
+}
+
+// GetFullPathNameW. The first answer is the size with the terminator; a second answer
+// that is not smaller than the buffer is the size needed now (the current directory
+// changed in between), so try again with that.
+bool AbsolutePath(const wchar_t* path, std::wstring& absolute) {
+    DWORD size = ::GetFullPathNameW(path, 0, nullptr, nullptr);
+    while (size != 0) {
+        std::wstring buffer(size, L'\0');
+        const DWORD length = ::GetFullPathNameW(path, size, &buffer[0], nullptr);
+        if (length == 0)
+            return false;
+        if (length < size) {
+            buffer.resize(length);
+            absolute.swap(buffer);
+            return true;
+        }
+        size = length;
+    }
+    return false;
 }
 
 class Win32Host : public Host {
@@ -53,24 +75,15 @@ public:
 
     int SystemMetric(int index) override { return ::GetSystemMetrics(index); }
 
+    // The absolute path, then the path it finally names: a symbolic link, junction or
+    // mounted folder on the way leads to the volume that really holds the file.
     bool GetFullPathName(const wchar_t* path, std::wstring& fullPath) override {
-        // The first answer is the size with the terminator; a second answer that is
-        // not smaller than the buffer is the size needed now (the current directory
-        // changed in between), so try again with that.
-        DWORD size = ::GetFullPathNameW(path, 0, nullptr, nullptr);
-        while (size != 0) {
-            std::wstring buffer(size, L'\0');
-            const DWORD length = ::GetFullPathNameW(path, size, &buffer[0], nullptr);
-            if (length == 0)
-                return false;
-            if (length < size) {
-                buffer.resize(length);
-                fullPath.swap(buffer);
-                return true;
-            }
-            size = length;
-        }
-        return false;
+        std::wstring absolute;
+        if (!AbsolutePath(path, absolute))
+            return false;
+        if (!ResolveFinalPath(absolute, fullPath))
+            fullPath.swap(absolute);
+        return true;
     }
 
     bool GetVolumePathName(const wchar_t* path, wchar_t* buffer, DWORD bufferLength) override {
