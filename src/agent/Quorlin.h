@@ -16,6 +16,7 @@
 enum {
     QUORLIN_RESULT_OK = 0,      // the operation succeeded
     QUORLIN_RESULT_FAILED = 1,  // failed; the backup was cleaned up and a report line traced
+                                // (at completion also: snapshots remain, see VssBackupComplete)
     QUORLIN_RESULT_WRONG_SEQUENCE = 99,  // refused: a backup is in progress; nothing changed
     QUORLIN_RESULT_REFUSED = 100         // refused before any snapshot work; nothing changed
 };
@@ -27,9 +28,11 @@ struct _Quorlin_Setting {
     HANDLE traceConsole;  // module-wide console or file handle for trace lines; stays the host's
 };
 
-// One volume of a multi-path snapshot.
+// One volume of a multi-path snapshot. On Linux a volume root may be longer than
+// MAX_PATH - 1 units; the workflows keep such a root themselves and leave volumePath
+// empty (the record keeps its size on every platform).
 struct _Snapshot_Volume {
-    wchar_t volumePath[MAX_PATH];  // volume mount path, null-terminated
+    wchar_t volumePath[MAX_PATH];  // volume mount path, null-terminated; see above
     VSS_ID snapshotId;             // that volume's snapshot in the set
 };
 
@@ -45,30 +48,45 @@ public:
     virtual ~CQuorlin();  // completes a held backup; never throws
 
     // Snapshots the volume of `sourcePath` with the writers involved. The path is first
-    // made absolute (relative paths, and on Linux symbolic links, resolved); the snapshot
-    // path names the file that this absolute path names.
+    // made absolute and resolved (relative paths, symbolic links and junctions); the
+    // snapshot path names the file that this resolved path names.
     // `snapshotPath` may be null. Otherwise it must hold the whole snapshot path and its
-    // terminator: the copy is NOT bounded. The snapshot path is the snapshot device name,
-    // one separator and the rest of the absolute path below its volume root. On Windows a
+    // terminator: no size is passed. The snapshot path is the snapshot device name, one
+    // separator and the rest of the resolved path below its volume root. On Windows a
     // VSS device name (\\?\GLOBALROOT\Device\HarddiskVolumeShadowCopyNNN) is under 64
-    // units, so allow the length of the absolute path + 64 units (for an absolute
-    // `sourcePath`, wcslen(sourcePath) + 64). On Linux the device name and the resolved
-    // path are each shorter than PATH_MAX, so 8192 units are always enough.
+    // units, so allow the length of the resolved path + 64 units (for an absolute
+    // `sourcePath` with no link on the way, wcslen(sourcePath) + 64; through a link the
+    // final path counts, so 32767 + 64 units are always enough). On Linux the device name and the
+    // resolved path are each shorter than PATH_MAX, so 8192 units are always enough. A snapshot
+    // path longer than that room is never written: the call fails (result 1, report
+    // line, snapshot deleted).
     // `snapshotPathLength` receives the length without the terminator on success only.
+    // Over a held backup the call goes on with a new one (see the calling-sequence
+    // warning); a held set of VssStartBackupNoWriter is first completed and deleted as
+    // VssBackupComplete does, and if that fails its result is returned and nothing new
+    // is started.
     int VssStartBackup(wchar_t* sourcePath, wchar_t* snapshotPath, int& snapshotPathLength);
 
     // Snapshots the volumes of `pathCount` paths in one set. Every `snapshotPaths[i]` must be
     // a writable buffer with room for the snapshot path of `sourcePaths[i]` and its terminator;
-    // the copy is NOT bounded, so size each as for VssStartBackup's `snapshotPath`. Missing
-    // arrays, or a null path or buffer among the first `pathCount`, are refused.
+    // no size is passed, so size each as for VssStartBackup's `snapshotPath` (the same
+    // bound is enforced). Missing arrays, or a null path or buffer among the first
+    // `pathCount`, are refused. A held backup is handled as by VssStartBackup.
     int VssStartBackup2(wchar_t** sourcePaths, wchar_t** snapshotPaths, int pathCount);
 
     // Snapshots the volume of `sourcePath` without writers, in a persistent context.
     // Returns QUORLIN_RESULT_WRONG_SEQUENCE while a backup is held. Buffer rules as for
-    // VssStartBackup: `snapshotPath` is copied without a bound.
+    // VssStartBackup.
     int VssStartBackupNoWriter(wchar_t* sourcePath, wchar_t* snapshotPath, int& snapshotPathLength);
 
-    // Ends the held backup and deletes its snapshot set.
+    // Ends the held backup and deletes its snapshot set. Returns QUORLIN_RESULT_OK when
+    // the backup is complete and its snapshots are gone, even if its success line could
+    // not be written. When snapshots remain (DeleteSnapshots failed), it returns
+    // QUORLIN_RESULT_FAILED after the report line "The snapshot set could not be
+    // deleted, error 0x...: its snapshots remain."; the agent keeps the set's identity,
+    // so a later VssBackupComplete (or the destructor) tries the deletion again. Only on
+    // Windows, for a set of VssStartBackup or VssStartBackup2 (which VSS deletes when
+    // its last reference goes), a failed deletion is a step line and the result 0.
     int VssBackupComplete();
 
     // id 0: backup type; id 1: trace verbosity; other ids: nothing.
@@ -88,8 +106,9 @@ protected:
 
 private:
     void CopyVolumes(const CQuorlin& other) noexcept;
-    void Cleanup(bool abortBackup, bool deleteSnapshots,
-                 quorlin::ComPtr<quorlin::BackupComponents> components, GUID snapshotSetId);
+    // S_OK, or the failure of a deletion that left snapshots.
+    HRESULT Cleanup(bool abortBackup, bool deleteSnapshots,
+                    quorlin::ComPtr<quorlin::BackupComponents> components, GUID snapshotSetId);
 };
 
 #endif  // QUORLIN_H

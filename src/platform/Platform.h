@@ -90,6 +90,12 @@ public:
     // --- last error ---
     virtual uint32_t GetLastError() = 0;
     virtual void SetLastError(uint32_t code) = 0;
+
+    // --- the snapshot service ---
+    // True when the service deletes an auto-release snapshot set once the last reference
+    // to its components object goes, even after DeleteSnapshots failed (VSS does). The
+    // answer here, false, makes every failed deletion a failure of the call.
+    virtual bool ReleaseDeletesAutoReleaseSets() { return false; }
 };
 
 // The host in use: the platform's own unless a test has installed another.
@@ -101,6 +107,14 @@ Host& PlatformHost();
 
 // The separator of the platform's paths.
 wchar_t PlatformPathSeparator();
+
+// The room, in units with the terminator, that the workflows give a volume root:
+// MAX_PATH on Windows (what VSS takes), the longest path on POSIX.
+DWORD PlatformVolumeRootRoom();
+
+// The room, in units with the terminator, that Quorlin.h promises a host buffer for the
+// snapshot path of a file whose absolute, resolved path is `fullPathLength` units long.
+size_t PlatformSnapshotPathRoom(size_t fullPathLength);
 
 }  // namespace quorlin
 

@@ -2,6 +2,8 @@
 
 #include "diag/Trace.h"
 
+#include <new>
+
 namespace quorlin {
 
 CaughtFailure CaughtFailure::TakeCurrent() noexcept {
@@ -12,6 +14,8 @@ CaughtFailure CaughtFailure::TakeCurrent() noexcept {
         failure.com_.reset(com);
     } catch (CQuorlinException* quorlin) {
         failure.quorlin_.reset(quorlin);
+    } catch (const std::bad_alloc&) {
+        failure.outOfMemory_ = true;
     } catch (...) {
     }
     return failure;
@@ -23,6 +27,10 @@ void CaughtFailure::Report() const noexcept {
             Trace(com_->ReportLine(), TRACE_LEVEL_RESULT);
         else if (quorlin_)
             Trace(quorlin_->GetMessageText(), TRACE_LEVEL_RESULT);
+        else if (outOfMemory_)
+            Trace(L"There was an unexpected failure: out of memory.", TRACE_LEVEL_RESULT);
+        else
+            Trace(L"There was an unexpected failure.", TRACE_LEVEL_RESULT);
     });
 }
 

@@ -37,12 +37,14 @@ class CaughtFailure {
 public:
     // Must be called inside a catch handler.
     static CaughtFailure TakeCurrent() noexcept;
-    // Writes the report line of a CComException or CQuorlinException, if it is one.
+    // Writes the report line of a CComException or CQuorlinException, or the plain
+    // line of an unexpected failure.
     void Report() const noexcept;
 
 private:
     std::unique_ptr<CComException> com_;
     std::unique_ptr<CQuorlinException> quorlin_;
+    bool outOfMemory_ = false;
 };
 
 // Runs `action` and drops whatever it raises.

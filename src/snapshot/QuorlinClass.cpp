@@ -10,10 +10,12 @@
 
 #include "diag/Exceptions.h"
 #include "diag/Trace.h"
+#include "platform/Platform.h"
 #include "snapshot/FailureCapture.h"
 #include "snapshot/HostPreparation.h"
 #include "snapshot/MultiPathVolumes.h"
 #include "snapshot/WorkflowSteps.h"
+#include "text/Format.h"
 
 #include <cwchar>
 #include <string>
@@ -68,10 +70,60 @@ int Refuse(const wchar_t* stepLine) {
 }
 
 // The first field changes of every start call, before its components object exists.
-void BeginAttempt(VSS_ID& snapshotSetId, bool& snapshotCreated, bool& abortNeeded) {
+// A backup held until now is let go of with its components object, so the agent no
+// longer holds one, whether or not the new object can be made.
+void BeginAttempt(VSS_ID& snapshotSetId, bool& snapshotCreated, bool& abortNeeded,
+                  int& backupInProgress) {
     snapshotSetId = GUID_NULL;
     snapshotCreated = false;
     abortNeeded = true;
+    backupInProgress = 0;
+}
+
+// What DeleteSnapshots answered for a whole set: S_OK when none of its snapshots is
+// left (a set that no longer exists included), else the failure.
+HRESULT DeletionOutcome(HRESULT hr, const VSS_ID& nondeleted) {
+    if (hr == S_OK)
+        return nondeleted == GUID_NULL ? S_OK : E_FAIL;
+    return hr == VSS_E_OBJECT_NOT_FOUND ? S_OK : hr;
+}
+
+// After a clean-up's deletion (S_OK or its failure): true when the host need not
+// worry about the set. A failed deletion is reported; only an auto-release set on a
+// platform whose snapshot service deletes it when the components object goes (VSS)
+// gets a step line instead, and counts as gone.
+bool SettleDeletion(HRESULT deletion, bool autoRelease) noexcept {
+    if (deletion == S_OK)
+        return true;
+    const bool releaseDeletes = autoRelease && quorlin::GetHost().ReleaseDeletesAutoReleaseSets();
+    quorlin::RunDroppingFailures([&] {
+        const uint32_t code = static_cast<uint32_t>(deletion);
+        if (releaseDeletes)
+            TraceDetail(quorlin::FormatText(
+                L"DeleteSnapshots failed 0x%x; the snapshot set goes when it is released.",
+                {code}));
+        else
+            quorlin::Trace(quorlin::FormatText(L"The snapshot set could not be deleted, error "
+                                               L"0x%x: its snapshots remain.",
+                                               {code}),
+                           quorlin::TRACE_LEVEL_RESULT);
+    });
+    return releaseDeletes;
+}
+
+// A start call over a held backup writes the calling-sequence warning and goes on
+// with a new backup, letting go of the held one. An auto-release set goes with its
+// components object; a persistent one (made without writers) would stay on the
+// volume with nobody knowing its identity, so it is completed first, as
+// VssBackupComplete does. OK to go on, or the completion's result when it failed:
+// then nothing new is started and the agent is as the completion left it.
+int EndHeldBackup(CQuorlin& agent, int backupInProgress, bool withWriters) {
+    if (backupInProgress == 0)
+        return QUORLIN_RESULT_OK;
+    TraceDetail(quorlin::kWrongSequenceComplete);
+    if (withWriters)
+        return QUORLIN_RESULT_OK;
+    return agent.VssBackupComplete();
 }
 
 // The writer workflows' first steps: a new components object, initialised, with
@@ -96,26 +148,26 @@ void PrepareAndSnapshot(BackupComponents& components, const WriterSites& sites, 
 // The volume root of one path and the snapshot of that volume in the set.
 struct SinglePathVolume {
     std::wstring fullPath;
-    wchar_t root[MAX_PATH] = {};
+    std::vector<wchar_t> root = quorlin::NewVolumeRootBuffer();
     VSS_ID snapshotId = GUID_NULL;
 };
 
 void AddVolumeOf(BackupComponents& components, const wchar_t* sourcePath, int addSite,
                  SinglePathVolume& volume) {
     TraceDetail(L"Calling GetVolumePathName");
-    quorlin::LookUpVolume(sourcePath, volume.fullPath, volume.root);
-    quorlin::AddToSnapshotSet(components, volume.root, volume.snapshotId, addSite);
+    const wchar_t* root = quorlin::LookUpVolume(sourcePath, volume.fullPath, volume.root);
+    quorlin::AddToSnapshotSet(components, root, volume.snapshotId, addSite);
 }
 
 // The single-path calls' outputs: the length always, the text when there is a buffer.
 void WriteSnapshotPath(BackupComponents& components, const SinglePathVolume& volume,
                        int propertiesSite, wchar_t* snapshotPath, int& snapshotPathLength) {
     TraceDetail(L"Calling GetSnapshotProperties");
-    const std::wstring path = quorlin::SnapshotPathOf(components, volume.snapshotId,
-                                                      volume.fullPath, volume.root, propertiesSite);
-    snapshotPathLength = static_cast<int>(path.size());
+    const std::wstring path = quorlin::SnapshotPathOf(
+        components, volume.snapshotId, volume.fullPath, volume.root.data(), propertiesSite);
     if (snapshotPath != nullptr)
-        std::wmemcpy(snapshotPath, path.c_str(), path.size() + 1);
+        quorlin::CopySnapshotPath(path, volume.fullPath, snapshotPath);
+    snapshotPathLength = static_cast<int>(path.size());
 }
 
 // VssStartBackup2 refuses what it would otherwise dereference: a missing array, or a
@@ -133,39 +185,46 @@ bool ArgumentsPresent(wchar_t** sourcePaths, wchar_t** snapshotPaths, int pathCo
 
 CQuorlin::~CQuorlin() { VssBackupComplete(); }
 
-void CQuorlin::Cleanup(bool abortBackup, bool deleteSnapshots, ComPtr<BackupComponents> components,
-                       GUID snapshotSetId) {
+HRESULT CQuorlin::Cleanup(bool abortBackup, bool deleteSnapshots,
+                          ComPtr<BackupComponents> components, GUID snapshotSetId) {
     if (!components)
-        return;
+        return S_OK;
     m_backupInProgress = 0;
     // Whatever VSS answers (or raises), the clean-up goes on to its end.
     if (abortBackup)
         quorlin::RunDroppingFailures([&] { components->AbortBackup(); });
+    HRESULT deletion = S_OK;
     if (deleteSnapshots) {
+        deletion = E_UNEXPECTED;  // unless the call answers
         quorlin::RunDroppingFailures([&] {
             LONG deleted = 0;
             VSS_ID nondeleted = GUID_NULL;
-            components->DeleteSnapshots(snapshotSetId, VSS_OBJECT_SNAPSHOT_SET, true, &deleted,
-                                        &nondeleted);
+            const HRESULT hr = components->DeleteSnapshots(snapshotSetId, VSS_OBJECT_SNAPSHOT_SET,
+                                                           true, &deleted, &nondeleted);
+            deletion = DeletionOutcome(hr, nondeleted);
         });
     }
     components.Reset();
+    return deletion;
 }
 
 int CQuorlin::VssStartBackup(wchar_t* sourcePath, wchar_t* snapshotPath, int& snapshotPathLength) {
     auto cleanup = [this] {
-        Cleanup(m_abortNeeded, m_snapshotCreated, m_backupComponents, m_snapshotSetId);
+        SettleDeletion(
+            Cleanup(m_abortNeeded, m_snapshotCreated, m_backupComponents, m_snapshotSetId),
+            m_withWriters);
     };
     return quorlin::RunEntryPoint(cleanup, [&](EntryCapture& capture) -> int {
         if (quorlin::RefusedSinglePathStart(sourcePath))
             return QUORLIN_RESULT_REFUSED;
-        if (m_backupInProgress != 0)
-            TraceDetail(quorlin::kWrongSequenceComplete);
+        const int ended = EndHeldBackup(*this, m_backupInProgress, m_withWriters);
+        if (ended != QUORLIN_RESULT_OK)
+            return ended;
         quorlin::CheckFilterRegistration();
         quorlin::SetSecurityAndPrivilege();
 
         capture.EnterProtectedRegion();
-        BeginAttempt(m_snapshotSetId, m_snapshotCreated, m_abortNeeded);
+        BeginAttempt(m_snapshotSetId, m_snapshotCreated, m_abortNeeded, m_backupInProgress);
         m_withWriters = true;
         BackupComponents& components = CreateAndGather(m_backupComponents, kStartBackupSites);
         TraceDetail(L"Calling GetWriterMetadataCount");  // the metadata is not read
@@ -183,30 +242,33 @@ int CQuorlin::VssStartBackup(wchar_t* sourcePath, wchar_t* snapshotPath, int& sn
 
 int CQuorlin::VssStartBackup2(wchar_t** sourcePaths, wchar_t** snapshotPaths, int pathCount) {
     auto cleanup = [this] {
-        Cleanup(m_abortNeeded, m_snapshotCreated, m_backupComponents, m_snapshotSetId);
+        SettleDeletion(
+            Cleanup(m_abortNeeded, m_snapshotCreated, m_backupComponents, m_snapshotSetId),
+            m_withWriters);
     };
     return quorlin::RunEntryPoint(cleanup, [&](EntryCapture& capture) -> int {
         if (!ArgumentsPresent(sourcePaths, snapshotPaths, pathCount))
             return Refuse(quorlin::kInvalidParameter);
-        if (m_backupInProgress != 0)
-            TraceDetail(quorlin::kWrongSequenceComplete);
+        const int ended = EndHeldBackup(*this, m_backupInProgress, m_withWriters);
+        if (ended != QUORLIN_RESULT_OK)
+            return ended;
         quorlin::CheckFilterRegistration();
         m_volumes.clear();
         quorlin::SetSecurityAndPrivilege();
 
         capture.EnterProtectedRegion();
-        BeginAttempt(m_snapshotSetId, m_snapshotCreated, m_abortNeeded);
+        BeginAttempt(m_snapshotSetId, m_snapshotCreated, m_abortNeeded, m_backupInProgress);
         BackupComponents& components = CreateAndGather(m_backupComponents, kStartBackup2Sites);
         quorlin::StartSnapshotSet(components, m_snapshotSetId, kStartBackup2Sites.snapshotSet);
 
         TraceDetail(L"Calling GetVolumePathName");
-        std::vector<std::wstring> fullPaths;
+        quorlin::PathPlaces places;
         quorlin::AddVolumesOf(components, sourcePaths,
                               static_cast<size_t>(pathCount > 0 ? pathCount : 0),
-                              kStartBackup2Sites.add, m_volumes, fullPaths);
+                              kStartBackup2Sites.add, m_volumes, places);
         PrepareAndSnapshot(components, kStartBackup2Sites, m_backupType, m_snapshotCreated);
         TraceDetail(L"Calling GetSnapshotProperties");
-        quorlin::WriteSnapshotPaths(components, m_volumes, fullPaths, snapshotPaths,
+        quorlin::WriteSnapshotPaths(components, m_volumes, places, snapshotPaths,
                                     kStartBackup2Sites.properties);
         m_backupInProgress = 1;
         m_abortNeeded = false;
@@ -217,7 +279,9 @@ int CQuorlin::VssStartBackup2(wchar_t** sourcePaths, wchar_t** snapshotPaths, in
 int CQuorlin::VssStartBackupNoWriter(wchar_t* sourcePath, wchar_t* snapshotPath,
                                      int& snapshotPathLength) {
     auto cleanup = [this] {
-        Cleanup(m_abortNeeded, m_snapshotCreated, m_backupComponents, m_snapshotSetId);
+        SettleDeletion(
+            Cleanup(m_abortNeeded, m_snapshotCreated, m_backupComponents, m_snapshotSetId),
+            m_withWriters);
     };
     return quorlin::RunEntryPoint(cleanup, [&](EntryCapture& capture) -> int {
         if (quorlin::RefusedSinglePathStart(sourcePath))
@@ -230,7 +294,7 @@ int CQuorlin::VssStartBackupNoWriter(wchar_t* sourcePath, wchar_t* snapshotPath,
         quorlin::SetSecurityAndPrivilege();
 
         capture.EnterProtectedRegion();
-        BeginAttempt(m_snapshotSetId, m_snapshotCreated, m_abortNeeded);
+        BeginAttempt(m_snapshotSetId, m_snapshotCreated, m_abortNeeded, m_backupInProgress);
         m_withWriters = false;
         quorlin::CreateComponents(m_backupComponents, kNoWriterSites.create);
         BackupComponents& components = *m_backupComponents.Get();
@@ -251,7 +315,9 @@ int CQuorlin::VssStartBackupNoWriter(wchar_t* sourcePath, wchar_t* snapshotPath,
 
 int CQuorlin::VssBackupComplete() {
     auto cleanup = [this] {
-        Cleanup(m_abortNeeded, m_snapshotCreated, m_backupComponents, m_snapshotSetId);
+        SettleDeletion(
+            Cleanup(m_abortNeeded, m_snapshotCreated, m_backupComponents, m_snapshotSetId),
+            m_withWriters);
     };
     return quorlin::RunEntryPoint(cleanup, [&](EntryCapture& capture) -> int {
         if (quorlin::RefusedPlatform())
@@ -266,11 +332,17 @@ int CQuorlin::VssBackupComplete() {
         quorlin::BackupComplete(*m_backupComponents.Get(), kComplete);
         capture.LeaveProtectedRegion();
 
-        Cleanup(false, m_snapshotCreated, m_backupComponents, m_snapshotSetId);
-        // The agent lets go of the components object even if the line below cannot
-        // be written; the reference itself goes when this returns.
-        const ComPtr<BackupComponents> completed = std::move(m_backupComponents);
-        quorlin::Trace(L"Backup successfully completed.", quorlin::TRACE_LEVEL_RESULT);
+        // Snapshots that remain make the completion fail: the agent keeps the components
+        // object and the set's identity (Ended), so that completing once more, or the
+        // destructor, tries the deletion again.
+        const HRESULT deletion =
+            Cleanup(false, m_snapshotCreated, m_backupComponents, m_snapshotSetId);
+        if (!SettleDeletion(deletion, m_withWriters))
+            return QUORLIN_RESULT_FAILED;
+        // The backup is complete: losing its success line does not change that.
+        m_backupComponents.Reset();
+        quorlin::RunDroppingFailures(
+            [] { quorlin::Trace(L"Backup successfully completed.", quorlin::TRACE_LEVEL_RESULT); });
         return QUORLIN_RESULT_OK;
     });
 }

@@ -7,6 +7,8 @@
 #include "snapshot/PathTranslation.h"
 #include "text/Format.h"
 
+#include <cwchar>
+
 namespace quorlin {
 
 namespace {
@@ -116,11 +118,17 @@ void BackupComplete(BackupComponents& components, const AsyncSites& sites) {
                     L"Completion of backup failed.");
 }
 
-void LookUpVolume(const wchar_t* path, std::wstring& fullPath, wchar_t* volumeRoot) {
+std::vector<wchar_t> NewVolumeRootBuffer() {
+    return std::vector<wchar_t>(PlatformVolumeRootRoom(), L'\0');
+}
+
+const wchar_t* LookUpVolume(const wchar_t* path, std::wstring& fullPath,
+                            std::vector<wchar_t>& rootBuffer) {
     Host& host = GetHost();
     if (host.GetFullPathName(path, fullPath) &&
-        host.GetVolumePathName(fullPath.c_str(), volumeRoot, MAX_PATH))
-        return;
+        host.GetVolumePathName(fullPath.c_str(), rootBuffer.data(),
+                               static_cast<DWORD>(rootBuffer.size())))
+        return rootBuffer.data();
     const uint32_t error = host.GetLastError();
     std::wstring errorText;
     GetSystemErrorText(error, errorText);
@@ -133,11 +141,24 @@ std::wstring SnapshotPathOf(BackupComponents& components, const VSS_ID& snapshot
                             const std::wstring& fullPath, const wchar_t* volumeRoot, int site) {
     SnapshotProperties properties;
     CheckResult(components.GetSnapshotProperties(snapshotId, &properties), site);
+    CheckResult(ResultWithObject(S_OK, !properties.snapshotDeviceObject.empty()), site);
     TraceDetail(L"Calling CalculateSourcePath");
     std::wstring snapshotPath;
     CalculateSourcePath(properties.snapshotDeviceObject.c_str(), fullPath.c_str(), volumeRoot,
                         snapshotPath);
     return snapshotPath;
+}
+
+void CopySnapshotPath(const std::wstring& snapshotPath, const std::wstring& fullPath,
+                      wchar_t* buffer) {
+    const size_t needed = snapshotPath.size() + 1;
+    const size_t promised = PlatformSnapshotPathRoom(fullPath.size());
+    if (needed > promised) {
+        ThrowQuorlinFailure(FormatText(
+            L"The snapshot path of %s needs %d units, more than the %d that the header promises.",
+            {fullPath, static_cast<unsigned long>(needed), static_cast<unsigned long>(promised)}));
+    }
+    std::wmemcpy(buffer, snapshotPath.c_str(), needed);
 }
 
 }  // namespace quorlin

@@ -7,6 +7,7 @@
 #include "snapshot/Requester.h"
 
 #include <string>
+#include <vector>
 
 namespace quorlin {
 
@@ -44,15 +45,27 @@ void DoSnapshotSet(BackupComponents& components, const AsyncSites& sites, bool& 
 // "Calling BackupComplete"; anything but finished raises "Completion of backup failed.".
 void BackupComplete(BackupComponents& components, const AsyncSites& sites);
 
-// The absolute form of `path` and the root of the volume that holds it (into a
-// buffer of MAX_PATH units). A failure raises "There was an error retrieving the
-// volume name from the path. Path: %s Error: %s" naming `path` as given.
-void LookUpVolume(const wchar_t* path, std::wstring& fullPath, wchar_t* volumeRoot);
+// Room for one volume root: PlatformVolumeRootRoom() units, made once per call.
+std::vector<wchar_t> NewVolumeRootBuffer();
+
+// The absolute form of `path` into `fullPath`, and the root of the volume that holds
+// it into `rootBuffer` (from NewVolumeRootBuffer), which is returned. A failure raises
+// "There was an error retrieving the volume name from the path. Path: %s Error: %s"
+// naming `path` as given.
+const wchar_t* LookUpVolume(const wchar_t* path, std::wstring& fullPath,
+                            std::vector<wchar_t>& rootBuffer);
 
 // The path of `fullPath` inside the snapshot `snapshotId` of the volume at
 // `volumeRoot` (GetSnapshotProperties at `site`, then "Calling CalculateSourcePath").
+// A snapshot without a device name fails at `site` too: the path would be relative.
 std::wstring SnapshotPathOf(BackupComponents& components, const VSS_ID& snapshotId,
                             const std::wstring& fullPath, const wchar_t* volumeRoot, int site);
+
+// Copies `snapshotPath` with its terminator into the host's `buffer`, after checking
+// it against the room that Quorlin.h promises for `fullPath`; a longer path raises a
+// failure instead of writing past a buffer sized as documented.
+void CopySnapshotPath(const std::wstring& snapshotPath, const std::wstring& fullPath,
+                      wchar_t* buffer);
 
 }  // namespace quorlin
 

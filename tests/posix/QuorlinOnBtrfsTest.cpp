@@ -2,11 +2,15 @@
 // the paths it gets back, and nothing stays on the volume afterwards.
 #include "Quorlin.h"
 #include "platform/posix/Utf8.h"
+#include "platform/posix/btrfs/BtrfsBackupComponents.h"
 #include "posix/BtrfsFixture.h"
 #include "support/TraceState.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cwchar>
 
@@ -33,6 +37,15 @@ protected:
     };
 
     bool NothingLeft() { return !StoreExists(FirstBtrfs()) && !StoreExists(SecondBtrfs()); }
+
+    // A single-path start of `paths`, with the writers or without.
+    static int StartOne(CQuorlin& agent, Paths& paths, bool withWriters) {
+        int length = 0;
+        return withWriters
+                   ? agent.VssStartBackup(paths.source.data(), paths.snapshot.data(), length)
+                   : agent.VssStartBackupNoWriter(paths.source.data(), paths.snapshot.data(),
+                                                  length);
+    }
 };
 
 TEST_F(QuorlinOnBtrfsTest, VssStartBackupGivesThePathOfTheFrozenFile) {
@@ -99,14 +112,9 @@ TEST_F(QuorlinOnBtrfsTest, DestroyingTheAgentCompletesTheBackup) {
     const std::string volume = NewSubvolume("destructor");
     for (bool withWriters : {true, false}) {
         Paths paths(volume);
-        int length = 0;
         {
             CQuorlin agent;
-            ASSERT_EQ(QUORLIN_RESULT_OK,
-                      withWriters
-                          ? agent.VssStartBackup(paths.source.data(), paths.snapshot.data(), length)
-                          : agent.VssStartBackupNoWriter(paths.source.data(), paths.snapshot.data(),
-                                                         length));
+            ASSERT_EQ(QUORLIN_RESULT_OK, StartOne(agent, paths, withWriters));
             EXPECT_TRUE(Exists(paths.Snapshot()));
         }
         EXPECT_TRUE(NothingLeft()) << (withWriters ? "with writers" : "without writers");
@@ -151,6 +159,120 @@ TEST_F(QuorlinOnBtrfsTest, StartAfterAHostCrashedLeavesNothingOfTheCrashedBackup
               agent.VssStartBackup(paths.source.data(), paths.snapshot.data(), length));
     EXPECT_FALSE(Exists(crashed));
     EXPECT_EQ(QUORLIN_RESULT_OK, agent.VssBackupComplete());
+    EXPECT_TRUE(NothingLeft());
+}
+
+// A new start call over a held set of VssStartBackupNoWriter: the persistent snapshot
+// would stay on the volume with nobody knowing its identity, so it is completed first.
+TEST_F(QuorlinOnBtrfsTest, ANewStartCompletesTheHeldPersistentSetFirst) {
+    const std::string volume = NewSubvolume("held");
+    WriteFile(volume + "/f", "f");
+    for (bool multiPath : {false, true}) {
+        Paths held(volume + "/f"), next(volume + "/f");
+        int length = 0;
+        CQuorlin agent;
+        ASSERT_EQ(QUORLIN_RESULT_OK,
+                  agent.VssStartBackupNoWriter(held.source.data(), held.snapshot.data(), length));
+        ASSERT_TRUE(Exists(held.Snapshot()));
+        wchar_t* sources[] = {next.source.data()};
+        wchar_t* snapshots[] = {next.snapshot.data()};
+        ASSERT_EQ(QUORLIN_RESULT_OK,
+                  multiPath
+                      ? agent.VssStartBackup2(sources, snapshots, 1)
+                      : agent.VssStartBackup(next.source.data(), next.snapshot.data(), length));
+        EXPECT_FALSE(Exists(held.Snapshot())) << multiPath;
+        EXPECT_EQ("f", ReadFile(next.Snapshot()));
+        EXPECT_EQ(QUORLIN_RESULT_OK, agent.VssBackupComplete());
+        EXPECT_TRUE(NothingLeft()) << multiPath;
+    }
+}
+
+// The service's own calls, with the removal of a snapshot refused while `refusal` is
+// set, in use for the life of the object.
+class RefusedRemoval : public VolumeCalls {
+public:
+    RefusedRemoval()
+        : previous_(SetBackupComponentsFactory([this](ComPtr<BackupComponents>& components) {
+              return CreateBtrfsBackupComponents(*this, components);
+          })) {}
+    ~RefusedRemoval() override { SetBackupComponentsFactory(previous_); }
+
+    int DestroySnapshot(int dirFd, const char* name) override {
+        return refusal != 0 ? refusal : VolumeCalls::DestroySnapshot(dirFd, name);
+    }
+
+    int refusal = 0;
+
+private:
+    BackupComponentsFactory previous_;
+};
+
+// A snapshot that cannot be deleted at completion: the result is 1 with a report line
+// naming the error, the snapshot is still there, and once the removal works again
+// the destructor's completion deletes it.
+TEST_F(QuorlinOnBtrfsTest, ASnapshotThatCannotBeDeletedFailsTheCompletion) {
+    const std::string volume = NewSubvolume("stuck");
+    WriteFile(volume + "/f", "f");
+    for (bool withWriters : {true, false}) {
+        RefusedRemoval calls;
+        TraceState trace;
+        int fds[2];
+        ASSERT_EQ(0, ::pipe(fds));
+        Paths paths(volume + "/f");
+        {
+            CQuorlin agent;
+            _Quorlin_Setting setting = {0, 2,
+                                        reinterpret_cast<HANDLE>(static_cast<intptr_t>(fds[1]))};
+            agent.VssSetting(setting);
+            EXPECT_EQ(QUORLIN_RESULT_OK, StartOne(agent, paths, withWriters));
+            calls.refusal = EPERM;
+            EXPECT_EQ(QUORLIN_RESULT_FAILED, agent.VssBackupComplete()) << withWriters;
+            EXPECT_TRUE(Exists(paths.Snapshot())) << withWriters;
+            calls.refusal = 0;
+            agent.VssSetting(1, 0);
+        }
+        ::close(fds[1]);
+        const std::string traced = Drain(fds[0]);
+        ::close(fds[0]);
+        EXPECT_EQ(
+            "The snapshot set could not be deleted, error 0x80070005: its snapshots remain.\r\n",
+            traced);
+        EXPECT_TRUE(NothingLeft()) << withWriters;
+    }
+}
+
+// A volume whose root is longer than MAX_PATH units (a subvolume deep in folders).
+TEST_F(QuorlinOnBtrfsTest, AVolumeRootLongerThanMaxPathIsSnapshotted) {
+    const std::string folder = FirstBtrfs() + "/" + std::string(200, 'd');
+    ASSERT_EQ(0, ::mkdir(folder.c_str(), 0755));
+    RemoveAfterTest(folder);
+    const std::string volume = NewSubvolume(std::string(100, 's'), folder);
+    ASSERT_GT(volume.size(), 260u);
+    WriteFile(volume + "/f", "as it was");
+    const std::string other = NewSubvolume("short");
+    WriteFile(other + "/g", "g");
+
+    Paths single(volume + "/f");
+    {
+        CQuorlin agent;
+        ASSERT_EQ(QUORLIN_RESULT_OK, StartOne(agent, single, true));
+        WriteFile(volume + "/f", "changed");
+        EXPECT_EQ("as it was", ReadFile(single.Snapshot()));
+    }  // completed by the destructor
+
+    struct Volumes : CQuorlin {
+        const std::vector<_Snapshot_Volume>& Get() const { return m_volumes; }
+    } multi;
+    Paths a(volume + "/f"), b(other + "/g");
+    wchar_t* sources[] = {a.source.data(), b.source.data()};
+    wchar_t* snapshots[] = {a.snapshot.data(), b.snapshot.data()};
+    ASSERT_EQ(QUORLIN_RESULT_OK, multi.VssStartBackup2(sources, snapshots, 2));
+    EXPECT_EQ("changed", ReadFile(a.Snapshot()));
+    EXPECT_EQ("g", ReadFile(b.Snapshot()));
+    ASSERT_EQ(2u, multi.Get().size());
+    EXPECT_STREQ(L"", multi.Get()[0].volumePath) << "a root that does not fit is left out";
+    EXPECT_EQ(FromUtf8(other + "/"), multi.Get()[1].volumePath);
+    EXPECT_EQ(QUORLIN_RESULT_OK, multi.VssBackupComplete());
     EXPECT_TRUE(NothingLeft());
 }
 

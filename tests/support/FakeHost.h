@@ -63,6 +63,9 @@ public:
     std::vector<std::string> registryCalls;
     int openKeys = 0;
 
+    // What the snapshot service does with an auto-release set at its release.
+    bool releaseDeletesAutoReleaseSets = false;
+
     bool consoleFails = false;
     uint32_t consoleError = 6;
     std::map<uint32_t, std::wstring> systemMessages;
@@ -101,6 +104,7 @@ public:
     bool SystemMessage(uint32_t code, std::wstring& message) override;
     size_t WideToOem(const wchar_t* text, size_t units, char* out, size_t capacity) override;
     size_t AnsiToWide(const char* text, size_t bytes, wchar_t* out, size_t capacity) override;
+    bool ReleaseDeletesAutoReleaseSets() override { return releaseDeletesAutoReleaseSets; }
     uint32_t GetLastError() override { return lastError; }
     void SetLastError(uint32_t code) override { lastError = code; }
 

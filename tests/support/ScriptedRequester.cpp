@@ -212,8 +212,8 @@ HRESULT ScriptedRequester::DeleteSnapshots(const VSS_ID& sourceObjectId,
     const HRESULT hr =
         Record("DeleteSnapshots", IdText(sourceObjectId) + "," + std::to_string(sourceObjectType) +
                                       "," + std::to_string(forceDelete));
-    *deletedSnapshots = hr == S_OK ? 1 : 0;
-    *nondeletedSnapshotId = GUID_NULL;
+    *deletedSnapshots = hr == S_OK && undeletedSnapshot == GUID_NULL ? 1 : 0;
+    *nondeletedSnapshotId = undeletedSnapshot;
     return hr;
 }
 

@@ -51,6 +51,8 @@ public:
     std::function<void(const std::string& call)> beforeCall;
     // False: calls are answered and counted but not kept in Calls() (for long runs).
     bool recording = true;
+    // A snapshot that DeleteSnapshots reports as not deleted (while answering S_OK).
+    VSS_ID undeletedSnapshot = GUID_NULL;
     // Device object of each volume's snapshot; unlisted volumes get the VSS form
     // "\\?\GLOBALROOT\Device\HarddiskVolumeShadowCopy<n>".
     std::map<std::wstring, std::wstring> devices;

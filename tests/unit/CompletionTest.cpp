@@ -30,13 +30,85 @@ TEST_F(CompletionTest, CompletesDeletesAndLetsGo) {
     EXPECT_EQ(0, requester.LiveAsyncObjects());
 }
 
-TEST_F(CompletionTest, AFailedDeletionDoesNotChangeTheOutcome) {
+struct Deletion {
+    Entry start;                     // what made the held set
+    HRESULT deleteResult;            // what DeleteSnapshots answers
+    bool leavesOne;                  // and whether it names a snapshot it did not delete
+    bool releaseDeletes;             // the service deletes auto-release sets at their release
+    int result;                      // of VssBackupComplete
+    std::vector<std::string> lines;  // at verbosity 2
+};
+
+// Snapshots that remain after completion make it fail with a report line, and the
+// agent keeps the set so that completing again tries the deletion once more. Only an
+// auto-release set that the service deletes at its release counts as gone.
+TEST_F(CompletionTest, SnapshotsThatRemainMakeTheCompletionFail) {
+    const std::string remain =
+        "The snapshot set could not be deleted, error 0x80070005: "
+        "its snapshots remain.";
+    const std::string done = "Backup successfully completed.";
+    const Deletion cases[] = {
+        {Entry::kStartBackup, E_ACCESSDENIED, false, false, 1, {remain}},
+        {Entry::kNoWriter, E_ACCESSDENIED, false, false, 1, {remain}},
+        {Entry::kNoWriter, E_ACCESSDENIED, false, true, 1, {remain}},
+        {Entry::kStartBackup,
+         S_FALSE,
+         false,
+         false,
+         1,
+         {"The snapshot set could not be deleted, error 0x1: its snapshots remain."}},
+        {Entry::kStartBackup,
+         S_OK,
+         true,
+         false,
+         1,
+         {"The snapshot set could not be deleted, error 0x80004005: its snapshots remain."}},
+        {Entry::kStartBackup2, E_ACCESSDENIED, false, true, 0, {done}},
+        {Entry::kStartBackup, VSS_E_OBJECT_NOT_FOUND, false, false, 0, {done}},
+    };
+    for (const Deletion& c : cases) {
+        const std::string name = std::to_string(static_cast<int>(c.start)) + "/" +
+                                 std::to_string(c.deleteResult) + (c.leavesOne ? "/one" : "");
+        ScriptedRequester scripted;
+        ScriptedRequester::Scope scope(scripted);
+        host.releaseDeletesAutoReleaseSets = c.releaseDeletes;
+        g_traceLevel = 0;
+        agent = Agent();
+        ASSERT_EQ(QUORLIN_RESULT_OK, Run(c.start)) << name;
+        if (c.deleteResult != S_OK)
+            scripted.Fail("DeleteSnapshots", c.deleteResult);
+        if (c.leavesOne)
+            scripted.undeletedSnapshot = SnapshotId(1);
+        host.consoleBytes.clear();
+        g_traceLevel = 2;
+        EXPECT_EQ(c.result, agent.VssBackupComplete()) << name;
+        EXPECT_EQ(c.lines, Lines()) << name;
+        EXPECT_EQ(c.result != 0, agent.State().holdsComponents) << name;
+        EXPECT_EQ(0, agent.State().backupInProgress) << name;
+        if (c.result == 0)
+            continue;
+        // Completing again asks for the deletion again.
+        scripted.ClearCalls();
+        agent.VssBackupComplete();
+        EXPECT_EQ(1u, scripted.CallsNamed("DeleteSnapshots").size()) << name;
+        agent = Agent();
+    }
+}
+
+// On a platform whose service deletes auto-release sets at their release, the failed
+// deletion is a step line before the success line.
+TEST_F(CompletionTest, AFailedDeletionOfAnAutoReleaseSetIsAStepLineWhereReleaseDeletesIt) {
+    host.releaseDeletesAutoReleaseSets = true;
     ASSERT_EQ(QUORLIN_RESULT_OK, StartBackup(L"C:\\a"));
-    requester.Fail("DeleteSnapshots", VSS_E_OBJECT_NOT_FOUND);
+    requester.Fail("DeleteSnapshots", E_ACCESSDENIED);
     host.consoleBytes.clear();
-    g_traceLevel = 2;
     EXPECT_EQ(QUORLIN_RESULT_OK, agent.VssBackupComplete());
-    EXPECT_EQ(std::vector<std::string>{"Backup successfully completed."}, Lines());
+    const std::vector<std::string> lines = {
+        "Calling BackupComplete",
+        "DeleteSnapshots failed 0x80070005; the snapshot set goes when it is released.",
+        "Backup successfully completed."};
+    EXPECT_EQ(lines, Lines());
+    EXPECT_EQ(0u, requester.References());
 }
 
 // The clean-up aborts before it deletes, and deletes even when the abort fails.

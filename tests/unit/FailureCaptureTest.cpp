@@ -6,7 +6,9 @@
 
 #include "diag/Exceptions.h"
 
+#include <functional>
 #include <new>
+#include <stdexcept>
 
 namespace quorlin {
 namespace testing {
@@ -64,17 +66,38 @@ TEST_F(FailureCaptureTest, AConsoleFailureInsideTheRegionIsCleanedUp) {
     EXPECT_EQ(tail, std::vector<std::wstring>(host.debugOutput.end() - 2, host.debugOutput.end()));
 }
 
-TEST_F(FailureCaptureTest, AnAllocationFailureInsideTheRegionIsCleanedUp) {
-    requester.beforeCall = [](const std::string& call) {
-        if (call == "DoSnapshotSet.QueryStatus")
-            throw std::bad_alloc();
+// A failure that is not one of the library's own still gets one plain report line.
+TEST_F(FailureCaptureTest, AnUnexpectedFailureInsideTheRegionIsCleanedUpAndReported) {
+    struct Case {
+        std::function<void()> raise;
+        const char* line;
+    };
+    const Case cases[] = {
+        {[] { throw std::bad_alloc(); }, "There was an unexpected failure: out of memory."},
+        {[] { throw std::length_error("vector"); }, "There was an unexpected failure."},
+        {[] { throw 42; }, "There was an unexpected failure."},
     };
     g_traceLevel = 2;
-    EXPECT_EQ(QUORLIN_RESULT_FAILED, StartBackup(L"C:\\a"));
-    const std::vector<std::string> cleanup = {"AbortBackup()", "DeleteSnapshots(set1,2,1)"};
-    EXPECT_EQ(cleanup, CallsAfter("DoSnapshotSet.Wait"));
-    EXPECT_TRUE(Lines().empty());  // no report line for a failure the library did not raise
-    EXPECT_EQ(-7, outputLength);
+    for (const Case& c : cases) {
+        ScriptedRequester scripted;
+        ScriptedRequester::Scope scope(scripted);
+        scripted.beforeCall = [&](const std::string& call) {
+            if (call == "DoSnapshotSet.QueryStatus")
+                c.raise();
+        };
+        host.consoleBytes.clear();
+        Agent failing;
+        std::wstring source = Native(L"C:\\a");
+        int length = -7;
+        EXPECT_EQ(QUORLIN_RESULT_FAILED, failing.VssStartBackup(&source[0], nullptr, length))
+            << c.line;
+        const std::vector<std::string> cleanup = {"AbortBackup()", "DeleteSnapshots(set1,2,1)"};
+        const std::vector<std::string>& calls = scripted.Calls();
+        ASSERT_GE(calls.size(), 2u);
+        EXPECT_EQ(cleanup, std::vector<std::string>(calls.end() - 2, calls.end())) << c.line;
+        EXPECT_EQ(std::vector<std::string>{c.line}, Lines());
+        EXPECT_EQ(-7, length);
+    }
 }
 
 // A failure raised by the clean-up itself does not stop it.
@@ -111,14 +134,14 @@ TEST(FailureCaptureHostTest, AnAllocationFailureInThePreparationIsResultOne) {
     EXPECT_TRUE(requester.Calls().empty());
 }
 
-// The completion's success line cannot be written: the set is deleted once and
-// the agent lets go of the components object all the same.
+// The completion's success line cannot be written: the backup is complete all the
+// same (the set deleted once, the components object let go), so the result is 0.
 TEST_F(FailureCaptureTest, AFailedSuccessLineStillEndsTheBackup) {
     ASSERT_EQ(QUORLIN_RESULT_OK, StartBackup(L"C:\\a"));
     requester.ClearCalls();
     g_traceLevel = 2;
     host.consoleFails = true;
-    EXPECT_EQ(QUORLIN_RESULT_FAILED, agent.VssBackupComplete());
+    EXPECT_EQ(QUORLIN_RESULT_OK, agent.VssBackupComplete());
     EXPECT_EQ(1u, requester.CallsNamed("DeleteSnapshots").size());
     EXPECT_FALSE(agent.State().holdsComponents);
     EXPECT_EQ(0u, requester.References());

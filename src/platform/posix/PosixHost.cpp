@@ -7,6 +7,7 @@
 #include "platform/posix/WriteWithoutPipeSignal.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -178,5 +179,11 @@ Host& PlatformHost() {
 }
 
 wchar_t PlatformPathSeparator() { return L'/'; }
+
+// A resolved path is shorter than PATH_MAX bytes of UTF-8, so shorter than PATH_MAX units.
+DWORD PlatformVolumeRootRoom() { return PATH_MAX; }
+
+// The device name and the resolved path are each shorter than PATH_MAX.
+size_t PlatformSnapshotPathRoom(size_t) { return 8192; }
 
 }  // namespace quorlin

@@ -202,6 +202,8 @@ public:
 
     uint32_t GetLastError() override { return ::GetLastError(); }
     void SetLastError(uint32_t code) override { ::SetLastError(code); }
+
+    bool ReleaseDeletesAutoReleaseSets() override { return true; }
 };
 
 }  // namespace
@@ -212,5 +214,10 @@ Host& PlatformHost() {
 }
 
 wchar_t PlatformPathSeparator() { return L'\\'; }
+
+DWORD PlatformVolumeRootRoom() { return MAX_PATH; }
+
+// A VSS device name (\\?\GLOBALROOT\Device\HarddiskVolumeShadowCopyNNN) is under 64 units.
+size_t PlatformSnapshotPathRoom(size_t fullPathLength) { return fullPathLength + 64; }
 
 }  // namespace quorlin
