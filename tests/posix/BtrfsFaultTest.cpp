@@ -2,8 +2,11 @@
 // the failure is reported and nothing is left behind.
 #include "platform/posix/btrfs/BtrfsBackupComponents.h"
 #include "platform/posix/Utf8.h"
+#include "platform/posix/btrfs/Guid.h"
 #include "platform/posix/btrfs/VolumeCalls.h"
 #include "posix/BtrfsFixture.h"
+#include "posix/ScratchVolume.h"
+#include "platform/posix/btrfs/SnapshotStore.h"
 
 #include <cerrno>
 
@@ -22,15 +25,11 @@ public:
     int error = EIO;
     std::vector<std::string> log;
 
-    int MakePrivateDirectory(int dir, const char* name) override {
-        return Call("MakePrivateDirectory",
-                    [&] { return VolumeCalls::MakePrivateDirectory(dir, name); });
+    int CreateStore(int dir, const char* name) override {
+        return Call("CreateStore", [&] { return VolumeCalls::CreateStore(dir, name); });
     }
-    int RemoveDirectory(int dir, const char* name) override {
-        return Call("RemoveDirectory", [&] { return VolumeCalls::RemoveDirectory(dir, name); });
-    }
-    int CreateEmptyFile(int dir, const char* name) override {
-        return Call("CreateEmptyFile", [&] { return VolumeCalls::CreateEmptyFile(dir, name); });
+    int CreateRecord(int dir, const char* name, UniqueFd& lock) override {
+        return Call("CreateRecord", [&] { return VolumeCalls::CreateRecord(dir, name, lock); });
     }
     int RemoveFile(int dir, const char* name) override {
         return Call("RemoveFile", [&] { return VolumeCalls::RemoveFile(dir, name); });
@@ -108,8 +107,6 @@ protected:
                                                  &deleted, &notDeleted);
     }
 
-    bool NothingLeft() { return !StoreExists(FirstBtrfs()) && !StoreExists(SecondBtrfs()); }
-
     std::string first_, second_;
 };
 
@@ -119,7 +116,7 @@ TEST_F(BtrfsFaultTest, SnapshotFailingPartWayRemovesThoseAlreadyTaken) {
     cycle.calls.failOccurrence = 2;
     cycle.calls.error = ENOSPC;
     EXPECT_EQ(VSS_E_INSUFFICIENT_STORAGE, TakeBoth(cycle));
-    EXPECT_TRUE(NothingLeft());
+    EXPECT_TRUE(NothingStored());
     EXPECT_EQ(1u, cycle.calls.Count("DestroySnapshot"));  // the first volume's snapshot
     EXPECT_EQ("Commit", cycle.calls.log.back()) << "the removal is committed";
     SnapshotProperties properties;
@@ -140,7 +137,7 @@ TEST_F(BtrfsFaultTest, DeletionIsCommittedBeforeDeleteSnapshotsReturns) {
     EXPECT_EQ(2u, cycle.calls.Count("DestroySnapshot"));
     EXPECT_EQ(2u, cycle.calls.Count("Commit"));  // one per file system, after the removals
     EXPECT_EQ("Commit", cycle.calls.log.back());
-    EXPECT_TRUE(NothingLeft());
+    EXPECT_TRUE(NothingStored());
 }
 
 TEST_F(BtrfsFaultTest, SnapshotThatCannotBeDeletedIsReportedAndGoesOnRelease) {
@@ -153,9 +150,9 @@ TEST_F(BtrfsFaultTest, SnapshotThatCannotBeDeletedIsReportedAndGoesOnRelease) {
     EXPECT_EQ(E_ACCESSDENIED, DeleteSet(cycle, deleted, notDeleted));
     EXPECT_EQ(1, deleted);
     EXPECT_TRUE(notDeleted == cycle.ids[0]);
-    EXPECT_TRUE(StoreExists(FirstBtrfs()));
+    EXPECT_FALSE(StoreEntries(FirstBtrfs()).empty());
     cycle.components.Reset();
-    EXPECT_TRUE(NothingLeft());
+    EXPECT_TRUE(NothingStored());
 }
 
 TEST_F(BtrfsFaultTest, OneSnapshotCanBeDeletedByItsIdentity) {
@@ -166,11 +163,52 @@ TEST_F(BtrfsFaultTest, OneSnapshotCanBeDeletedByItsIdentity) {
     EXPECT_EQ(S_OK, cycle.components->DeleteSnapshots(cycle.ids[1], VSS_OBJECT_SNAPSHOT, true,
                                                       &deleted, &notDeleted));
     EXPECT_EQ(1, deleted);
-    EXPECT_FALSE(StoreExists(SecondBtrfs()));
+    EXPECT_TRUE(StoreEntries(SecondBtrfs()).empty());
     SnapshotProperties properties;
     EXPECT_EQ(S_OK, cycle.components->GetSnapshotProperties(cycle.ids[0], &properties));
     EXPECT_EQ(VSS_E_OBJECT_NOT_FOUND,
               cycle.components->GetSnapshotProperties(cycle.ids[1], &properties));
+}
+
+TEST_F(BtrfsFaultTest, DeletionThroughAnotherObjectIsCommittedOnEachFileSystem) {
+    // Another components object finds the set (or one snapshot) in the stores; each row
+    // fails the calls named `failing` (none when empty).
+    const struct {
+        const char* name;
+        bool wholeSet;
+        std::string failing;
+        HRESULT expected;
+        LONG deleted;
+        size_t commits;
+    } cases[] = {
+        {"the set", true, "", S_OK, 2, 2},
+        {"one snapshot", false, "", S_OK, 1, 1},
+        {"the set, with commits failing", true, "Commit", VSS_E_UNEXPECTED_PROVIDER_ERROR, 2, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Cycle owner;
+        ASSERT_EQ(VSS_S_ASYNC_FINISHED, TakeBoth(owner));
+        FaultyCalls calls;
+        calls.failName = c.failing;
+        ComPtr<BackupComponents> other;
+        ASSERT_EQ(S_OK, CreateBtrfsBackupComponents(calls, other));
+        ASSERT_EQ(S_OK, other->InitializeForBackup(nullptr));
+        LONG deleted = 0;
+        VSS_ID notDeleted;
+        EXPECT_EQ(c.expected,
+                  other->DeleteSnapshots(c.wholeSet ? owner.setId : owner.ids[1],
+                                         c.wholeSet ? VSS_OBJECT_SNAPSHOT_SET : VSS_OBJECT_SNAPSHOT,
+                                         true, &deleted, &notDeleted));
+        EXPECT_EQ(c.deleted, deleted);
+        EXPECT_EQ(static_cast<size_t>(c.deleted), calls.Count("DestroySnapshot"));
+        EXPECT_EQ(c.commits, calls.Count("Commit"));
+        ASSERT_FALSE(calls.log.empty());
+        EXPECT_EQ("Commit", calls.log.back()) << "committed after the removals";
+        EXPECT_EQ(!c.wholeSet, Exists(StorePath(FirstBtrfs()) + "/" + GuidText(owner.ids[0])));
+        owner.components.Reset();
+        EXPECT_TRUE(NothingStored());
+    }
 }
 
 // Fails each call of a whole cycle in turn (take, read the properties, complete, delete,
@@ -197,18 +235,22 @@ TEST_F(BtrfsFaultTest, EveryFailingCallOfACycleLeavesNothingBehind) {
             EXPECT_TRUE(notDeleted == cycle.ids[0] || notDeleted == cycle.ids[1]);
         }
     };
+    for (const std::string& mount : {FirstBtrfs(), SecondBtrfs()})
+        RemoveTree(StorePath(mount));
     Cycle clean;
     run(clean);
     const int total = static_cast<int>(clean.calls.log.size());
     ASSERT_GT(total, 10);
     for (int count = 1; count <= 2; ++count)
         for (int n = 1; n <= total; ++n) {
+            for (const std::string& mount : {FirstBtrfs(), SecondBtrfs()})
+                RemoveTree(StorePath(mount));  // so that each cycle makes the stores again
             Cycle cycle;
             cycle.calls.failAt = n;
             cycle.calls.failCount = count;
             run(cycle);
             cycle.components.Reset();
-            ASSERT_TRUE(NothingLeft())
+            ASSERT_TRUE(NothingStored())
                 << count << " calls from " << n << " (" << clean.calls.log[n - 1] << ") failing";
         }
 }

@@ -5,6 +5,7 @@
 #include "posix/ScratchVolume.h"
 
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -63,7 +64,7 @@ void BtrfsTest::TearDown() {
         RemoveTree(*it);
     }
     for (const std::string& mount : {FirstBtrfs(), SecondBtrfs()}) {
-        EXPECT_FALSE(StoreExists(mount)) << "snapshots left behind on " << mount;
+        EXPECT_TRUE(StoreEntries(mount).empty()) << "snapshots left behind on " << mount;
         RemoveTree(StorePath(mount));  // so that the next test starts clean
     }
 }
@@ -121,6 +122,18 @@ std::string BtrfsTest::DevicePath(const ComPtr<BackupComponents>& components,
 
 bool BtrfsTest::StoreExists(const std::string& mountPoint) { return Exists(StorePath(mountPoint)); }
 
+std::vector<std::string> BtrfsTest::StoreEntries(const std::string& mountPoint) {
+    std::vector<std::string> names;
+    UniqueFd store(::open(StorePath(mountPoint).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (store.Valid())
+        ListDirectory(store.Get(), names);
+    return names;
+}
+
+bool BtrfsTest::NothingStored() {
+    return StoreEntries(FirstBtrfs()).empty() && StoreEntries(SecondBtrfs()).empty();
+}
+
 std::string RunInChild(const std::function<std::string()>& body) {
     int fds[2];
     if (::pipe(fds) != 0)
@@ -164,6 +177,20 @@ std::string Drain(int fd) {
     while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
         bytes.append(buffer, static_cast<size_t>(n));
     return bytes;
+}
+
+bool WaitForProcessState(long pid, char state) {
+    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        std::ifstream file(path);
+        std::string line;
+        std::getline(file, line);
+        const size_t close = line.rfind(')');
+        if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == state)
+            return true;
+        ::usleep(10000);
+    }
+    return false;
 }
 
 }  // namespace testing

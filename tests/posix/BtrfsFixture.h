@@ -1,6 +1,6 @@
 // The fixture of the btrfs integration tests. One environment per run mounts two btrfs
-// images and a tmpfs; each test gets fresh subvolumes and must leave no snapshot store
-// behind. Without root or loop devices every test is skipped with the reason.
+// images and a tmpfs; each test gets fresh subvolumes and must leave no snapshot or record
+// in the snapshot stores. Without root or loop devices every test is skipped with the reason.
 #ifndef QUORLIN_TESTS_POSIX_BTRFS_FIXTURE_H
 #define QUORLIN_TESTS_POSIX_BTRFS_FIXTURE_H
 
@@ -44,6 +44,10 @@ protected:
                                   const VSS_ID& snapshotId);
     // Whether the store of the mount at `mountPoint` exists.
     static bool StoreExists(const std::string& mountPoint);
+    // The names in that store (none when it is missing).
+    static std::vector<std::string> StoreEntries(const std::string& mountPoint);
+    // Whether no snapshot and no record is left in the stores of both images.
+    static bool NothingStored();
 
 private:
     std::vector<std::string> cleanup_;
@@ -60,6 +64,9 @@ void WriteFile(const std::string& path, const std::string& content, bool append 
 bool Exists(const std::string& path);
 // What can be read from `fd` (a pipe's reading end) until its end.
 std::string Drain(int fd);
+// Waits up to five seconds until /proc/<pid>/stat shows the state letter `state` ('S':
+// asleep, 'Z': ended, not yet reaped, or a leader whose thread alone has ended).
+bool WaitForProcessState(long pid, char state);
 
 }  // namespace testing
 }  // namespace quorlin

@@ -1,5 +1,6 @@
 // What the components object refuses: volumes it cannot snapshot, and calls out of order.
 #include "platform/posix/Utf8.h"
+#include "platform/posix/btrfs/ErrnoResult.h"
 #include "posix/BtrfsFixture.h"
 
 #include <sys/mount.h>
@@ -54,7 +55,7 @@ TEST_F(BtrfsSetRulesTest, AddToSnapshotSetRefusesWhatIsNotASnapshottableVolume) 
     components.Reset();
 }
 
-TEST_F(BtrfsSetRulesTest, ReadOnlyMountIsNotSupported) {
+TEST_F(BtrfsSetRulesTest, ReadOnlyMountIsReportedAsSuch) {
     const std::string volume = NewSubvolume("readonly");
     const std::string bind = ScratchPath() + "/readonly";
     ::mkdir(bind.c_str(), 0755);
@@ -64,7 +65,7 @@ TEST_F(BtrfsSetRulesTest, ReadOnlyMountIsNotSupported) {
               ::mount(nullptr, bind.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr));
     VSS_ID setId;
     ComPtr<BackupComponents> components = StartSet(VSS_CTX_BACKUP, setId);
-    EXPECT_EQ(VSS_E_VOLUME_NOT_SUPPORTED, Add(components, bind + "/"));
+    EXPECT_EQ(kVolumeReadOnly, Add(components, bind + "/"));
 }
 
 TEST_F(BtrfsSetRulesTest, CallsOutOfOrderAreRefusedAsVssRefusesThem) {

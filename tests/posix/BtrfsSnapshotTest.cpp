@@ -5,6 +5,7 @@
 #include "snapshot/PathTranslation.h"
 
 #include "posix/ScratchVolume.h"
+#include "platform/posix/btrfs/SnapshotStore.h"
 
 #include <cerrno>
 #include <functional>
@@ -81,19 +82,21 @@ TEST_F(BtrfsSnapshotTest, SnapshotsLiveInADirectoryOnlyRootCanEnter) {
     ComPtr<BackupComponents> components = StartSet(VSS_CTX_BACKUP, setId);
     const std::string device = DevicePath(components, TakeSet(components, {volume})[0]);
 
-    // <mount>/.quorlin/<set>/<snapshot>: the store and the set directory are root's, 0700.
-    const std::string set = device.substr(0, device.rfind('/'));
-    const std::string store = set.substr(0, set.rfind('/'));
+    // <mount>/.quorlin/<snapshot>: the store is root's, 0700, a subvolume of its own.
+    const std::string store = device.substr(0, device.rfind('/'));
     EXPECT_EQ(FirstBtrfs() + "/.quorlin", store);
-    for (const std::string& path : {store, set}) {
-        struct stat st;
-        ASSERT_EQ(0, ::lstat(path.c_str(), &st)) << path;
-        EXPECT_TRUE(S_ISDIR(st.st_mode)) << path;
-        EXPECT_EQ(0700u, st.st_mode & 07777) << path;
-        EXPECT_EQ(0u, st.st_uid) << path;
-    }
+    struct stat st;
+    ASSERT_EQ(0, ::lstat(store.c_str(), &st)) << store;
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(0700u, st.st_mode & 07777);
+    EXPECT_EQ(0u, st.st_uid);
+    EXPECT_EQ(256u, st.st_ino) << "the root of a subvolume";
     // Nothing was written into the volume itself.
     EXPECT_FALSE(Exists(volume + "/.quorlin"));
+    // The store stays, empty, once the snapshot is gone.
+    components.Reset();
+    EXPECT_TRUE(StoreEntries(FirstBtrfs()).empty());
+    EXPECT_TRUE(StoreExists(FirstBtrfs()));
 }
 
 TEST_F(BtrfsSnapshotTest, StoreThatIsNotRootsAloneIsRefusedAndNotFollowed) {
@@ -117,13 +120,8 @@ TEST_F(BtrfsSnapshotTest, StoreThatIsNotRootsAloneIsRefusedAndNotFollowed) {
         c.plant();
         VSS_ID setId, id;
         ComPtr<BackupComponents> components = StartSet(VSS_CTX_BACKUP, setId);
-        ASSERT_EQ(S_OK,
+        EXPECT_EQ(E_ACCESSDENIED,
                   components->AddToSnapshotSet(FromUtf8(volume + "/").c_str(), GUID_NULL, &id));
-        ComPtr<AsyncOperation> async;
-        ASSERT_EQ(S_OK, components->DoSnapshotSet(async));
-        HRESULT status = S_OK;
-        ASSERT_EQ(S_OK, async->QueryStatus(&status, nullptr));
-        EXPECT_EQ(E_ACCESSDENIED, status);
         components.Reset();
         EXPECT_EQ(0, ::rmdir(elsewhere.c_str())) << "nothing was written through the link";
         ::mkdir(elsewhere.c_str(), 0777);
@@ -178,6 +176,13 @@ TEST_F(BtrfsSnapshotTest, MountRootOfAFreshFileSystemIsAVolume) {
     ComPtr<BackupComponents> components = StartSet(VSS_CTX_BACKUP, setId);
     const std::string device = DevicePath(components, TakeSet(components, {SecondBtrfs()})[0]);
     EXPECT_EQ("top", ReadFile(device + "/top.txt"));
+    // The store is a subvolume of its own: the snapshot shows it as an empty folder.
+    EXPECT_TRUE(Exists(device + "/.quorlin"));
+    std::vector<std::string> names;
+    UniqueFd store(::open((device + "/.quorlin").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    ASSERT_TRUE(store.Valid());
+    ASSERT_EQ(0, ListDirectory(store.Get(), names));
+    EXPECT_TRUE(names.empty());
     ::unlink((SecondBtrfs() + "/top.txt").c_str());
 }
 

@@ -36,8 +36,6 @@ protected:
         std::vector<wchar_t> source, snapshot;
     };
 
-    bool NothingLeft() { return !StoreExists(FirstBtrfs()) && !StoreExists(SecondBtrfs()); }
-
     // A single-path start of `paths`, with the writers or without.
     static int StartOne(CQuorlin& agent, Paths& paths, bool withWriters) {
         int length = 0;
@@ -69,7 +67,7 @@ TEST_F(QuorlinOnBtrfsTest, VssStartBackupGivesThePathOfTheFrozenFile) {
         EXPECT_EQ(QUORLIN_RESULT_OK, agent.VssBackupComplete());
         EXPECT_FALSE(Exists(snapshot));
     }
-    EXPECT_TRUE(NothingLeft());
+    EXPECT_TRUE(NothingStored());
 }
 
 TEST_F(QuorlinOnBtrfsTest, VssStartBackup2TakesEachVolumeOnceInOneSet) {
@@ -91,7 +89,7 @@ TEST_F(QuorlinOnBtrfsTest, VssStartBackup2TakesEachVolumeOnceInOneSet) {
     EXPECT_EQ(aSnapshot.substr(0, aSnapshot.size() - 2), bSnapshot.substr(0, bSnapshot.size() - 2))
         << "one snapshot for the volume of both paths";
     EXPECT_EQ(QUORLIN_RESULT_OK, agent.VssBackupComplete());
-    EXPECT_TRUE(NothingLeft());
+    EXPECT_TRUE(NothingStored());
 }
 
 TEST_F(QuorlinOnBtrfsTest, VssStartBackupNoWriterSnapshotIsDeletedOnCompletion) {
@@ -105,7 +103,7 @@ TEST_F(QuorlinOnBtrfsTest, VssStartBackupNoWriterSnapshotIsDeletedOnCompletion) 
     WriteFile(volume + "/log", "two\n", true);
     EXPECT_EQ("one\n", ReadFile(paths.Snapshot()));
     EXPECT_EQ(QUORLIN_RESULT_OK, agent.VssBackupComplete());
-    EXPECT_TRUE(NothingLeft());
+    EXPECT_TRUE(NothingStored());
 }
 
 TEST_F(QuorlinOnBtrfsTest, DestroyingTheAgentCompletesTheBackup) {
@@ -117,7 +115,7 @@ TEST_F(QuorlinOnBtrfsTest, DestroyingTheAgentCompletesTheBackup) {
             ASSERT_EQ(QUORLIN_RESULT_OK, StartOne(agent, paths, withWriters));
             EXPECT_TRUE(Exists(paths.Snapshot()));
         }
-        EXPECT_TRUE(NothingLeft()) << (withWriters ? "with writers" : "without writers");
+        EXPECT_TRUE(NothingStored()) << (withWriters ? "with writers" : "without writers");
     }
 }
 
@@ -159,7 +157,7 @@ TEST_F(QuorlinOnBtrfsTest, StartAfterAHostCrashedLeavesNothingOfTheCrashedBackup
               agent.VssStartBackup(paths.source.data(), paths.snapshot.data(), length));
     EXPECT_FALSE(Exists(crashed));
     EXPECT_EQ(QUORLIN_RESULT_OK, agent.VssBackupComplete());
-    EXPECT_TRUE(NothingLeft());
+    EXPECT_TRUE(NothingStored());
 }
 
 // A new start call over a held set of VssStartBackupNoWriter: the persistent snapshot
@@ -183,7 +181,7 @@ TEST_F(QuorlinOnBtrfsTest, ANewStartCompletesTheHeldPersistentSetFirst) {
         EXPECT_FALSE(Exists(held.Snapshot())) << multiPath;
         EXPECT_EQ("f", ReadFile(next.Snapshot()));
         EXPECT_EQ(QUORLIN_RESULT_OK, agent.VssBackupComplete());
-        EXPECT_TRUE(NothingLeft()) << multiPath;
+        EXPECT_TRUE(NothingStored()) << multiPath;
     }
 }
 
@@ -237,7 +235,7 @@ TEST_F(QuorlinOnBtrfsTest, ASnapshotThatCannotBeDeletedFailsTheCompletion) {
         EXPECT_EQ(
             "The snapshot set could not be deleted, error 0x80070005: its snapshots remain.\r\n",
             traced);
-        EXPECT_TRUE(NothingLeft()) << withWriters;
+        EXPECT_TRUE(NothingStored()) << withWriters;
     }
 }
 
@@ -273,7 +271,7 @@ TEST_F(QuorlinOnBtrfsTest, AVolumeRootLongerThanMaxPathIsSnapshotted) {
     EXPECT_STREQ(L"", multi.Get()[0].volumePath) << "a root that does not fit is left out";
     EXPECT_EQ(FromUtf8(other + "/"), multi.Get()[1].volumePath);
     EXPECT_EQ(QUORLIN_RESULT_OK, multi.VssBackupComplete());
-    EXPECT_TRUE(NothingLeft());
+    EXPECT_TRUE(NothingStored());
 }
 
 }  // namespace

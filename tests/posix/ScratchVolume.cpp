@@ -2,7 +2,6 @@
 
 #include "platform/posix/btrfs/BtrfsIoctl.h"
 #include "platform/posix/MountTable.h"
-#include "platform/posix/btrfs/ProcessIdentity.h"
 #include "platform/posix/btrfs/SnapshotStore.h"
 #include "platform/posix/UniqueFd.h"
 
@@ -13,6 +12,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <sstream>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,15 +42,32 @@ std::string Quote(const std::string& text) {
     return quoted + "'";
 }
 
+// The start time of process `pid` (clock ticks after boot, field 22 of /proc/<pid>/stat,
+// counted from the last ')' since the command name may hold blanks); ENOENT when none.
+int ReadStartTime(long pid, unsigned long long& start) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!file || !std::getline(file, line))
+        return ENOENT;
+    const size_t close = line.rfind(')');
+    std::istringstream fields(close == std::string::npos ? "" : line.substr(close + 1));
+    std::string field;
+    for (int index = 3; fields >> field; ++index)
+        if (index == 22) {
+            start = std::strtoull(field.c_str(), nullptr, 10);
+            return 0;
+        }
+    return EIO;
+}
+
 // Whether the area `name` (quorlin-scratch-<pid>-<start time>) belongs to a process that is gone.
 bool IsStale(const std::string& name) {
     long pid = 0;
-    unsigned long long start = 0;
+    unsigned long long start = 0, running = 0;
     if (std::sscanf(name.c_str() + std::strlen(kScratchPrefix), "%ld-%llu", &pid, &start) != 2)
         return false;
-    ProcessIdentity owner;
-    const int error = QueryProcessIdentity(pid, owner);
-    return error == ENOENT || (error == 0 && owner.startTime != start);
+    const int error = ReadStartTime(pid, running);
+    return error == ENOENT || (error == 0 && running != start);
 }
 
 void RemoveArea(const std::string& path) {
@@ -102,13 +119,14 @@ bool ScratchArea::Create(std::string& error) {
         }
         ::closedir(base);
     }
-    ProcessIdentity self;
-    if (QueryProcessIdentity(0, self) != 0) {
-        error = "cannot read this process's identity";
+    const long self = static_cast<long>(::getpid());
+    unsigned long long start = 0;
+    if (ReadStartTime(self, start) != 0) {
+        error = "cannot read this process's start time";
         return false;
     }
-    path_ = std::string(kScratchBase) + "/" + kScratchPrefix + std::to_string(self.pid) + "-" +
-            std::to_string(self.startTime);
+    path_ = std::string(kScratchBase) + "/" + kScratchPrefix + std::to_string(self) + "-" +
+            std::to_string(start);
     if (::mkdir(path_.c_str(), 0700) != 0 && errno != EEXIST) {
         error = "cannot make " + path_ + ": " + std::strerror(errno);
         path_.clear();

@@ -1,17 +1,23 @@
-// The service's small pieces without a volume: error mapping, identities and records.
+// The service's small pieces without a volume: error mapping, identities, records and
+// their locks.
 #include "agent/Options.h"
 #include "diag/Trace.h"
 #include "platform/posix/btrfs/ErrnoResult.h"
 #include "platform/posix/btrfs/Guid.h"
-#include "platform/posix/btrfs/ProcessIdentity.h"
+#include "platform/posix/btrfs/VolumeCalls.h"
 #include "platform/posix/btrfs/SnapshotRecord.h"
+#include "posix/BtrfsFixture.h"
 #include "support/TraceState.h"
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace quorlin {
@@ -30,7 +36,7 @@ TEST(ErrnoResultTest, KernelErrorsMapToFittingResults) {
         {ENOMEM, E_OUTOFMEMORY},
         {ENOENT, VSS_E_OBJECT_NOT_FOUND},
         {EEXIST, VSS_E_OBJECT_ALREADY_EXISTS},
-        {EROFS, VSS_E_VOLUME_NOT_SUPPORTED},
+        {EROFS, kVolumeReadOnly},
         {ENOTTY, VSS_E_VOLUME_NOT_SUPPORTED},
         {EXDEV, VSS_E_VOLUME_NOT_SUPPORTED},
         {EBUSY, VSS_E_VOLUME_IN_USE},
@@ -77,57 +83,138 @@ TEST(GuidTest, RandomIdentitiesAreDistinctAndRoundTripThroughText) {
 TEST(SnapshotRecordTest, RecordNamesRoundTripAndRejectAnythingElse) {
     SnapshotRecord record;
     ASSERT_EQ(0, NewRandomGuid(record.snapshotId));
+    ASSERT_EQ(0, NewRandomGuid(record.setId));
     record.context = VSS_CTX_NAS_ROLLBACK;
-    ASSERT_EQ(0, QueryProcessIdentity(0, record.owner));
+    record.ownerPid = 4194304;
     const std::string name = RecordFileName(record);
     EXPECT_LT(name.size(), 256u);  // one file name
     SnapshotRecord parsed;
     ASSERT_TRUE(ParseRecordFileName(name, parsed));
     EXPECT_TRUE(parsed.snapshotId == record.snapshotId);
+    EXPECT_TRUE(parsed.setId == record.setId);
     EXPECT_EQ(record.context, parsed.context);
-    EXPECT_EQ(record.owner.bootId, parsed.owner.bootId);
-    EXPECT_EQ(record.owner.pidNamespace, parsed.owner.pidNamespace);
-    EXPECT_EQ(record.owner.pid, parsed.owner.pid);
-    EXPECT_EQ(record.owner.startTime, parsed.owner.startTime);
+    EXPECT_EQ(record.ownerPid, parsed.ownerPid);
 
     const std::string guid = GuidText(record.snapshotId);
+    const std::string set = GuidText(record.setId);
+    std::string upper = name;
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     for (const std::string& bad :
-         {guid, guid + ".record", name + ".1", guid + ".other" + name.substr(guid.size() + 7),
-          guid + ".record.-1" + name.substr(name.find('.', guid.size() + 8))})
+         {guid, guid + ".record", name + ".1", guid + ".other.5." + set + ".4194304",
+          guid + ".record.-1." + set + ".1", guid + ".record.5." + set + ".01",
+          guid + ".record.5.x." + set, upper.replace(37, 6, "record")})
         EXPECT_FALSE(ParseRecordFileName(bad, parsed)) << bad;
     EXPECT_TRUE(IsAutoRelease(VSS_CTX_BACKUP));
     EXPECT_FALSE(IsAutoRelease(VSS_CTX_NAS_ROLLBACK));
 }
 
-TEST(ProcessIdentityTest, OwnersAreGoneOnlyWhenThatIsCertain) {
-    ProcessIdentity self;
-    ASSERT_EQ(0, QueryProcessIdentity(0, self));
-    EXPECT_EQ(32u, self.bootId.size());
-    EXPECT_EQ(OwnerState::kAlive, CheckOwner(self, self));
-
-    ProcessIdentity reused = self;  // same pid, later start: another process
-    ++reused.startTime;
-    EXPECT_EQ(OwnerState::kGone, CheckOwner(reused, self));
-    ProcessIdentity rebooted = self;
-    rebooted.bootId[0] = rebooted.bootId[0] == '0' ? '1' : '0';
-    EXPECT_EQ(OwnerState::kGone, CheckOwner(rebooted, self));
-    ProcessIdentity elsewhere = self;  // counted in another pid namespace: cannot tell
-    ++elsewhere.pidNamespace;
-    EXPECT_EQ(OwnerState::kUnknown, CheckOwner(elsewhere, self));
-
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::pause();
-        ::_exit(0);
+// A folder of its own under /tmp, removed with what it holds.
+class RecordFolder {
+public:
+    RecordFolder() {
+        char name[] = "/tmp/quorlin-record-test-XXXXXX";
+        if (::mkdtemp(name) != nullptr)
+            path_ = name;
+        fd_.Reset(::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     }
-    ProcessIdentity owner;
-    ASSERT_EQ(0, QueryProcessIdentity(child, owner));
-    EXPECT_EQ(OwnerState::kAlive, CheckOwner(owner, self));
-    ::kill(child, SIGKILL);
-    ::usleep(100000);
-    EXPECT_EQ(OwnerState::kGone, CheckOwner(owner, self)) << "a zombie is gone";
-    ::waitpid(child, nullptr, 0);
-    EXPECT_EQ(OwnerState::kGone, CheckOwner(owner, self));
+    ~RecordFolder() {
+        if (!path_.empty())
+            (void)std::system(("rm -rf '" + path_ + "'").c_str());
+    }
+    int Fd() const { return fd_.Get(); }
+
+private:
+    std::string path_;
+    UniqueFd fd_;
+};
+
+// Whoever can take an owner's lock knows the owner is gone: while the owner lives, in
+// whatever state, no one else can; once it has ended (reaped or not), anyone can, even
+// while a program that it started runs on. Each row's owner is a child that makes its
+// record and then does what the row says.
+TEST(RecordLockTest, AnOwnersRecordIsAbandonedExactlyWhenTheOwnerIsGone) {
+    enum class Then { kSleep, kSleepInAThreadOnly, kStartAProgramAndSleep };
+    const struct {
+        const char* name;
+        Then then;
+        bool killed;
+        bool abandoned;
+    } cases[] = {
+        {"asleep in pause()", Then::kSleep, false, false},
+        {"main thread ended, another thread asleep", Then::kSleepInAThreadOnly, false, false},
+        {"killed, not yet reaped", Then::kSleep, true, true},
+        {"killed, a program it started runs on", Then::kStartAProgramAndSleep, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordFolder folder;
+        ASSERT_GE(folder.Fd(), 0);
+        int ready[2];
+        ASSERT_EQ(0, ::pipe2(ready, O_CLOEXEC));
+        const pid_t owner = ::fork();
+        if (owner == 0) {
+            UniqueFd lock;
+            if (SystemVolumeCalls().CreateRecord(folder.Fd(), "record", lock) != 0)
+                ::_exit(1);
+            pid_t program = 0;
+            int started[2];
+            if (c.then == Then::kStartAProgramAndSleep && ::pipe2(started, O_CLOEXEC) == 0) {
+                if ((program = ::fork()) == 0) {
+                    ::execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
+                    ::_exit(1);
+                }
+                ::close(started[1]);
+                char byte;
+                (void)!::read(started[0], &byte, 1);  // the end: the program has started
+            }
+            (void)!::write(ready[1], &program, sizeof program);
+            if (c.then == Then::kSleepInAThreadOnly) {
+                std::thread([] { ::pause(); }).detach();
+                ::syscall(SYS_exit, 0);  // this thread alone
+            }
+            ::pause();
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        pid_t program = 0;
+        ASSERT_EQ(static_cast<ssize_t>(sizeof program), ::read(ready[0], &program, sizeof program));
+        ::close(ready[0]);
+        if (c.killed) {
+            ::kill(owner, SIGKILL);
+            EXPECT_TRUE(testing::WaitForProcessState(owner, 'Z'));
+        } else if (c.then == Then::kSleep) {
+            EXPECT_TRUE(testing::WaitForProcessState(owner, 'S')) << "certainly asleep";
+        } else {
+            EXPECT_TRUE(testing::WaitForProcessState(owner, 'Z')) << "the main thread has ended";
+        }
+        if (program != 0) {
+            EXPECT_EQ(0, ::kill(program, 0)) << "the program runs on";
+        }
+        UniqueFd claim;
+        bool abandoned = !c.abandoned;
+        EXPECT_EQ(0, ClaimAbandonedRecord(folder.Fd(), "record", claim, abandoned));
+        EXPECT_EQ(c.abandoned, abandoned);
+        EXPECT_EQ(c.abandoned, claim.Valid());
+        ::kill(owner, SIGKILL);
+        ::waitpid(owner, nullptr, 0);
+        if (program != 0)
+            ::kill(program, SIGKILL);
+    }
+}
+
+TEST(RecordLockTest, TheOwnersOwnProcessCannotClaimItsRecord) {
+    RecordFolder folder;
+    UniqueFd lock, claim;
+    ASSERT_EQ(0, SystemVolumeCalls().CreateRecord(folder.Fd(), "record", lock));
+    EXPECT_EQ(EEXIST, SystemVolumeCalls().CreateRecord(folder.Fd(), "record", claim));
+    bool abandoned = true;
+    EXPECT_EQ(0, ClaimAbandonedRecord(folder.Fd(), "record", claim, abandoned));
+    EXPECT_FALSE(abandoned) << "the lock belongs to the open record, not to the process";
+    lock.Reset();
+    EXPECT_EQ(0, ClaimAbandonedRecord(folder.Fd(), "record", claim, abandoned));
+    EXPECT_TRUE(abandoned);
+    EXPECT_EQ(ENOENT, ClaimAbandonedRecord(folder.Fd(), "missing", claim, abandoned));
 }
 
 }  // namespace

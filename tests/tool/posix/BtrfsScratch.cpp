@@ -20,7 +20,8 @@ BtrfsScratch::BtrfsScratch() {
 }
 
 int BtrfsScratch::SubvolumeCount() const {
-    std::string list = Shell("btrfs subvolume list " + Volume());
+    // Read-only ones only: the snapshot store is a subvolume too, and stays.
+    std::string list = Shell("btrfs subvolume list -r " + Volume());
     return static_cast<int>(std::count(list.begin(), list.end(), '\n'));
 }
 

@@ -26,7 +26,7 @@ public:
     const std::string& Tmpfs() const { return tmpfs_; }
     // A plain folder off the volumes, for copies.
     std::string Outside() const { return area_.Path() + "/outside"; }
-    // How many subvolumes the file system holds (snapshots included).
+    // How many snapshots (read-only subvolumes) the file system holds.
     int SubvolumeCount() const;
 
 private:

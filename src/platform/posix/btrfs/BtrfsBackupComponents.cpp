@@ -15,6 +15,7 @@
 #include "platform/posix/btrfs/RefCounted.h"
 #include "platform/posix/btrfs/SnapshotSet.h"
 #include "platform/posix/btrfs/StoredSnapshotDeletion.h"
+#include "platform/posix/btrfs/StoredSnapshots.h"
 #include "platform/posix/Utf8.h"
 #include "snapshot/FailureCapture.h"
 
@@ -206,11 +207,9 @@ private:
     }
 
     // Auto-release snapshots that a process left behind when it died go before a new
-    // snapshot of the volume. A sweep that fails leaves them for the next one.
+    // snapshot of the file system. A sweep that fails leaves them for the next one.
     void SweepLeftovers(const BtrfsVolume& volume) {
-        ProcessIdentity self;
-        if (QueryProcessIdentity(0, self) == 0)
-            SweepDeadOwners(calls_, volume.mountRoot.Get(), self);
+        SweepAbandonedSnapshots(calls_, volume.mountRoot.Get(), volume.store.Get());
     }
 
     VolumeCalls& calls_;

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <linux/btrfs.h>
+#include <linux/btrfs_tree.h>
 #include <linux/magic.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -14,14 +15,6 @@ namespace {
 
 // The root directory of every btrfs subvolume has this inode number.
 const ino_t kSubvolumeRootInode = 256;
-
-int Ioctl(int fd, unsigned long request, void* argument) {
-    int result;
-    do {
-        result = ::ioctl(fd, request, argument);
-    } while (result < 0 && errno == EINTR);
-    return result < 0 ? errno : 0;
-}
 
 // Copies `name` into a btrfs name field; ENAMETOOLONG when it does not fit.
 template <size_t N>
@@ -36,6 +29,14 @@ int CopyName(char (&field)[N], const char* name) {
 }
 
 }  // namespace
+
+int CallIoctl(int fd, unsigned long request, void* argument) {
+    int result;
+    do {
+        result = ::ioctl(fd, request, argument);
+    } while (result < 0 && errno == EINTR);
+    return result < 0 ? errno : 0;
+}
 
 int IsSubvolumeRoot(int fd, bool& isRoot) {
     struct statfs fs;
@@ -53,28 +54,47 @@ int CreateReadOnlySnapshot(int sourceFd, int dirFd, const char* name) {
     args.fd = sourceFd;
     args.flags = BTRFS_SUBVOL_RDONLY;
     const int error = CopyName(args.name, name);
-    return error != 0 ? error : Ioctl(dirFd, BTRFS_IOC_SNAP_CREATE_V2, &args);
+    return error != 0 ? error : CallIoctl(dirFd, BTRFS_IOC_SNAP_CREATE_V2, &args);
 }
 
 int DestroySubvolume(int dirFd, const char* name) {
     struct btrfs_ioctl_vol_args args;
     std::memset(&args, 0, sizeof args);
     const int error = CopyName(args.name, name);
-    return error != 0 ? error : Ioctl(dirFd, BTRFS_IOC_SNAP_DESTROY, &args);
+    return error != 0 ? error : CallIoctl(dirFd, BTRFS_IOC_SNAP_DESTROY, &args);
 }
 
 int CreateSubvolume(int dirFd, const char* name) {
     struct btrfs_ioctl_vol_args args;
     std::memset(&args, 0, sizeof args);
     const int error = CopyName(args.name, name);
-    return error != 0 ? error : Ioctl(dirFd, BTRFS_IOC_SUBVOL_CREATE, &args);
+    return error != 0 ? error : CallIoctl(dirFd, BTRFS_IOC_SUBVOL_CREATE, &args);
+}
+
+int SubvolumeIdOf(int fd, uint64_t& id) {
+    struct btrfs_ioctl_ino_lookup_args args;
+    std::memset(&args, 0, sizeof args);
+    args.objectid = BTRFS_FIRST_FREE_OBJECTID;  // tree 0: the subvolume of `fd`
+    const int error = CallIoctl(fd, BTRFS_IOC_INO_LOOKUP, &args);
+    if (error == 0)
+        id = args.treeid;
+    return error;
+}
+
+int FileSystemIdOf(int fd, std::array<uint8_t, 16>& id) {
+    struct btrfs_ioctl_fs_info_args args;
+    std::memset(&args, 0, sizeof args);
+    const int error = CallIoctl(fd, BTRFS_IOC_FS_INFO, &args);
+    if (error == 0)
+        std::memcpy(id.data(), args.fsid, id.size());
+    return error;
 }
 
 int CommitTransaction(int fd) {
     __u64 transaction = 0;
-    int error = Ioctl(fd, BTRFS_IOC_START_SYNC, &transaction);
+    int error = CallIoctl(fd, BTRFS_IOC_START_SYNC, &transaction);
     if (error == 0)
-        error = Ioctl(fd, BTRFS_IOC_WAIT_SYNC, &transaction);
+        error = CallIoctl(fd, BTRFS_IOC_WAIT_SYNC, &transaction);
     return error;
 }
 

@@ -3,7 +3,13 @@
 #ifndef QUORLIN_PLATFORM_POSIX_BTRFS_IOCTL_H
 #define QUORLIN_PLATFORM_POSIX_BTRFS_IOCTL_H
 
+#include <array>
+#include <cstdint>
+
 namespace quorlin {
+
+// ioctl(2), repeated when a signal interrupts it.
+int CallIoctl(int fd, unsigned long request, void* argument);
 
 // Whether the directory `fd` is the root of a btrfs subvolume (a volume here).
 int IsSubvolumeRoot(int fd, bool& isRoot);
@@ -16,6 +22,10 @@ int DestroySubvolume(int dirFd, const char* name);
 int CreateSubvolume(int dirFd, const char* name);
 // Commits the running transaction of the file system holding `fd` and waits for it.
 int CommitTransaction(int fd);
+// The identity of the subvolume that holds `fd` (its tree's object id).
+int SubvolumeIdOf(int fd, uint64_t& id);
+// The identity of the file system that holds `fd`, the same under every mount of it.
+int FileSystemIdOf(int fd, std::array<uint8_t, 16>& id);
 
 }  // namespace quorlin
 

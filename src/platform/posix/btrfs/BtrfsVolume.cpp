@@ -2,7 +2,8 @@
 
 #include "platform/posix/btrfs/BtrfsIoctl.h"
 #include "platform/posix/btrfs/ErrnoResult.h"
-#include "platform/posix/MountTable.h"
+#include "platform/posix/btrfs/SnapshotStore.h"
+#include "platform/posix/btrfs/TrustedPath.h"
 
 #include <cerrno>
 #include <climits>
@@ -16,6 +17,32 @@ namespace quorlin {
 namespace {
 
 const int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+const char kRedirectable[] = "a user other than root could redirect snapshot paths at";
+
+// The root of the volume's mount and the store there, reached through folders that only
+// root can change.
+HRESULT OpenStoreOf(BtrfsVolume& volume) {
+    uint64_t mountId = 0;
+    int error = MountIdOf(volume.root.Get(), mountId);
+    if (error != 0)
+        return ReportErrno("examining", volume.path, error);
+    std::string refusedAt;
+    error = OpenMountRoot(volume.path, mountId, volume.mountRoot, volume.mountPoint, refusedAt);
+    if (error == EACCES)
+        return ReportErrno(kRedirectable, refusedAt, error);
+    if (error != 0)
+        return ReportErrno("finding the mount of", volume.path, error);
+    bool mountRootBlamed = false;
+    error = OpenStore(volume.mountRoot.Get(), volume.store, &mountRootBlamed);
+    if (error == EACCES && mountRootBlamed)
+        return ReportErrno(kRedirectable, volume.mountPoint, error);
+    if (error == EACCES)
+        return ReportErrno("only root may own, enter and replace the snapshot store",
+                           StorePath(volume.mountPoint), error);
+    if (error != 0 && error != ENOENT)
+        return ReportErrno("opening", StorePath(volume.mountPoint), error);
+    return S_OK;
+}
 
 }  // namespace
 
@@ -44,23 +71,12 @@ HRESULT OpenBtrfsVolume(const std::string& name, BtrfsVolume& volume) {
     volume.device = st.st_dev;
     volume.inode = st.st_ino;
 
-    std::vector<Mount> mounts;
-    error = ReadMountTable(mounts);
-    if (error != 0)
-        return ReportErrno("reading the mount table for", volume.path, error);
-    const Mount* mount = FindMount(mounts, volume.path);
-    if (mount == nullptr || mount->fileSystemType != "btrfs")
-        return VSS_E_VOLUME_NOT_SUPPORTED;
-    volume.mountPoint = mount->mountPoint;
-    volume.mountRoot.Reset(::open(volume.mountPoint.c_str(), kDirectoryFlags));
-    if (!volume.mountRoot.Valid())
-        return ReportErrno("opening", volume.mountPoint, errno);
     struct statvfs fs;
-    if (::fstatvfs(volume.mountRoot.Get(), &fs) != 0)
-        return ReportErrno("examining", volume.mountPoint, errno);
+    if (::fstatvfs(volume.root.Get(), &fs) != 0)
+        return ReportErrno("examining", volume.path, errno);
     if ((fs.f_flag & ST_RDONLY) != 0)
-        return VSS_E_VOLUME_NOT_SUPPORTED;
-    return S_OK;
+        return ReportErrno("snapshotting", volume.path, EROFS);
+    return OpenStoreOf(volume);
 }
 
 }  // namespace quorlin

@@ -29,6 +29,7 @@ HRESULT ResultFromErrno(int error) {
         case EEXIST:
             return VSS_E_OBJECT_ALREADY_EXISTS;
         case EROFS:
+            return kVolumeReadOnly;
         case ENOTTY:
         case EOPNOTSUPP:
         case ENOSYS:

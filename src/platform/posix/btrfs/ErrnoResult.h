@@ -8,6 +8,10 @@
 
 namespace quorlin {
 
+// A volume that cannot be written, as on a read-only mount: Windows's ERROR_WRITE_PROTECT
+// as an HRESULT, so that a host can tell it from a volume that cannot have snapshots.
+const HRESULT kVolumeReadOnly = static_cast<HRESULT>(0x80070013);
+
 // The HRESULT that stands for `error` (an errno value); S_OK for 0.
 HRESULT ResultFromErrno(int error);
 

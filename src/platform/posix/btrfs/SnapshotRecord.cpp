@@ -5,6 +5,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace quorlin {
@@ -13,24 +16,14 @@ namespace {
 
 const char kRecordTag[] = "record";
 
-// A decimal number without sign or leading blanks, as RecordFileName writes them.
+// A decimal number without sign or blanks.
 bool ParseNumber(const std::string& text, unsigned long long& value) {
-    if (text.empty() || text.size() > 20)
+    if (text.empty() || text.size() > 19)
         return false;
     for (char c : text)
         if (c < '0' || c > '9')
             return false;
-    errno = 0;
     value = std::strtoull(text.c_str(), nullptr, 10);
-    return errno == 0;
-}
-
-bool IsHexDigits(const std::string& text, size_t length) {
-    if (text.size() != length)
-        return false;
-    for (char c : text)
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
-            return false;
     return true;
 }
 
@@ -40,24 +33,36 @@ bool IsAutoRelease(LONG context) { return context == VSS_CTX_BACKUP; }
 
 std::string RecordFileName(const SnapshotRecord& record) {
     return GuidText(record.snapshotId) + "." + kRecordTag + "." + std::to_string(record.context) +
-           "." + record.owner.bootId + "." + std::to_string(record.owner.pidNamespace) + "." +
-           std::to_string(record.owner.pid) + "." + std::to_string(record.owner.startTime);
+           "." + GuidText(record.setId) + "." + std::to_string(record.ownerPid);
 }
 
 bool ParseRecordFileName(const std::string& name, SnapshotRecord& record) {
     const std::vector<std::string> parts = SplitFields(name, '.', false);
-    unsigned long long context, pidNamespace, pid, startTime;
-    if (parts.size() != 7 || parts[1] != kRecordTag || !ParseGuid(parts[0], record.snapshotId) ||
-        !ParseNumber(parts[2], context) || !IsHexDigits(parts[3], 32) ||
-        !ParseNumber(parts[4], pidNamespace) || !ParseNumber(parts[5], pid) ||
-        !ParseNumber(parts[6], startTime) || context > 0x7FFFFFFF)
+    unsigned long long context, pid;
+    if (parts.size() != 5 || parts[1] != kRecordTag || !ParseGuid(parts[0], record.snapshotId) ||
+        !ParseNumber(parts[2], context) || !ParseGuid(parts[3], record.setId) ||
+        !ParseNumber(parts[4], pid) || context > 0x7FFFFFFF || pid > 0x7FFFFFFF)
         return false;
     record.context = static_cast<LONG>(context);
-    record.owner.bootId = parts[3];
-    record.owner.pidNamespace = pidNamespace;
-    record.owner.pid = static_cast<long>(pid);
-    record.owner.startTime = startTime;
-    return true;
+    record.ownerPid = static_cast<long>(pid);
+    return RecordFileName(record) == name;  // one name per record: no other spelling
+}
+
+int ClaimAbandonedRecord(int folderFd, const std::string& name, UniqueFd& claim, bool& abandoned) {
+    abandoned = false;
+    UniqueFd fd(::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.Valid())
+        return errno;
+    struct stat st;
+    if (::fstat(fd.Get(), &st) != 0)
+        return errno;
+    if (!S_ISREG(st.st_mode))
+        return 0;  // not a record of the service's making: left alone
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
+        return errno == EWOULDBLOCK ? 0 : errno;
+    abandoned = true;
+    claim = std::move(fd);
+    return 0;
 }
 
 }  // namespace quorlin

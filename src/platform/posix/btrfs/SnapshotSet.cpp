@@ -5,20 +5,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <unistd.h>
 
 namespace quorlin {
 
-namespace {
-
-// Attempts at preparing a member: a concurrent sweep may remove an empty store or set
-// directory between its creation and the record's.
-const int kPrepareAttempts = 3;
-
-}  // namespace
-
 void SnapshotSet::Start(const VSS_ID& id, LONG context) {
     id_ = id;
-    setName_ = GuidText(id);
     context_ = context;
 }
 
@@ -40,37 +32,30 @@ SnapshotRecord SnapshotSet::RecordOf(const Member& member) const {
     SnapshotRecord record;
     record.snapshotId = member.snapshotId;
     record.context = context_;
-    record.owner = owner_;
+    record.setId = id_;
+    record.ownerPid = ownerPid_;
     return record;
 }
 
 std::string SnapshotSet::DevicePath(const Member& member) const {
-    return SnapshotPath(member.volume.mountPoint, setName_, member.snapshotId);
+    return SnapshotPath(member.volume.mountPoint, member.snapshotId);
 }
 
 int SnapshotSet::Prepare(Member& member) {
-    int error = 0;
-    for (int attempt = 0; attempt < kPrepareAttempts; ++attempt) {
-        error = OpenPrivateDirectory(calls_, member.volume.mountRoot.Get(), kStoreDirectoryName,
-                                     true, member.store);
-        if (error == 0)
-            error = OpenPrivateDirectory(calls_, member.store.Get(), setName_, true, member.set);
-        if (error == 0)
-            error =
-                calls_.CreateEmptyFile(member.set.Get(), RecordFileName(RecordOf(member)).c_str());
-        if (error != ENOENT)
-            break;
-    }
+    BtrfsVolume& volume = member.volume;
+    int error =
+        volume.store.Valid() ? 0 : OpenOrCreateStore(calls_, volume.mountRoot.Get(), volume.store);
+    if (error == 0)
+        error = calls_.CreateRecord(volume.store.Get(), RecordFileName(RecordOf(member)).c_str(),
+                                    member.recordLock);
     member.recorded = error == 0;
     return error;
 }
 
 HRESULT SnapshotSet::Take() {
-    int error = QueryProcessIdentity(0, owner_);
-    if (error != 0)
-        return ReportErrno("identifying", "/proc/self", error);
+    ownerPid_ = static_cast<long>(::getpid());
     for (Member& member : members_) {
-        error = Prepare(member);
+        const int error = Prepare(member);
         if (error != 0) {
             const HRESULT hr =
                 ReportErrno("preparing the snapshot store on", member.volume.mountPoint, error);
@@ -79,8 +64,8 @@ HRESULT SnapshotSet::Take() {
         }
     }
     for (Member& member : members_) {
-        error = calls_.CreateSnapshot(member.volume.root.Get(), member.set.Get(),
-                                      GuidText(member.snapshotId).c_str());
+        const int error = calls_.CreateSnapshot(member.volume.root.Get(), member.volume.store.Get(),
+                                                GuidText(member.snapshotId).c_str());
         if (error != 0) {
             const HRESULT hr = ReportErrno("snapshotting", member.volume.path, error);
             RollBack();
@@ -92,17 +77,20 @@ HRESULT SnapshotSet::Take() {
 }
 
 int SnapshotSet::Discard(Member& member) {
+    const int store = member.volume.store.Get();
     int error = 0;
     if (member.taken) {
-        error = RemoveSnapshot(calls_, member.set.Get(), RecordOf(member));
+        error = RemoveSnapshot(calls_, store, RecordOf(member));
         if (error == 0)
             member.taken = member.recorded = false;
     } else if (member.recorded) {
-        error = calls_.RemoveFile(member.set.Get(), RecordFileName(RecordOf(member)).c_str());
+        error = calls_.RemoveFile(store, RecordFileName(RecordOf(member)).c_str());
         if (error == ENOENT)
             error = 0;
         member.recorded = error != 0;
     }
+    if (!member.recorded)
+        member.recordLock.Reset();
     return error;
 }
 
@@ -112,16 +100,9 @@ void SnapshotSet::RollBack() {
         if (member.taken)
             touched.push_back(&member);
         Discard(member);
-        RemoveEmptyDirectories(member);
     }
     std::string failedMount;
     CommitFor(touched, failedMount);
-}
-
-void SnapshotSet::RemoveEmptyDirectories(Member& member) {
-    if (member.store.Valid())
-        RemoveDirectoryIfEmpty(calls_, member.store.Get(), setName_);
-    RemoveDirectoryIfEmpty(calls_, member.volume.mountRoot.Get(), kStoreDirectoryName);
 }
 
 int SnapshotSet::CommitFor(const std::vector<Member*>& touched, std::string& failedMount) {
@@ -156,8 +137,6 @@ bool SnapshotSet::Delete(const VSS_ID* snapshotId, DeletionTally& tally) {
         touched.push_back(&member);
         tally.Count(member.snapshotId, Discard(member), DevicePath(member));
     }
-    for (Member* member : touched)
-        RemoveEmptyDirectories(*member);
     std::string failedMount;
     const int error = CommitFor(touched, failedMount);
     if (error != 0 && tally.firstFailure == S_OK)
@@ -167,11 +146,9 @@ bool SnapshotSet::Delete(const VSS_ID* snapshotId, DeletionTally& tally) {
 
 void SnapshotSet::Release() {
     const bool automatic = IsAutoRelease(context_);
-    for (Member& member : members_) {
+    for (Member& member : members_)
         if (automatic || !member.taken)
             Discard(member);
-        RemoveEmptyDirectories(member);
-    }
 }
 
 }  // namespace quorlin

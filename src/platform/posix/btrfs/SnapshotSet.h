@@ -17,8 +17,7 @@ public:
         std::wstring volumeName;  // as AddToSnapshotSet was given it
         BtrfsVolume volume;
         VSS_ID snapshotId = GUID_NULL;
-        UniqueFd store;
-        UniqueFd set;
+        UniqueFd recordLock;    // held while the record exists: the owner lives
         bool recorded = false;  // its record exists
         bool taken = false;     // its snapshot exists
     };
@@ -46,25 +45,23 @@ public:
     bool Delete(const VSS_ID* snapshotId, DeletionTally& tally);
     // Deletes the snapshots that still exist in an auto-release context (no commit: a
     // snapshot that a crash brings back has a dead owner and is swept), and whatever
-    // record or empty directory an earlier failure left.
+    // record an earlier failure left.
     void Release();
 
 private:
     SnapshotRecord RecordOf(const Member& member) const;
     int Prepare(Member& member);
     // Removes the member's snapshot and record, or only its record when it has no
-    // snapshot; 0 or the errno of the failed removal.
+    // snapshot, and lets its record's lock go; 0 or the errno of the failed removal.
     int Discard(Member& member);
-    void RemoveEmptyDirectories(Member& member);
     // Commits on every file system where `touched` members live.
     int CommitFor(const std::vector<Member*>& touched, std::string& failedMount);
     void RollBack();
 
     VolumeCalls& calls_;
     VSS_ID id_ = GUID_NULL;
-    std::string setName_;
     LONG context_ = VSS_CTX_BACKUP;
-    ProcessIdentity owner_;
+    long ownerPid_ = 0;
     std::vector<Member> members_;
 };
 

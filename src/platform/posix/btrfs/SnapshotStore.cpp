@@ -2,6 +2,7 @@
 
 #include "platform/posix/btrfs/ErrnoResult.h"
 #include "platform/posix/btrfs/Guid.h"
+#include "platform/posix/btrfs/TrustedPath.h"
 
 #include <cerrno>
 #include <dirent.h>
@@ -27,9 +28,43 @@ std::string StorePath(const std::string& mountPoint) {
     return (mountPoint == "/" ? "" : mountPoint) + "/" + kStoreDirectoryName;
 }
 
-std::string SnapshotPath(const std::string& mountPoint, const std::string& setName,
-                         const VSS_ID& snapshotId) {
-    return StorePath(mountPoint) + "/" + setName + "/" + GuidText(snapshotId);
+std::string SnapshotPath(const std::string& mountPoint, const VSS_ID& snapshotId) {
+    return StorePath(mountPoint) + "/" + GuidText(snapshotId);
+}
+
+int OpenStore(int mountRootFd, UniqueFd& store, bool* mountRootBlamed) {
+    struct stat root;
+    if (::fstat(mountRootFd, &root) != 0)
+        return errno;
+    const bool sticky = root.st_uid == 0 && (root.st_mode & S_ISVTX) != 0;
+    if (mountRootBlamed != nullptr)
+        *mountRootBlamed = !OnlyRootCanWrite(root) && !sticky;
+    if (!OnlyRootCanWrite(root) && !sticky)
+        return EACCES;
+    UniqueFd fd(::openat(mountRootFd, kStoreDirectoryName,
+                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.Valid()) {
+        if (errno == ENOENT)
+            return OnlyRootCanWrite(root) ? ENOENT : EACCES;
+        return errno == ELOOP || errno == ENOTDIR ? EACCES : errno;
+    }
+    struct stat st;
+    if (::fstat(fd.Get(), &st) != 0)
+        return errno;
+    if (st.st_uid != 0 || (st.st_mode & 077) != 0 || !OnlyRootCanReplace(root, st))
+        return EACCES;
+    store = std::move(fd);
+    return 0;
+}
+
+int OpenOrCreateStore(VolumeCalls& calls, int mountRootFd, UniqueFd& store) {
+    int error = OpenStore(mountRootFd, store);
+    if (error != ENOENT)
+        return error;
+    error = calls.CreateStore(mountRootFd, kStoreDirectoryName);
+    if (error != 0 && error != EEXIST)  // EEXIST: another process made it meanwhile
+        return error;
+    return OpenStore(mountRootFd, store);
 }
 
 int ListDirectory(int fd, std::vector<std::string>& names) {
@@ -52,56 +87,12 @@ int ListDirectory(int fd, std::vector<std::string>& names) {
     return errno;
 }
 
-int OpenPrivateDirectory(VolumeCalls& calls, int parentFd, const std::string& name, bool create,
-                         UniqueFd& directory) {
-    const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-    UniqueFd fd(::openat(parentFd, name.c_str(), flags));
-    bool created = false;
-    if (!fd.Valid() && errno == ENOENT && create) {
-        const int error = calls.MakePrivateDirectory(parentFd, name.c_str());
-        if (error != 0 && error != EEXIST)
-            return error;
-        created = error == 0;
-        fd.Reset(::openat(parentFd, name.c_str(), flags));
-    }
-    if (!fd.Valid())
-        return errno == ENOTDIR ? EACCES : errno;
-    struct stat st;
-    if (::fstat(fd.Get(), &st) != 0)
-        return errno;
-    if (st.st_uid != ::geteuid() || (st.st_mode & 077) != 0)
-        return EACCES;
-    // A umask may have taken the owner's bits too; the store must stay usable.
-    if (created && (st.st_mode & 0700) != 0700 && ::fchmod(fd.Get(), 0700) != 0)
-        return errno;
-    directory = std::move(fd);
-    return 0;
-}
-
-int RemoveDirectoryIfEmpty(VolumeCalls& calls, int parentFd, const std::string& name) {
-    const int error = calls.RemoveDirectory(parentFd, name.c_str());
-    return error == ENOTEMPTY || error == EEXIST || error == ENOENT ? 0 : error;
-}
-
-int ReadSetRecords(int setFd, std::vector<SnapshotRecord>& records) {
-    std::vector<std::string> names;
-    const int error = ListDirectory(setFd, names);
-    if (error != 0)
-        return error;
-    for (const std::string& name : names) {
-        SnapshotRecord record;
-        if (ParseRecordFileName(name, record))
-            records.push_back(record);
-    }
-    return 0;
-}
-
-int RemoveSnapshot(VolumeCalls& calls, int setFd, const SnapshotRecord& record) {
+int RemoveSnapshot(VolumeCalls& calls, int folderFd, const SnapshotRecord& record) {
     const std::string snapshot = GuidText(record.snapshotId);
-    int error = calls.DestroySnapshot(setFd, snapshot.c_str());
+    int error = calls.DestroySnapshot(folderFd, snapshot.c_str());
     if (error != 0 && error != ENOENT)
         return error;
-    error = calls.RemoveFile(setFd, RecordFileName(record).c_str());
+    error = calls.RemoveFile(folderFd, RecordFileName(record).c_str());
     return error == ENOENT ? 0 : error;
 }
 
@@ -115,30 +106,6 @@ void DeletionTally::Count(const VSS_ID& id, int error, const std::string& path) 
         firstFailure = hr;
         firstNotDeleted = id;
     }
-}
-
-void SweepDeadOwners(VolumeCalls& calls, int mountRootFd, const ProcessIdentity& self) {
-    UniqueFd store;
-    if (OpenPrivateDirectory(calls, mountRootFd, kStoreDirectoryName, false, store) != 0)
-        return;
-    std::vector<std::string> sets;
-    if (ListDirectory(store.Get(), sets) != 0)
-        return;
-    for (const std::string& setName : sets) {
-        GUID setId;
-        UniqueFd set;
-        std::vector<SnapshotRecord> records;
-        if (!ParseGuid(setName, setId) ||
-            OpenPrivateDirectory(calls, store.Get(), setName, false, set) != 0 ||
-            ReadSetRecords(set.Get(), records) != 0)
-            continue;
-        for (const SnapshotRecord& record : records)
-            if (IsAutoRelease(record.context) &&
-                CheckOwner(record.owner, self) == OwnerState::kGone)
-                RemoveSnapshot(calls, set.Get(), record);
-        RemoveDirectoryIfEmpty(calls, store.Get(), setName);
-    }
-    RemoveDirectoryIfEmpty(calls, mountRootFd, kStoreDirectoryName);
 }
 
 }  // namespace quorlin

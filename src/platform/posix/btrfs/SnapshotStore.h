@@ -1,17 +1,17 @@
-// Where the service keeps snapshots: a directory ".quorlin" at the root of the mount that
-// holds the volume, only root can enter it, one directory per set inside it, and in a set
-// directory each snapshot (a read-only subvolume named by its identity) beside its record.
+// Where the service keeps snapshots: the store, a folder ".quorlin" at the root of the mount
+// that holds the volume, that only root can enter and that only root can replace. The
+// service makes it a subvolume of its own (so that a snapshot of the mount's volume shows
+// it empty and changes to it stay out of the volume's tree) and keeps it once made. In the
+// store, each snapshot (a read-only subvolume named by its identity) lies beside its record:
 //
-//   <mount>/.quorlin/<set id>/<snapshot id>          the snapshot, its device object
-//   <mount>/.quorlin/<set id>/<snapshot id>.record.  its record (SnapshotRecord.h)
-//
-// Sets and the store itself are removed as soon as they are empty.
+//   <mount>/.quorlin/<snapshot id>            the snapshot, its device object
+//   <mount>/.quorlin/<snapshot id>.record.…   its record (SnapshotRecord.h)
 #ifndef QUORLIN_PLATFORM_POSIX_BTRFS_SNAPSHOT_STORE_H
 #define QUORLIN_PLATFORM_POSIX_BTRFS_SNAPSHOT_STORE_H
 
 #include "platform/posix/btrfs/SnapshotRecord.h"
-#include "platform/posix/UniqueFd.h"
 #include "platform/posix/btrfs/VolumeCalls.h"
+#include "platform/posix/UniqueFd.h"
 
 #include <string>
 #include <vector>
@@ -22,31 +22,25 @@ extern const char kStoreDirectoryName[];
 
 // The path of the store of the mount at `mountPoint`.
 std::string StorePath(const std::string& mountPoint);
-// The path of the snapshot `snapshotId` of the set `setName` in that store: the
-// snapshot's device object.
-std::string SnapshotPath(const std::string& mountPoint, const std::string& setName,
-                         const VSS_ID& snapshotId);
+// The path of the snapshot `snapshotId` in that store: the snapshot's device object.
+std::string SnapshotPath(const std::string& mountPoint, const VSS_ID& snapshotId);
 
-// Opens the directory `name` in `parentFd`, first creating it with mode 0700 when `create`
-// and it is missing. Refuses a symbolic link (ELOOP) and anything but a directory of the
-// caller's own that no one else may enter (EACCES), so that no one can slip a directory of
-// theirs in. ENOENT when it is missing and not created.
-int OpenPrivateDirectory(VolumeCalls& calls, int parentFd, const std::string& name, bool create,
-                         UniqueFd& directory);
+// Opens the store in the mount root `mountRootFd`. EACCES when others than root may write
+// the mount root (unless it is sticky), when the store is anything but a folder of root's
+// that no one else may enter or replace (a link, someone else's folder, one that others may
+// enter), and when it is missing from a mount root that others may write (they could make
+// it first); `mountRootBlamed` (when given) tells whether the mount root is to blame.
+// ENOENT when it is missing otherwise.
+int OpenStore(int mountRootFd, UniqueFd& store, bool* mountRootBlamed = nullptr);
+// OpenStore, making the store first when it is missing.
+int OpenOrCreateStore(VolumeCalls& calls, int mountRootFd, UniqueFd& store);
 
 // The names in the directory `fd`, without "." and "..".
 int ListDirectory(int fd, std::vector<std::string>& names);
 
-// Removes the directory `name` in `parentFd` when it is empty; 0 also when it is not
-// empty or already gone.
-int RemoveDirectoryIfEmpty(VolumeCalls& calls, int parentFd, const std::string& name);
-
-// The records in the set directory `setFd`; names that are not records are skipped.
-int ReadSetRecords(int setFd, std::vector<SnapshotRecord>& records);
-
 // Removes a snapshot, then its record, so that a snapshot never outlives its record.
-// A snapshot already gone is not a failure. The removal is durable after Commit.
-int RemoveSnapshot(VolumeCalls& calls, int setFd, const SnapshotRecord& record);
+// A snapshot or record already gone is not a failure. The removal is durable after Commit.
+int RemoveSnapshot(VolumeCalls& calls, int folderFd, const SnapshotRecord& record);
 
 // The outcome of a deletion, as DeleteSnapshots reports it.
 struct DeletionTally {
@@ -58,11 +52,6 @@ struct DeletionTally {
     // unless there was one (keeping the errno in the trace).
     void Count(const VSS_ID& id, int error, const std::string& path);
 };
-
-// Removes from the store under `mountRootFd` the auto-release snapshots whose owner is
-// gone, and the sets (and store) that this leaves empty. Persistent snapshots and those
-// whose owner may still run stay. What cannot be removed now waits for a later sweep.
-void SweepDeadOwners(VolumeCalls& calls, int mountRootFd, const ProcessIdentity& self);
 
 }  // namespace quorlin
 

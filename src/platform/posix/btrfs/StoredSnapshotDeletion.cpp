@@ -1,74 +1,82 @@
 #include "platform/posix/btrfs/StoredSnapshotDeletion.h"
 
+#include "platform/posix/btrfs/BtrfsIoctl.h"
 #include "platform/posix/btrfs/ErrnoResult.h"
-#include "platform/posix/btrfs/Guid.h"
+#include "platform/posix/btrfs/StoredSnapshots.h"
 #include "platform/posix/MountTable.h"
 
+#include <array>
 #include <fcntl.h>
-#include <set>
-#include <sys/stat.h>
-#include <utility>
+#include <map>
 
 namespace quorlin {
 
 namespace {
 
-// Deletes what matches in one set directory; true when anything did.
-bool DeleteFromSet(VolumeCalls& calls, int storeFd, const std::string& setName, const VSS_ID& id,
-                   VSS_OBJECT_TYPE type, const std::string& mountPoint, DeletionTally& tally) {
-    UniqueFd set;
-    std::vector<SnapshotRecord> records;
-    if (OpenPrivateDirectory(calls, storeFd, setName, false, set) != 0 ||
-        ReadSetRecords(set.Get(), records) != 0)
-        return false;
-    bool matched = false;
-    for (const SnapshotRecord& record : records) {
-        if (type == VSS_OBJECT_SNAPSHOT && record.snapshotId != id)
+// One mounted btrfs file system: a mount of it and the stores of all its mounts.
+struct FileSystem {
+    std::string mountPoint;
+    UniqueFd root;
+    std::vector<UniqueFd> stores;
+};
+
+// Every mounted btrfs file system once, however often it is mounted.
+void FindFileSystems(std::map<std::array<uint8_t, 16>, FileSystem>& fileSystems) {
+    std::vector<Mount> mounts;
+    if (ReadMountTable(mounts) != 0)
+        return;
+    for (const Mount& mount : mounts) {
+        if (mount.fileSystemType != "btrfs")
             continue;
-        matched = true;
-        tally.Count(record.snapshotId, RemoveSnapshot(calls, set.Get(), record),
-                    SnapshotPath(mountPoint, setName, record.snapshotId));
+        UniqueFd root(::open(mount.mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        std::array<uint8_t, 16> id;
+        if (!root.Valid() || FileSystemIdOf(root.Get(), id) != 0)
+            continue;
+        FileSystem& fileSystem = fileSystems[id];
+        UniqueFd store;
+        if (OpenStore(root.Get(), store) == 0)
+            fileSystem.stores.push_back(std::move(store));
+        if (!fileSystem.root.Valid()) {
+            fileSystem.mountPoint = mount.mountPoint;
+            fileSystem.root = std::move(root);
+        }
     }
-    RemoveDirectoryIfEmpty(calls, storeFd, setName);
-    return matched;
+}
+
+bool Matches(const SnapshotRecord& record, const VSS_ID& id, VSS_OBJECT_TYPE type) {
+    return type == VSS_OBJECT_SNAPSHOT_SET ? record.setId == id : record.snapshotId == id;
 }
 
 }  // namespace
 
 bool DeleteStoredSnapshots(VolumeCalls& calls, const VSS_ID& id, VSS_OBJECT_TYPE type,
                            DeletionTally& tally) {
-    std::vector<Mount> mounts;
-    if (ReadMountTable(mounts) != 0)
-        return false;
-    std::set<std::pair<dev_t, ino_t>> seen;  // one file system may be mounted many times
+    std::map<std::array<uint8_t, 16>, FileSystem> fileSystems;
+    FindFileSystems(fileSystems);
     bool matched = false;
-    for (const Mount& mount : mounts) {
-        if (mount.fileSystemType != "btrfs")
-            continue;
-        UniqueFd root(::open(mount.mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        UniqueFd store;
-        struct stat st;
-        if (!root.Valid() ||
-            OpenPrivateDirectory(calls, root.Get(), kStoreDirectoryName, false, store) != 0 ||
-            ::fstat(store.Get(), &st) != 0 || !seen.insert({st.st_dev, st.st_ino}).second)
-            continue;
-        std::vector<std::string> setNames;
-        if (type == VSS_OBJECT_SNAPSHOT_SET)
-            setNames.push_back(GuidText(id));
-        else if (ListDirectory(store.Get(), setNames) != 0)
-            continue;
+    for (auto& entry : fileSystems) {
+        FileSystem& fileSystem = entry.second;
+        std::vector<int> stores;
+        for (const UniqueFd& store : fileSystem.stores)
+            stores.push_back(store.Get());
+        StoredSnapshotList list;
+        list.Read(fileSystem.root.Get(), stores);
         bool matchedHere = false;
-        for (const std::string& setName : setNames)
-            matchedHere |=
-                DeleteFromSet(calls, store.Get(), setName, id, type, mount.mountPoint, tally);
+        for (const StoredSnapshot& snapshot : list.Snapshots()) {
+            if (!Matches(snapshot.record, id, type))
+                continue;
+            matchedHere = true;
+            tally.Count(snapshot.record.snapshotId,
+                        RemoveSnapshot(calls, snapshot.folder, snapshot.record),
+                        SnapshotPath(fileSystem.mountPoint, snapshot.record.snapshotId));
+        }
         if (!matchedHere)
             continue;
         matched = true;
-        store.Reset();
-        RemoveDirectoryIfEmpty(calls, root.Get(), kStoreDirectoryName);
-        const int error = calls.Commit(root.Get());
+        const int error = calls.Commit(fileSystem.root.Get());
         if (error != 0 && tally.firstFailure == S_OK)
-            tally.firstFailure = ReportErrno("committing the deletion on", mount.mountPoint, error);
+            tally.firstFailure =
+                ReportErrno("committing the deletion on", fileSystem.mountPoint, error);
     }
     return matched;
 }

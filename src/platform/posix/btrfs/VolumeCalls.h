@@ -4,18 +4,20 @@
 #ifndef QUORLIN_PLATFORM_POSIX_BTRFS_VOLUME_CALLS_H
 #define QUORLIN_PLATFORM_POSIX_BTRFS_VOLUME_CALLS_H
 
+#include "platform/posix/UniqueFd.h"
+
 namespace quorlin {
 
 class VolumeCalls {
 public:
     virtual ~VolumeCalls() = default;
 
-    // A directory `name` in `dirFd` that only its owner can enter (mode 0700, less what
-    // the umask takes away).
-    virtual int MakePrivateDirectory(int dirFd, const char* name);
-    virtual int RemoveDirectory(int dirFd, const char* name);
-    // A new empty file `name` in `dirFd`; EEXIST when there is one.
-    virtual int CreateEmptyFile(int dirFd, const char* name);
+    // A new subvolume `name` in `dirFd` that only root can enter (mode 0700 whatever the
+    // umask), made under a temporary name and published whole; EEXIST when `name` exists.
+    virtual int CreateStore(int dirFd, const char* name);
+    // A new empty file `name` in `dirFd`, locked (flock, exclusive) through the descriptor
+    // that `lock` receives before the name exists; EEXIST when there is one.
+    virtual int CreateRecord(int dirFd, const char* name, UniqueFd& lock);
     virtual int RemoveFile(int dirFd, const char* name);
     // CreateReadOnlySnapshot, DestroySubvolume and CommitTransaction of BtrfsIoctl.h.
     virtual int CreateSnapshot(int sourceFd, int dirFd, const char* name);

@@ -1,0 +1,38 @@
+// Paths that only root can redirect. The service hands out snapshot paths that a host
+// resolves by name later, as root: a user who can rename, replace or create an entry in a
+// folder on the way could make such a path name a tree of theirs. A folder keeps the path
+// below it in root's hands when root owns it and no one else may write it, or when it is
+// sticky (as /tmp) and the entry that the path goes on through belongs to root: others may
+// add names there, but not rename or remove root's.
+#ifndef QUORLIN_PLATFORM_POSIX_BTRFS_TRUSTED_PATH_H
+#define QUORLIN_PLATFORM_POSIX_BTRFS_TRUSTED_PATH_H
+
+#include "platform/posix/UniqueFd.h"
+
+#include <cstdint>
+#include <string>
+#include <sys/stat.h>
+
+namespace quorlin {
+
+// Whether only root can change the entry `entry` (its status) in the folder `folder`.
+bool OnlyRootCanReplace(const struct stat& folder, const struct stat& entry);
+// Whether only root can add entries to the folder.
+bool OnlyRootCanWrite(const struct stat& folder);
+
+// The identity of the mount through which `fd` was opened.
+int MountIdOf(int fd, uint64_t& id);
+
+// Opens the root of the mount `mountId` on the way to the folder `path` (absolute, without
+// "." or ".." steps or links) by walking from "/" along `path` one folder at a time
+// without following links, and puts its path into `mountPoint`.
+// EACCES, with `refusedAt` set to the folder that others could change (or the link met),
+// when a user other than root could redirect a path through a folder on the way to the
+// mount root; ENOENT when no folder on the way lies on that mount; another errno value
+// when a step cannot be opened.
+int OpenMountRoot(const std::string& path, uint64_t mountId, UniqueFd& mountRoot,
+                  std::string& mountPoint, std::string& refusedAt);
+
+}  // namespace quorlin
+
+#endif
