@@ -7,8 +7,15 @@ namespace qtool {
 
 // The volume cannot be snapshotted.
 const char* UnsupportedVolumeAdvice();
-// The snapshot service denied access.
-const char* AccessDeniedAdvice();
+// Whether quorlin holds the rights that snapshots need (root or CAP_SYS_ADMIN on Linux,
+// an elevated administrator on Windows).
+bool HoldsSnapshotRights();
+// The snapshot service denied access; `privileged`: quorlin holds those rights, so the
+// denial has another reason than its own.
+const char* AccessDeniedCause(bool privileged);
+const char* AccessDeniedAdvice(bool privileged);
+// The volume is read-only.
+const char* ReadOnlyVolumeAdvice();
 // The snapshot service is missing or not running.
 const char* ServiceMissingAdvice();
 // The snapshot could not be taken, for a reason that the report does not tell.

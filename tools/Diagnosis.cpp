@@ -18,27 +18,32 @@ struct Reason {
 const char kRunVerbose[] = "run the command again with -vv to see each step";
 
 // Reasons for the HRESULTs that a user can act on.
-Reason ReasonForCode(std::uint32_t code) {
+Reason ReasonForCode(std::uint32_t code, bool privileged) {
     switch (code) {
         case 0x8004230C:  // VSS_E_VOLUME_NOT_SUPPORTED
             return {"the volume does not support snapshots", UnsupportedVolumeAdvice()};
+        case 0x80070013:  // ERROR_WRITE_PROTECT: a read-only mount
+            return {"the volume is read-only", ReadOnlyVolumeAdvice()};
         case 0x80004001:  // E_NOTIMPL
             return {"the snapshot service is not available on this system", ServiceMissingAdvice()};
         case 0x80070005:  // E_ACCESSDENIED
-            return {"access was denied", AccessDeniedAdvice()};
+            return {AccessDeniedCause(privileged), AccessDeniedAdvice(privileged)};
         case 0x80042308:  // VSS_E_OBJECT_NOT_FOUND
             return {"the volume was not found", "check that the path is on a mounted local volume"};
         case 0x8004230D:  // VSS_E_OBJECT_ALREADY_EXISTS
             return {"two paths name the same volume in different ways",
                     "write the paths of one volume the same way"};
-        case 0x80042317:  // VSS_E_INSUFFICIENT_STORAGE
+        case 0x8004231F:  // VSS_E_INSUFFICIENT_STORAGE
             return {"there is not enough free space for the snapshot",
                     "free some space on the volume and try again"};
         case 0x80042316:  // VSS_E_SNAPSHOT_SET_IN_PROGRESS
             return {"another snapshot is being taken", "wait a moment and try again"};
-        case 0x80042312:  // VSS_E_MAXIMUM_NUMBER_OF_SNAPSHOTS_REACHED
+        case 0x80042317:  // VSS_E_MAXIMUM_NUMBER_OF_SNAPSHOTS_REACHED
             return {"the volume holds as many snapshots as it can",
                     "delete snapshots that are no longer needed and try again"};
+        case 0x80042312:  // VSS_E_MAXIMUM_NUMBER_OF_VOLUMES_REACHED
+            return {"one snapshot set cannot hold that many volumes",
+                    "snapshot fewer volumes at once (at most 64)"};
         case 0x80042306:  // VSS_E_PROVIDER_VETO
             return {"the snapshot provider refused the snapshot",
                     "look in the system log for the provider's reason and try again"};
@@ -71,10 +76,10 @@ std::string ErrorTextOf(const std::string& line) {
     return text;
 }
 
-Reason ReasonForReport(const std::string& line) {
+Reason ReasonForReport(const std::string& line, bool privileged) {
     unsigned code = 0;
     if (std::sscanf(line.c_str(), "There was a COM failure 0x%x", &code) == 1)
-        return ReasonForCode(code);
+        return ReasonForCode(code, privileged);
     if (StartsWith(line, "There was an error retrieving the volume name from the path.")) {
         std::string error = ErrorTextOf(line);
         return {"its volume could not be found" + (error.empty() ? "" : " (" + error + ")"),
@@ -113,6 +118,11 @@ int ExitCodeForResult(int result) {
 }
 
 Failure DiagnoseFailure(const std::string& action, int result, const std::string& reportLine) {
+    return DiagnoseFailure(action, result, reportLine, HoldsSnapshotRights());
+}
+
+Failure DiagnoseFailure(const std::string& action, int result, const std::string& reportLine,
+                        bool privileged) {
     Reason reason;
     if (result == QUORLIN_RESULT_REFUSED)
         reason = {"the library refused: this version of the system is not supported",
@@ -121,7 +131,7 @@ Failure DiagnoseFailure(const std::string& action, int result, const std::string
         reason = {"the library refused: a backup is already in progress",
                   "complete the backup in progress first"};
     else
-        reason = ReasonForReport(reportLine);
+        reason = ReasonForReport(reportLine, privileged);
     return Failure(ExitCodeForResult(result),
                    "could not " + action + ": " + reason.cause + "; " + reason.advice + ".");
 }

@@ -13,6 +13,9 @@ namespace qtool {
 // it traced none. The sentence says what failed, why as far as the report tells, and
 // what to try.
 Failure DiagnoseFailure(const std::string& action, int result, const std::string& reportLine);
+// The same, for a quorlin that holds the rights that snapshots need (`privileged`) or not.
+Failure DiagnoseFailure(const std::string& action, int result, const std::string& reportLine,
+                        bool privileged);
 
 }  // namespace qtool
 

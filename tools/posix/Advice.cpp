@@ -1,5 +1,9 @@
 #include "Advice.h"
 
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 namespace qtool {
 
 const char* UnsupportedVolumeAdvice() {
@@ -7,8 +11,32 @@ const char* UnsupportedVolumeAdvice() {
            "counts), so choose a path on btrfs or make its folder a subvolume";
 }
 
-const char* AccessDeniedAdvice() {
-    return "run quorlin as root, or give it CAP_SYS_ADMIN and CAP_DAC_READ_SEARCH";
+bool HoldsSnapshotRights() {
+    __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (::syscall(SYS_capget, &header, data) != 0)
+        return ::geteuid() == 0;
+    return (data[CAP_SYS_ADMIN / 32].effective & (1u << (CAP_SYS_ADMIN % 32))) != 0;
+}
+
+const char* AccessDeniedCause(bool privileged) {
+    // With the rights, the service refuses a mount where others could redirect its paths.
+    return privileged ? "users other than root could redirect the snapshot paths on that "
+                        "volume's mount"
+                      : "access was denied";
+}
+
+const char* AccessDeniedAdvice(bool privileged) {
+    return privileged ? "make the mount point and every folder above it belong to root and be "
+                        "writable by root alone, or, where everyone may write the mount point "
+                        "(as in /tmp), make the store first with mkdir -m 700 "
+                        "MOUNT-POINT/.quorlin; -vv names the folder"
+                      : "run quorlin as root, or give it CAP_SYS_ADMIN and CAP_DAC_READ_SEARCH";
+}
+
+const char* ReadOnlyVolumeAdvice() {
+    return "remount it read-write (mount -o remount,rw MOUNT-POINT) or choose a path on a "
+           "writable mount";
 }
 
 const char* ServiceMissingAdvice() {

@@ -1,5 +1,8 @@
 #include "Advice.h"
 
+#include <windows.h>
+#include <shlobj.h>
+
 namespace qtool {
 
 const char* UnsupportedVolumeAdvice() {
@@ -7,8 +10,18 @@ const char* UnsupportedVolumeAdvice() {
            "path";
 }
 
-const char* AccessDeniedAdvice() {
-    return "run quorlin from a command prompt opened as administrator";
+bool HoldsSnapshotRights() { return IsUserAnAdmin() != FALSE; }
+
+const char* AccessDeniedCause(bool) { return "access was denied"; }
+
+const char* AccessDeniedAdvice(bool privileged) {
+    return privileged ? "look in the Application event log for the reason that VSS gives; -vv "
+                        "shows each step"
+                      : "run quorlin from a command prompt opened as administrator";
+}
+
+const char* ReadOnlyVolumeAdvice() {
+    return "make the volume writable, or choose a path on another volume";
 }
 
 const char* ServiceMissingAdvice() {

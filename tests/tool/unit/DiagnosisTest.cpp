@@ -23,10 +23,18 @@ TEST(Diagnosis, EachReportGivesOneSentenceWithItsRemedy) {
          action + "the snapshot service is not available on this system; " +
              ServiceMissingAdvice() + "."},
         {1, "There was a COM failure 0x80070005 - .\\QuorlinClass (570)", kExitFailed,
-         action + "access was denied; " + AccessDeniedAdvice() + "."},
-        {1, "There was a COM failure 0x80042317 - .\\QuorlinClass (572)", kExitFailed,
+         action + "access was denied; " + AccessDeniedAdvice(false) + "."},
+        {1, "There was a COM failure 0x8004231f - .\\QuorlinClass (572)", kExitFailed,
          action + "there is not enough free space for the snapshot; free some space on the "
                   "volume and try again."},
+        {1, "There was a COM failure 0x80042317 - .\\QuorlinClass (572)", kExitFailed,
+         action + "the volume holds as many snapshots as it can; delete snapshots that are no "
+                  "longer needed and try again."},
+        {1, "There was a COM failure 0x80042312 - .\\QuorlinClass (505)", kExitFailed,
+         action + "one snapshot set cannot hold that many volumes; snapshot fewer volumes at "
+                  "once (at most 64)."},
+        {1, "There was a COM failure 0x80070013 - .\\QuorlinClass (505)", kExitFailed,
+         action + "the volume is read-only; " + ReadOnlyVolumeAdvice() + "."},
         {1, "There was a COM failure 0x80001234 - .\\QuorlinClass (328)", kExitFailed,
          action + "the snapshot service reported error 0x80001234; run the command again with "
                   "-vv to see each step."},
@@ -54,10 +62,25 @@ TEST(Diagnosis, EachReportGivesOneSentenceWithItsRemedy) {
                   "in progress first."},
     };
     for (const Case& c : cases) {
-        Failure failure = DiagnoseFailure("take a snapshot of /data", c.result, c.report);
+        Failure failure = DiagnoseFailure("take a snapshot of /data", c.result, c.report, false);
         EXPECT_EQ(failure.ExitCode(), c.exitCode) << c.report;
         EXPECT_EQ(failure.what(), c.expected) << c.report;
     }
+}
+
+// Denied although quorlin holds the rights that snapshots need: the sentence gives the
+// other reason (on Linux, a mount whose snapshot paths others could redirect).
+TEST(Diagnosis, AccessDeniedWithTheRightsSaysWhatElseDeniedIt) {
+    const std::string report = "There was a COM failure 0x80070005 - .\\QuorlinClass (505)";
+    for (bool privileged : {false, true}) {
+        Failure failure = DiagnoseFailure("take a snapshot of /data", 1, report, privileged);
+        EXPECT_EQ(failure.what(), "could not take a snapshot of /data: " +
+                                      std::string(AccessDeniedCause(privileged)) + "; " +
+                                      AccessDeniedAdvice(privileged) + ".");
+    }
+    EXPECT_NE(std::string(AccessDeniedAdvice(true)), AccessDeniedAdvice(false));
+    EXPECT_EQ(std::string(DiagnoseFailure("x", 1, report).what()),
+              DiagnoseFailure("x", 1, report, HoldsSnapshotRights()).what());
 }
 
 TEST(Diagnosis, WindowsErrorTextKeepsItsMessageWithoutTheLineEnd) {
