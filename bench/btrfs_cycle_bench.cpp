@@ -1,10 +1,17 @@
-// A full start-and-complete cycle on btrfs, beside the same snapshot create-and-delete
-// made directly with the ioctls: on a volume with one file and on one with 50,000 files
-// (about 1 GB). Needs root and loop devices; elsewhere it says why and does nothing.
+// The snapshot cycle of the public class on real btrfs (VssStartBackup, then
+// VssBackupComplete, with the real host and the real btrfs service), side by side with the
+// bare kernel calls that it cannot do without: a read-only BTRFS_IOC_SNAP_CREATE_V2 of the
+// same volume into a folder at the root of its mount, BTRFS_IOC_SNAP_DESTROY, and
+// BTRFS_IOC_START_SYNC / BTRFS_IOC_WAIT_SYNC. Two file systems: one empty, one whose root
+// folder holds 20,000 small files; the volume is the top of each (as "/" or "/home" often
+// are, with the store inside the volume) or a subvolume below it that is empty or holds
+// 20,000 small files in its root folder. Needs root and loop devices; elsewhere it says why
+// and does nothing.
 //
 //   build/linux/bench/btrfs_cycle_bench --benchmark_enable_random_interleaving=true
 //
-// Each case runs several times; the ratios printed last compare medians.
+// Each case runs several times; the ratios printed last compare medians, and minimums
+// (the least disturbed run, on a busy machine).
 #include "Quorlin.h"
 #include "platform/posix/btrfs/BtrfsIoctl.h"
 #include "platform/posix/UniqueFd.h"
@@ -18,6 +25,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -26,94 +34,94 @@
 namespace quorlin {
 namespace {
 
-const int kManyFiles = 50000;
-const size_t kSmallFileBytes = 4096;  // 50,000 of these: about 200 MB
-const int kLargeFiles = 4;
-const size_t kLargeFileBytes = 200u << 20;  // and 800 MB in a few large files
+const int kManyFiles = 20000;
+const size_t kSmallFileBytes = 100;
+const char* const kFileSystems[] = {"empty", "full"};
 
-std::string g_volumes[2];  // [0]: one file, [1]: 50,000 files
-std::string g_directTarget;
+struct Volume {
+    const char* title;
+    int fileSystem;     // index into kFileSystems and g_mounts
+    const char* below;  // the subvolume below the top, or "" for the top
+};
+const Volume kVolumes[] = {
+    {"an empty volume", 0, ""},
+    {"20,000 files", 1, ""},
+    {"an empty subvolume", 0, "/volume"},
+    {"a subvolume of 20,000 files", 1, "/volume"},
+};
+const int kVolumeCount = 4;
 
-bool WriteBytes(const std::string& path, size_t bytes, char fill) {
+std::string g_mounts[2];
+
+std::string VolumePath(int volume) {
+    return g_mounts[kVolumes[volume].fileSystem] + kVolumes[volume].below;
+}
+
+// Where the bare calls put their snapshot, at the root of the volume's mount as the store
+// is: a plain folder (in the tree of the mount's top), or a subvolume of its own as the
+// store is one.
+const char* const kBareTargets[] = {"/bare-snapshots", "/bare-subvolume"};
+
+std::string BareTarget(int volume, int target) {
+    return g_mounts[kVolumes[volume].fileSystem] + kBareTargets[target];
+}
+
+bool WriteSmallFile(const std::string& path) {
     UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (!fd.Valid())
-        return false;
-    const std::string chunk(std::min<size_t>(bytes, 1u << 20), fill);
-    for (size_t written = 0; written < bytes; written += chunk.size())
-        if (::write(fd.Get(), chunk.data(), std::min(chunk.size(), bytes - written)) < 0)
+    const std::string content(kSmallFileBytes, 'x');
+    return fd.Valid() && ::write(fd.Get(), content.data(), content.size()) ==
+                             static_cast<ssize_t>(content.size());
+}
+
+bool FillFolder(const std::string& folder, std::string& error) {
+    for (int file = 0; file < kManyFiles; ++file)
+        if (!WriteSmallFile(folder + "/file" + std::to_string(file))) {
+            error = "cannot fill " + folder;
             return false;
+        }
     return true;
 }
 
-bool FillVolumes(const std::string& mount) {
-    g_volumes[0] = mount + "/one-file";
-    g_volumes[1] = mount + "/many-files";
-    g_directTarget = mount + "/direct";
-    if (!testing::MakeSubvolume(g_volumes[0]) || !testing::MakeSubvolume(g_volumes[1]) ||
-        ::mkdir(g_directTarget.c_str(), 0700) != 0 ||
-        !WriteBytes(g_volumes[0] + "/only.txt", kSmallFileBytes, 'a'))
-        return false;
-    for (int dir = 0; dir < kManyFiles / 1000; ++dir) {
-        const std::string path = g_volumes[1] + "/d" + std::to_string(dir);
-        if (::mkdir(path.c_str(), 0755) != 0)
+bool MakeVolumes(testing::ScratchArea& area, std::string& error) {
+    for (int fileSystem = 0; fileSystem < 2; ++fileSystem) {
+        const std::string& mount = g_mounts[fileSystem];
+        if (!area.MountBtrfs(kFileSystems[fileSystem], 512, g_mounts[fileSystem], error))
             return false;
-        for (int file = 0; file < 1000; ++file)
-            if (!WriteBytes(path + "/f" + std::to_string(file), kSmallFileBytes, 'b'))
-                return false;
+        if (::mkdir((mount + kBareTargets[0]).c_str(), 0700) != 0 ||
+            !testing::MakeSubvolume(mount + kBareTargets[1]) ||
+            !testing::MakeSubvolume(mount + "/volume")) {
+            error = "cannot make the folders of " + mount;
+            return false;
+        }
     }
-    for (int i = 0; i < kLargeFiles; ++i)
-        if (!WriteBytes(g_volumes[1] + "/large" + std::to_string(i), kLargeFileBytes, 'c'))
-            return false;
+    if (!FillFolder(g_mounts[1], error) || !FillFolder(g_mounts[1] + "/volume", error))
+        return false;
     ::sync();
     return true;
 }
 
-// The same snapshot create-and-delete as the service, with the ioctls alone.
-void BM_DirectIoctls(benchmark::State& state) {
-    UniqueFd volume(::open(g_volumes[state.range(0)].c_str(), O_RDONLY | O_DIRECTORY));
-    UniqueFd target(::open(g_directTarget.c_str(), O_RDONLY | O_DIRECTORY));
+// The floor: the same snapshot made and deleted with the kernel's calls alone, in the
+// folder `target` of kBareTargets.
+void BareKernelCalls(benchmark::State& state, int target) {
+    const int volume = static_cast<int>(state.range(0));
+    UniqueFd source(::open(VolumePath(volume).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd folder(::open(BareTarget(volume, target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     for (auto _ : state) {
-        if (CreateReadOnlySnapshot(volume.Get(), target.Get(), "snapshot") != 0 ||
-            DestroySubvolume(target.Get(), "snapshot") != 0 || CommitTransaction(target.Get()) != 0)
-            state.SkipWithError("ioctl failed");
+        if (CreateReadOnlySnapshot(source.Get(), folder.Get(), "snapshot") != 0 ||
+            DestroySubvolume(folder.Get(), "snapshot") != 0 || CommitTransaction(folder.Get()) != 0)
+            state.SkipWithError("a kernel call failed");
     }
 }
 
-// Start and complete through the requester seam, as the writer workflow calls it.
-void BM_ServiceCycle(benchmark::State& state) {
-    const std::wstring volume = FromUtf8(g_volumes[state.range(0)] + "/");
-    for (auto _ : state) {
-        ComPtr<BackupComponents> components;
-        ComPtr<AsyncOperation> gather, prepare, snapshot, complete;
-        VSS_ID setId, snapshotId, notDeleted;
-        HRESULT status = E_FAIL;
-        LONG deleted = 0;
-        SnapshotProperties properties;
-        const bool ok =
-            CreateVssBackupComponents(components) == S_OK &&
-            components->InitializeForBackup(nullptr) == S_OK &&
-            components->GatherWriterMetadata(gather) == S_OK && gather->Wait(INFINITE) == S_OK &&
-            components->StartSnapshotSet(&setId) == S_OK &&
-            components->AddToSnapshotSet(volume.c_str(), GUID_NULL, &snapshotId) == S_OK &&
-            components->SetBackupState(true, false, VSS_BT_FULL, false) == S_OK &&
-            components->PrepareForBackup(prepare) == S_OK && prepare->Wait(INFINITE) == S_OK &&
-            components->DoSnapshotSet(snapshot) == S_OK && snapshot->Wait(INFINITE) == S_OK &&
-            snapshot->QueryStatus(&status, nullptr) == S_OK && status == VSS_S_ASYNC_FINISHED &&
-            components->GetSnapshotProperties(snapshotId, &properties) == S_OK &&
-            components->BackupComplete(complete) == S_OK && complete->Wait(INFINITE) == S_OK &&
-            components->DeleteSnapshots(setId, VSS_OBJECT_SNAPSHOT_SET, true, &deleted,
-                                        &notDeleted) == S_OK;
-        if (!ok)
-            state.SkipWithError("service cycle failed");
-    }
-}
+void BM_BareKernelCalls(benchmark::State& state) { BareKernelCalls(state, 0); }
+void BM_BareKernelCallsInASubvolume(benchmark::State& state) { BareKernelCalls(state, 1); }
 
 // VssStartBackup and VssBackupComplete of the public class.
 void BM_QuorlinCycle(benchmark::State& state) {
-    std::wstring path = FromUtf8(g_volumes[state.range(0)] + "/");
+    std::wstring path = FromUtf8(VolumePath(static_cast<int>(state.range(0))) + "/");
     std::vector<wchar_t> source(path.begin(), path.end());
     source.push_back(0);
-    std::vector<wchar_t> snapshot(source.size() + 4096);
+    std::vector<wchar_t> snapshot(8192);
     for (auto _ : state) {
         CQuorlin agent;
         int length = 0;
@@ -125,41 +133,55 @@ void BM_QuorlinCycle(benchmark::State& state) {
     }
 }
 
-// Milliseconds of wall time, repeated so that the medians can be compared.
+// Milliseconds of wall time, repeated so that medians and minimums can be compared.
 void Configure(benchmark::internal::Benchmark* benchmark) {
-    benchmark->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
-    benchmark->Repetitions(6)->DisplayAggregatesOnly();
+    for (int volume = 0; volume < kVolumeCount; ++volume)
+        benchmark->Arg(volume);
+    benchmark->Unit(benchmark::kMillisecond)->UseRealTime();
+    benchmark->Repetitions(10)->DisplayAggregatesOnly();
+    benchmark->ComputeStatistics("min", [](const std::vector<double>& values) {
+        return *std::min_element(values.begin(), values.end());
+    });
 }
 
-BENCHMARK(BM_DirectIoctls)->Apply(Configure);
-BENCHMARK(BM_ServiceCycle)->Apply(Configure);
+BENCHMARK(BM_BareKernelCalls)->Apply(Configure);
+BENCHMARK(BM_BareKernelCallsInASubvolume)->Apply(Configure);
 BENCHMARK(BM_QuorlinCycle)->Apply(Configure);
 
-// The console report, then each cycle's median time over the direct ioctls' on the
-// same volume.
+// The console report, then the cycle's time over the bare calls' on each volume.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs)
-            if (!run.error_occurred && run.aggregate_name == "median")
-                times_[run.run_name.function_name + "/" + run.run_name.args] =
-                    run.GetAdjustedRealTime();
+            if (!run.error_occurred &&
+                (run.aggregate_name == "median" || run.aggregate_name == "min"))
+                times_[run.aggregate_name + " " + run.run_name.function_name + "/" +
+                       run.run_name.args] = run.GetAdjustedRealTime();
         ConsoleReporter::ReportRuns(runs);
     }
     void PrintRatios() const {
-        for (const char* cycle : {"BM_ServiceCycle", "BM_QuorlinCycle"})
-            for (const char* arg : {"0", "1"}) {
-                const auto direct = times_.find(std::string("BM_DirectIoctls/") + arg);
-                const auto measured = times_.find(std::string(cycle) + "/" + arg);
-                if (direct == times_.end() || measured == times_.end())
+        for (const char* statistic : {"median", "min"})
+            for (int volume = 0; volume < kVolumeCount; ++volume) {
+                const std::string arg = "/" + std::to_string(volume);
+                const double cycle = Time(statistic, "BM_QuorlinCycle" + arg);
+                const double bare = Time(statistic, "BM_BareKernelCalls" + arg);
+                const double inSubvolume = Time(statistic, "BM_BareKernelCallsInASubvolume" + arg);
+                if (cycle <= 0 || bare <= 0 || inSubvolume <= 0)
                     continue;
-                std::printf("%s on %s: %.2f x the direct ioctls\n", cycle,
-                            arg[0] == '0' ? "1 file" : "50,000 files",
-                            measured->second / direct->second);
+                std::printf(
+                    "%s, on %s: the cycle %.2f ms; the bare calls %.2f ms (%.2f x), "
+                    "into a subvolume %.2f ms (%.2f x)\n",
+                    statistic, kVolumes[volume].title, cycle, bare, cycle / bare, inSubvolume,
+                    cycle / inSubvolume);
             }
     }
 
 private:
+    double Time(const char* statistic, const std::string& name) const {
+        const auto found = times_.find(std::string(statistic) + " " + name);
+        return found == times_.end() ? 0 : found->second;
+    }
+
     std::map<std::string, double> times_;
 };
 
@@ -174,14 +196,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     quorlin::testing::ScratchArea area;
-    std::string error, mount;
-    if (!area.Create(error) || !area.MountBtrfs("bench", 3072, mount, error)) {
+    std::string error;
+    if (!area.Create(error) || !quorlin::MakeVolumes(area, error)) {
         std::fprintf(stderr, "btrfs_cycle_bench: %s\n", error.c_str());
-        return 1;
-    }
-    if (!quorlin::FillVolumes(mount)) {
-        std::fprintf(stderr, "btrfs_cycle_bench: cannot fill the volumes under %s\n",
-                     mount.c_str());
         return 1;
     }
     quorlin::RatioReporter reporter;
