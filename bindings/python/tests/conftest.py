@@ -69,7 +69,8 @@ def tmpfs(scratch):
 
 
 def subvolumes(mount_point):
-    """The subvolumes on a btrfs volume (snapshots included), as `btrfs subvolume list` shows."""
-    listing = subprocess.run(["btrfs", "subvolume", "list", mount_point], check=True,
+    """The snapshots (read-only subvolumes) on a btrfs volume, as `btrfs subvolume list -r`
+    shows them; the snapshot store is a subvolume too, and stays."""
+    listing = subprocess.run(["btrfs", "subvolume", "list", "-r", mount_point], check=True,
                              capture_output=True, text=True).stdout
     return [line for line in listing.splitlines() if line.strip()]

@@ -50,7 +50,7 @@ def test_several_paths_are_one_set_with_a_snapshot_each(btrfs):
         frozen = [snap.path_of(os.path.join(folder, "data")) for folder in folders]
         assert [_read(path) for path in frozen] == folders
         assert len(set(os.path.dirname(path) for path in frozen)) == 2
-    assert [line.split()[-1] for line in subvolumes(btrfs)] == ["db", "mail"]
+    assert subvolumes(btrfs) == []
 
 
 def test_a_snapshot_without_writers_is_persistent_until_completed(btrfs):
