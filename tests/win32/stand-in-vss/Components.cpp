@@ -115,17 +115,19 @@ ULONG Components::Release() {
     return left;
 }
 
-void Components::ReleaseSnapshots() {
-    if ((context_ & VSS_VOLSNAP_ATTR_NO_AUTO_RELEASE) != 0)
-        return;
-    for (const SnapshotRecord& record : store_.List()) {
-        for (const SnapshotRecord& mine : made_) {
-            if (record.id != mine.id)
-                continue;
-            store_.Remove(record);
-            LogLine(L"* released " + GuidText(record.id) + L" of set " + GuidText(record.setId) +
-                    L" with its components object");
+void Components::ReleaseSnapshots() noexcept {
+    try {
+        for (const SnapshotRecord& record : store_.List()) {
+            for (const SnapshotRecord& mine : made_) {
+                if (record.id != mine.id || mine.Persistent())
+                    continue;
+                store_.Remove(record);
+                LogLine(L"* released " + GuidText(record.id) + L" of set " +
+                        GuidText(record.setId) + L" with its components object");
+            }
         }
+    } catch (...) {
+        // what cannot be listed now goes when its process has ended
     }
 }
 

@@ -146,7 +146,7 @@ private:
     bool WithWriters() const { return (context_ & VSS_VOLSNAP_ATTR_NO_WRITERS) == 0; }
     bool Visible(const SnapshotRecord& record) const;
     HRESULT MakeSnapshots();
-    void ReleaseSnapshots();
+    void ReleaseSnapshots() noexcept;
 
     const Settings settings_;
     const Store store_;
