@@ -5,6 +5,7 @@
 
 #include "Quorlin.h"
 #include "capi/quorlin/quorlin.h"
+#include "snapshot/Requester.h"
 
 #include <string>
 #include <vector>
@@ -19,12 +20,19 @@ struct quorlin_agent final : CQuorlin {
 
     // After a start or completion call of the class: the paths of a successful start
     // become the held ones (none after a completion); a refusal (99, 100) changed
-    // nothing; a failure let go of them.
+    // nothing; a failure let go of them. A start that failed before any snapshot was
+    // made has been aborted, but the class keeps its components object, and a later
+    // completion (or the class's destructor) would call it as if a backup were held:
+    // it goes too, so that nothing is left to complete. Once a set was made the
+    // object stays, since the class may need it to delete the set once more.
     void AfterCall(int result, std::vector<std::wstring>& startedPaths) noexcept {
-        if (result == QUORLIN_OK)
+        if (result == QUORLIN_OK) {
             snapshots.swap(startedPaths);
-        else if (result != QUORLIN_WRONG_SEQUENCE && result != QUORLIN_REFUSED)
+        } else if (result != QUORLIN_WRONG_SEQUENCE && result != QUORLIN_REFUSED) {
             snapshots.clear();
+            if (!m_snapshotCreated)
+                m_backupComponents.Reset();
+        }
     }
 
     // The snapshot paths of the held backup, one per path of its start call.

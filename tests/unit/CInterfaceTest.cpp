@@ -250,6 +250,78 @@ TEST_F(CInterfaceTest, EveryCallLeavesItsReportLineWhateverTheVerbosity) {
     }
 }
 
+int StartMulti(quorlin_agent* agent, const char* source) {
+    const std::string other = Native("E:\\mail");
+    const char* paths[] = {source, other.c_str()};
+    return quorlin_start_multi(agent, paths, 2, nullptr, nullptr, nullptr);
+}
+
+// A start that fails after VSS made its components object but before any snapshot
+// holds nothing afterwards: the object is let go at once, completion is refused as
+// when nothing was started, and neither completion nor freeing the agent calls VSS
+// again.
+TEST_F(CInterfaceTest, AFailedStartLeavesNothingToComplete) {
+    const struct {
+        const char* failingCall;
+        int (*start)(quorlin_agent* agent, const char* source);
+    } cases[] = {
+        {"AddToSnapshotSet", Start},
+        {"SetContext", StartNoWriters},
+        {"PrepareForBackup.QueryStatus", StartMulti},
+    };
+    for (const auto& t : cases) {
+        SCOPED_TRACE(t.failingCall);
+        c.reset(quorlin_agent_new());
+        requester.ClearCalls();
+        requester.Fail(t.failingCall, VSS_E_UNEXPECTED);
+        EXPECT_EQ(QUORLIN_FAILED, t.start(c.get(), kSource.c_str()));
+        requester.Fail(t.failingCall, S_OK);
+        EXPECT_EQ(1, Aborts());
+        EXPECT_EQ(0u, requester.References());
+        EXPECT_EQ(0u, quorlin_snapshot_count(c.get()));
+
+        requester.ClearCalls();
+        EXPECT_EQ(QUORLIN_REFUSED, quorlin_complete(c.get()));
+        EXPECT_STREQ("Invalid data.", quorlin_last_report(c.get()));
+        c.reset();
+        EXPECT_EQ(std::vector<std::string>(), requester.Calls());
+    }
+}
+
+// A set whose deletion failed, at a failed start or at completion, is deleted by the
+// next completion.
+TEST_F(CInterfaceTest, ASetThatRemainsIsDeletedByTheNextCompletion) {
+    const struct {
+        const char* what;
+        const char* failingCall;  // besides DeleteSnapshots
+        int (*start)(quorlin_agent* agent, const char* source);
+        int startResult;
+    } cases[] = {
+        {"failed start", "DoSnapshotSet.QueryStatus", StartNoWriters, QUORLIN_FAILED},
+        {"failed completion", "none", StartNoWriters, QUORLIN_OK},
+    };
+    for (const auto& t : cases) {
+        SCOPED_TRACE(t.what);
+        c.reset(quorlin_agent_new());
+        requester.Fail(t.failingCall, VSS_E_UNEXPECTED);
+        requester.Fail("DeleteSnapshots", E_ACCESSDENIED);
+        EXPECT_EQ(t.startResult, t.start(c.get(), kSource.c_str()));
+        if (t.startResult == QUORLIN_OK) {
+            EXPECT_EQ(QUORLIN_FAILED, quorlin_complete(c.get()));
+            EXPECT_STREQ(
+                "The snapshot set could not be deleted, error 0x80070005: its snapshots remain.",
+                quorlin_last_report(c.get()));
+        }
+        requester.Fail(t.failingCall, S_OK);
+        requester.Fail("DeleteSnapshots", S_OK);
+        requester.ClearCalls();
+        quorlin_complete(c.get());
+        EXPECT_EQ(1, Deletions());
+        c.reset();
+        EXPECT_EQ(0u, requester.References());
+    }
+}
+
 TEST_F(CInterfaceTest, AMissingAgentOrArgumentIsRefused) {
     char buffer[8];
     const char* none[] = {nullptr};

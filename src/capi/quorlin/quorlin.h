@@ -86,7 +86,8 @@ extern "C" {
 /* Results. The four of the C++ class (Quorlin.h's QUORLIN_RESULT_*) keep their values. */
 enum {
     QUORLIN_OK = 0,               /* done */
-    QUORLIN_FAILED = 1,           /* failed; the backup was cleaned up (snapshots deleted) */
+    QUORLIN_FAILED = 1,           /* failed; the backup was cleaned up (snapshots deleted,
+                                     unless the report line says they remain) */
     QUORLIN_BUFFER_TOO_SMALL = 2, /* the snapshot is taken and held; a path did not fit */
     QUORLIN_WRONG_SEQUENCE = 99,  /* quorlin_start_no_writers: a backup is held; nothing changed */
     QUORLIN_REFUSED = 100         /* refused before any snapshot work (unsupported system,
@@ -163,7 +164,11 @@ QUORLIN_C_API int QUORLIN_CALL quorlin_snapshot_path(quorlin_agent* agent, size_
                                                      char* snapshot_path, size_t snapshot_path_size,
                                                      size_t* needed);
 
-/* Ends the held backup and deletes its snapshots. QUORLIN_REFUSED when none is held. */
+/* Ends the held backup and deletes its snapshots. QUORLIN_FAILED when snapshots remain
+ * (report line "The snapshot set could not be deleted, error 0x...: its snapshots
+ * remain."): calling it again, or quorlin_agent_free, tries the deletion once more.
+ * QUORLIN_REFUSED when nothing is held: nothing was started, the backup was completed,
+ * or its start call failed before any snapshot was made. */
 QUORLIN_C_API int QUORLIN_CALL quorlin_complete(quorlin_agent* agent);
 
 /* The same calls with wchar_t text, for Windows hosts; sizes in wchar_t units. */

@@ -5,7 +5,12 @@
  *   msvc_host.exe EXPECTATION
  *     vss-missing  CreateVssBackupComponents answers E_NOTIMPL (Wine's own vssapi):
  *                  every start call fails at its first step, through the real path
- *     vss-working  VSS takes snapshots (Windows, or a stand-in vssapi under Wine)
+ *     vss-working  VSS takes snapshots (Windows, or a stand-in vssapi under Wine):
+ *                  every start call succeeds, its snapshot paths read the content of
+ *                  its instant while the live files change, and completion deletes
+ *                  the snapshots. The live files are written by the host below
+ *                  C:\quorlin-msvc-host and D:\quorlin-msvc-host (a stand-in must be
+ *                  told to freeze those folders).
  *
  * One line per check ("ok: ..." or "FAILED: ..."); the exit status is the number of
  * failed checks (255 for a bad argument). Without a C runtime the program brings its
@@ -18,6 +23,13 @@ typedef void* HANDLE;
 #define WINAPI __stdcall
 #define STD_OUTPUT_HANDLE ((unsigned long)-11)
 #define COINIT_MULTITHREADED 0
+#define GENERIC_READ 0x80000000ul
+#define GENERIC_WRITE 0x40000000ul
+#define FILE_SHARE_READ_WRITE 3ul
+#define CREATE_ALWAYS 2ul
+#define OPEN_EXISTING 3ul
+#define INVALID_HANDLE_VALUE ((HANDLE)(size_t)-1)
+#define CP_UTF8 65001u
 
 __declspec(dllimport) HANDLE WINAPI GetStdHandle(unsigned long which);
 __declspec(dllimport) int WINAPI WriteFile(HANDLE file, const void* data, unsigned long size,
@@ -30,6 +42,13 @@ __declspec(dllimport) int WINAPI
 __declspec(dllimport) int WINAPI
     CreatePipe(HANDLE* reader, HANDLE* writer, void* security, unsigned long size);
 __declspec(dllimport) int WINAPI CloseHandle(HANDLE handle);
+__declspec(dllimport) HANDLE WINAPI
+    CreateFileW(const wchar_t* name, unsigned long access, unsigned long share, void* security,
+                unsigned long disposition, unsigned long flags, HANDLE model);
+__declspec(dllimport) int WINAPI CreateDirectoryW(const wchar_t* name, void* security);
+__declspec(dllimport) int WINAPI
+    MultiByteToWideChar(unsigned int page, unsigned long flags, const char* text, int length,
+                        wchar_t* wide, int units);
 __declspec(dllimport) char* WINAPI GetCommandLineA(void);
 __declspec(dllimport) void WINAPI ExitProcess(unsigned int status);
 __declspec(dllimport) long WINAPI CoInitializeEx(void* reserved, unsigned long model);
@@ -66,21 +85,25 @@ static int ends_with(const char* text, const char* suffix) {
     return t >= s && same_text(text + (t - s), suffix);
 }
 
-static int wide_ends_with(const wchar_t* text, const wchar_t* suffix) {
-    size_t t = 0;
-    size_t s = 0;
-    while (text[t] != 0)
-        ++t;
-    while (suffix[s] != 0)
-        ++s;
-    if (t < s)
-        return 0;
-    text += t - s;
-    while (*suffix != 0 && *text == *suffix) {
-        ++text;
-        ++suffix;
+static size_t wide_length(const wchar_t* text) {
+    size_t n = 0;
+    while (text[n] != 0)
+        ++n;
+    return n;
+}
+
+static int same_wide(const wchar_t* a, const wchar_t* b) {
+    while (*a != 0 && *a == *b) {
+        ++a;
+        ++b;
     }
-    return *suffix == 0;
+    return *a == *b;
+}
+
+static int wide_ends_with(const wchar_t* text, const wchar_t* suffix) {
+    size_t t = wide_length(text);
+    size_t s = wide_length(suffix);
+    return t >= s && same_wide(text + (t - s), suffix);
 }
 
 static void fill(char* buffer, size_t size, char c) {
@@ -153,41 +176,55 @@ static void check_call(const char* what, quorlin_agent* agent, int result, int e
 
 /* --- what the host sends --- */
 
-static const char kSource[] = "C:\\windows\\win.ini";
-static const char kOtherSource[] = "C:\\windows\\system.ini";
-/* UTF-8 for C:\Données\é.txt: it must reach the library as UTF-16, whole. */
-static const char kAccentedSource[] =
-    "C:\\Donn\xc3\xa9"
-    "es\\\xc3\xa9.txt";
-static const wchar_t kWideSource[] = L"C:\\windows\\win.ini";
-static const wchar_t kWideOtherSource[] = L"C:\\windows\\system.ini";
+/* Its live files: on C:, on D:, and one whose name goes beyond ASCII,
+ * C:\quorlin-msvc-host\Données\é.txt, which must reach the library as UTF-16, whole
+ * (in octal escapes: UTF-8 here, UTF-16 below). */
+enum { kOne, kTwo, kAccented, kFileCount };
+static const char* const kSources[kFileCount] = {
+    "C:\\quorlin-msvc-host\\one.txt", "D:\\quorlin-msvc-host\\two.txt",
+    "C:\\quorlin-msvc-host\\Donn\303\251es\\\303\251.txt"};
+static const wchar_t* const kWideSources[kFileCount] = {
+    L"C:\\quorlin-msvc-host\\one.txt", L"D:\\quorlin-msvc-host\\two.txt",
+    L"C:\\quorlin-msvc-host\\Donn\351es\\\351.txt"};
+static const wchar_t* const kLiveFolders[] = {L"C:\\quorlin-msvc-host", L"D:\\quorlin-msvc-host",
+                                              L"C:\\quorlin-msvc-host\\Donn\351es"};
 
-static char g_path[1024];
-static size_t g_needed;
-static wchar_t g_widePath[1024];
+/* A path on a drive that the system does not have, and how its report line starts. */
+static const char kNoVolume[] = "Q:\\quorlin-msvc-host\\none.txt";
+static const char kNoVolumeReport[] =
+    "There was an error retrieving the volume name from the path. "
+    "Path: Q:\\quorlin-msvc-host\\none.txt Error: ";
+
+/* What each start call writes: paths 0 and 1, and the sizes they need. */
+static char g_paths[2][512];
+static wchar_t g_widePaths[2][512];
+static size_t g_needed[2];
 
 static int start_single(quorlin_agent* agent) {
-    return quorlin_start(agent, kSource, g_path, sizeof g_path, &g_needed);
+    return quorlin_start(agent, kSources[kOne], g_paths[0], sizeof g_paths[0], &g_needed[0]);
 }
 static int start_accented(quorlin_agent* agent) {
-    return quorlin_start(agent, kAccentedSource, g_path, sizeof g_path, &g_needed);
+    return quorlin_start(agent, kSources[kAccented], g_paths[0], sizeof g_paths[0], &g_needed[0]);
 }
 static int start_no_writers(quorlin_agent* agent) {
-    return quorlin_start_no_writers(agent, kSource, g_path, sizeof g_path, &g_needed);
+    return quorlin_start_no_writers(agent, kSources[kOne], g_paths[0], sizeof g_paths[0],
+                                    &g_needed[0]);
 }
 static int start_multi(quorlin_agent* agent) {
-    static const char* sources[2] = {kSource, kOtherSource};
-    return quorlin_start_multi(agent, sources, 2, 0, 0, 0);
+    static char* const buffers[2] = {g_paths[0], g_paths[1]};
+    static const size_t sizes[2] = {sizeof g_paths[0], sizeof g_paths[1]};
+    return quorlin_start_multi(agent, kSources, 2, buffers, sizes, g_needed);
 }
 static int start_single_w(quorlin_agent* agent) {
-    return quorlin_start_w(agent, kWideSource, g_widePath, 1024, &g_needed);
+    return quorlin_start_w(agent, kWideSources[kOne], g_widePaths[0], 512, &g_needed[0]);
 }
 static int start_no_writers_w(quorlin_agent* agent) {
-    return quorlin_start_no_writers_w(agent, kWideSource, g_widePath, 1024, &g_needed);
+    return quorlin_start_no_writers_w(agent, kWideSources[kOne], g_widePaths[0], 512, &g_needed[0]);
 }
 static int start_multi_w(quorlin_agent* agent) {
-    static const wchar_t* sources[2] = {kWideSource, kWideOtherSource};
-    return quorlin_start_multi_w(agent, sources, 2, 0, 0, 0);
+    static wchar_t* const buffers[2] = {g_widePaths[0], g_widePaths[1]};
+    static const size_t sizes[2] = {512, 512};
+    return quorlin_start_multi_w(agent, kWideSources, 2, buffers, sizes, g_needed);
 }
 
 struct start_case {
@@ -195,23 +232,26 @@ struct start_case {
     int (*start)(quorlin_agent* agent);
     int site;                   /* of the first step, CreateVssBackupComponents */
     const char* report_missing; /* its report line when VSS is missing */
+    int wide;                   /* it writes g_widePaths, else g_paths */
+    int first;                  /* its files: kSources[first], and the next when count is 2 */
+    int count;
 };
 
 static const struct start_case kStarts[] = {
     {"quorlin_start", start_single, 325,
-     "There was a COM failure 0x80004001 - .\\QuorlinClass (325)"},
+     "There was a COM failure 0x80004001 - .\\QuorlinClass (325)", 0, kOne, 1},
     {"quorlin_start (UTF-8 beyond ASCII)", start_accented, 325,
-     "There was a COM failure 0x80004001 - .\\QuorlinClass (325)"},
+     "There was a COM failure 0x80004001 - .\\QuorlinClass (325)", 0, kAccented, 1},
     {"quorlin_start_no_writers", start_no_writers, 145,
-     "There was a COM failure 0x80004001 - .\\QuorlinClass (145)"},
-    {"quorlin_start_multi", start_multi, 882,
-     "There was a COM failure 0x80004001 - .\\QuorlinClass (882)"},
+     "There was a COM failure 0x80004001 - .\\QuorlinClass (145)", 0, kOne, 1},
+    {"quorlin_start_multi (C: and D:)", start_multi, 882,
+     "There was a COM failure 0x80004001 - .\\QuorlinClass (882)", 0, kOne, 2},
     {"quorlin_start_w", start_single_w, 325,
-     "There was a COM failure 0x80004001 - .\\QuorlinClass (325)"},
+     "There was a COM failure 0x80004001 - .\\QuorlinClass (325)", 1, kOne, 1},
     {"quorlin_start_no_writers_w", start_no_writers_w, 145,
-     "There was a COM failure 0x80004001 - .\\QuorlinClass (145)"},
-    {"quorlin_start_multi_w", start_multi_w, 882,
-     "There was a COM failure 0x80004001 - .\\QuorlinClass (882)"}};
+     "There was a COM failure 0x80004001 - .\\QuorlinClass (145)", 1, kOne, 1},
+    {"quorlin_start_multi_w (C: and D:)", start_multi_w, 882,
+     "There was a COM failure 0x80004001 - .\\QuorlinClass (882)", 1, kOne, 2}};
 
 /* --- checks that hold whatever VSS does --- */
 
@@ -228,19 +268,21 @@ static void check_null_agent(void) {
     size_t needed = 7;
     const char* sources[1];
     const wchar_t* wideSources[1];
-    sources[0] = kSource;
-    wideSources[0] = kWideSource;
+    sources[0] = kSources[kOne];
+    wideSources[0] = kWideSources[kOne];
     quorlin_agent_free(0);
-    check_number("quorlin_start(NULL agent)", quorlin_start(0, kSource, buffer, 8, &needed),
+    check_number("quorlin_start(NULL agent)", quorlin_start(0, kSources[kOne], buffer, 8, &needed),
                  QUORLIN_REFUSED, 10);
     check_number("quorlin_start_no_writers(NULL agent)",
-                 quorlin_start_no_writers(0, kSource, buffer, 8, &needed), QUORLIN_REFUSED, 10);
+                 quorlin_start_no_writers(0, kSources[kOne], buffer, 8, &needed), QUORLIN_REFUSED,
+                 10);
     check_number("quorlin_start_multi(NULL agent)", quorlin_start_multi(0, sources, 1, 0, 0, 0),
                  QUORLIN_REFUSED, 10);
-    check_number("quorlin_start_w(NULL agent)", quorlin_start_w(0, kWideSource, wide, 8, &needed),
-                 QUORLIN_REFUSED, 10);
+    check_number("quorlin_start_w(NULL agent)",
+                 quorlin_start_w(0, kWideSources[kOne], wide, 8, &needed), QUORLIN_REFUSED, 10);
     check_number("quorlin_start_no_writers_w(NULL agent)",
-                 quorlin_start_no_writers_w(0, kWideSource, wide, 8, &needed), QUORLIN_REFUSED, 10);
+                 quorlin_start_no_writers_w(0, kWideSources[kOne], wide, 8, &needed),
+                 QUORLIN_REFUSED, 10);
     check_number("quorlin_start_multi_w(NULL agent)",
                  quorlin_start_multi_w(0, wideSources, 1, 0, 0, 0), QUORLIN_REFUSED, 10);
     check_number("quorlin_snapshot_path(NULL agent)",
@@ -270,7 +312,7 @@ static void check_argument_refusals(quorlin_agent* agent) {
     const char* sources[2];
     size_t sizes[2];
     char* buffers[2];
-    sources[0] = kSource;
+    sources[0] = kSources[kOne];
     sources[1] = 0;
     sizes[0] = sizes[1] = 8;
     buffers[0] = buffers[1] = 0;
@@ -281,11 +323,12 @@ static void check_argument_refusals(quorlin_agent* agent) {
                quorlin_start(agent, "C:\\\xff\xfe", buffer, sizeof buffer, 0), QUORLIN_REFUSED,
                "Invalid parameter.");
     check_call("quorlin_start with a NULL buffer of a size", agent,
-               quorlin_start(agent, kSource, 0, 10, 0), QUORLIN_REFUSED, "Invalid parameter.");
+               quorlin_start(agent, kSources[kOne], 0, 10, 0), QUORLIN_REFUSED,
+               "Invalid parameter.");
     check_call("quorlin_start_multi with a NULL path among them", agent,
                quorlin_start_multi(agent, sources, 2, 0, 0, 0), QUORLIN_REFUSED,
                "Invalid parameter.");
-    sources[1] = kOtherSource;
+    sources[1] = kSources[kTwo];
     check_call("quorlin_start_multi with NULL buffers of a size", agent,
                quorlin_start_multi(agent, sources, 2, buffers, sizes, 0), QUORLIN_REFUSED,
                "Invalid parameter.");
@@ -377,14 +420,15 @@ static void check_vss_missing(quorlin_agent* agent) {
     size_t i;
     for (i = 0; i < sizeof kStarts / sizeof kStarts[0]; ++i) {
         const struct start_case* c = &kStarts[i];
-        fill(g_path, sizeof g_path, '#');
-        g_path[sizeof g_path - 1] = '\0';
-        g_needed = 7;
+        fill(g_paths[0], sizeof g_paths[0], '#');
+        g_widePaths[0][0] = L'#';
+        g_needed[0] = 7;
         check_call(c->name, agent, c->start(agent), QUORLIN_FAILED, c->report_missing);
         check_number("    its error code", quorlin_last_error_code(agent), 0x80004001ul, 16);
         check_number("    its site", (unsigned long)quorlin_last_error_site(agent),
                      (unsigned long)c->site, 10);
-        check(g_path[0] == '#' && g_needed == 7, "    no output after a failure");
+        check(g_paths[0][0] == '#' && g_widePaths[0][0] == L'#' && g_needed[0] == 7,
+              "    no output after a failure");
         check_number("    no snapshot is held", (unsigned long)quorlin_snapshot_count(agent), 0,
                      10);
     }
@@ -394,37 +438,115 @@ static void check_vss_missing(quorlin_agent* agent) {
 
 /* --- VSS working: snapshots are taken, held, read back and deleted --- */
 
+static const char kAsItWas[] = "as it was at the snapshot\r\n";
+static const char kChanged[] = "changed after the snapshot\r\n";
+
+/* Replaces the content of the file at `path` with `text`. */
+static int write_file(const wchar_t* path, const char* text) {
+    unsigned long written = 0;
+    int wrote;
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ_WRITE, 0, CREATE_ALWAYS, 0, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    wrote = WriteFile(file, text, (unsigned long)text_length(text), &written, 0) &&
+            written == text_length(text);
+    return CloseHandle(file) && wrote;
+}
+
+/* The content of the file at `path` (at most 127 bytes) in `g_content`; false when
+ * it cannot be opened. */
+static char g_content[128];
+static int read_file(const wchar_t* path) {
+    unsigned long read = 0;
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ_WRITE, 0, OPEN_EXISTING, 0, 0);
+    g_content[0] = '\0';
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    if (ReadFile(file, g_content, sizeof g_content - 1, &read, 0))
+        g_content[read] = '\0';
+    CloseHandle(file);
+    return 1;
+}
+
+static void copy_wide(wchar_t* to, const wchar_t* from, size_t size) {
+    size_t i;
+    for (i = 0; i + 1 < size && from[i] != 0; ++i)
+        to[i] = from[i];
+    to[i] = 0;
+}
+
+/* Snapshot path `index` of the backup that `c` started, and the file behind it: the
+ * start call wrote what quorlin_snapshot_path(_w) give again, UTF-8 and wide text
+ * name the same file in the snapshot, and it keeps the content of the instant while
+ * the live file changes. The wide path goes to `held`. */
+static void check_held_file(quorlin_agent* agent, const struct start_case* c, size_t index,
+                            wchar_t* held) {
+    const wchar_t* live = kWideSources[c->first + (int)index];
+    wchar_t wide[512];
+    wchar_t converted[512];
+    char utf8[512];
+    size_t wideNeeded = 0;
+    size_t utf8Needed = 0;
+    held[0] = 0;
+    check_call("    quorlin_snapshot_path_w", agent,
+               quorlin_snapshot_path_w(agent, index, wide, 512, &wideNeeded), QUORLIN_OK, "");
+    check_call("    quorlin_snapshot_path", agent,
+               quorlin_snapshot_path(agent, index, utf8, sizeof utf8, &utf8Needed), QUORLIN_OK, "");
+    check(wide_ends_with(wide, live + 2) && !same_wide(wide, live),
+          "    the path names the file in the snapshot");
+    check(
+        MultiByteToWideChar(CP_UTF8, 0, utf8, -1, converted, 512) > 0 && same_wide(converted, wide),
+        "    its UTF-8 text is the same path");
+    check(wideNeeded == wide_length(wide) + 1 && utf8Needed == text_length(utf8) + 1,
+          "    the sizes they need, in their units");
+    check(c->wide ? same_wide(g_widePaths[index], wide) && g_needed[index] == wideNeeded
+                  : same_text(g_paths[index], utf8) && g_needed[index] == utf8Needed,
+          "    the start call wrote that path and its size");
+    check(read_file(wide), "    the file opens through it");
+    check_text("    its content", g_content, kAsItWas);
+    check(write_file(live, kChanged), "    the live file changes");
+    read_file(wide);
+    check_text("    the content through the snapshot path stays", g_content, kAsItWas);
+    read_file(live);
+    check_text("    the live file has the new content", g_content, kChanged);
+    copy_wide(held, wide, 512);
+}
+
 static int start_and_complete(quorlin_agent* agent) {
-    quorlin_start(agent, kSource, 0, 0, 0);
+    quorlin_start(agent, kSources[kOne], 0, 0, 0);
     return quorlin_complete(agent);
 }
 
 static void check_vss_working(quorlin_agent* agent) {
     char small[8];
+    wchar_t held[2][512];
     size_t needed = 0;
     size_t again = 0;
     size_t i;
+    int k;
 
+    for (i = 0; i < sizeof kLiveFolders / sizeof kLiveFolders[0]; ++i)
+        CreateDirectoryW(kLiveFolders[i], 0); /* it may be there from an earlier run */
+
+    check(write_file(kWideSources[kOne], kAsItWas), "the live file is written");
     fill(small, sizeof small, '#');
     check_number("quorlin_start into a buffer too small",
-                 (unsigned long)quorlin_start(agent, kSource, small, sizeof small, &needed),
+                 (unsigned long)quorlin_start(agent, kSources[kOne], small, sizeof small, &needed),
                  QUORLIN_BUFFER_TOO_SMALL, 10);
     check(starts_with(quorlin_last_report(agent), "The buffer for snapshot path 0 holds 8 units"),
           "    its report line says why");
     check(small[0] == '\0' && small[1] == '#', "    the small buffer holds an empty string");
-    check(needed > sizeof small && needed < sizeof g_path, "    the size needed is reported");
+    check(needed > sizeof small && needed < sizeof g_paths[0], "    the size needed is reported");
     check_number("    the snapshot stays held", (unsigned long)quorlin_snapshot_count(agent), 1,
                  10);
     check_call("quorlin_snapshot_path asked again", agent,
-               quorlin_snapshot_path(agent, 0, g_path, sizeof g_path, &again), QUORLIN_OK, "");
+               quorlin_snapshot_path(agent, 0, g_paths[0], sizeof g_paths[0], &again), QUORLIN_OK,
+               "");
     check_number("    the size it needs", (unsigned long)again, (unsigned long)needed, 10);
-    check(text_length(g_path) + 1 == needed && ends_with(g_path, "\\windows\\win.ini"),
+    check(text_length(g_paths[0]) + 1 == needed && ends_with(g_paths[0], kSources[kOne] + 2),
           "    the snapshot path of the file");
-    check_call("quorlin_snapshot_path_w", agent,
-               quorlin_snapshot_path_w(agent, 0, g_widePath, 1024, 0), QUORLIN_OK, "");
-    check(wide_ends_with(g_widePath, L"\\windows\\win.ini"), "    the same path, wide");
     check_call("quorlin_snapshot_path beyond the paths", agent,
-               quorlin_snapshot_path(agent, 1, g_path, sizeof g_path, 0), QUORLIN_REFUSED,
+               quorlin_snapshot_path(agent, 1, g_paths[0], sizeof g_paths[0], 0), QUORLIN_REFUSED,
                "Invalid parameter.");
     check_call("quorlin_complete", agent, quorlin_complete(agent), QUORLIN_OK,
                "Backup successfully completed.");
@@ -433,12 +555,17 @@ static void check_vss_working(quorlin_agent* agent) {
 
     for (i = 0; i < sizeof kStarts / sizeof kStarts[0]; ++i) {
         const struct start_case* c = &kStarts[i];
-        if (c->start == start_accented)
-            continue; /* that file does not exist */
+        for (k = 0; k < c->count; ++k)
+            check(write_file(kWideSources[c->first + k], kAsItWas), "the live files are written");
         check_call(c->name, agent, c->start(agent), QUORLIN_OK, "");
-        check(quorlin_snapshot_count(agent) >= 1, "    its snapshot paths are held");
+        check_number("    its snapshot paths are held",
+                     (unsigned long)quorlin_snapshot_count(agent), (unsigned long)c->count, 10);
+        for (k = 0; k < c->count; ++k)
+            check_held_file(agent, c, (size_t)k, held[k]);
         check_call("    quorlin_complete", agent, quorlin_complete(agent), QUORLIN_OK,
                    "Backup successfully completed.");
+        for (k = 0; k < c->count; ++k)
+            check(!read_file(held[k]), "    the snapshot is gone after it");
     }
 
     check_call("quorlin_start_no_writers", agent, start_no_writers(agent), QUORLIN_OK, "");
@@ -446,6 +573,17 @@ static void check_vss_working(quorlin_agent* agent) {
                QUORLIN_WRONG_SEQUENCE, "Wrong calling sequence, call VssCompleteBackup first.");
     check_call("quorlin_complete", agent, quorlin_complete(agent), QUORLIN_OK,
                "Backup successfully completed.");
+
+    /* A volume that is not there: the failure after VSS's first steps leaves nothing
+     * held and nothing to complete. */
+    check_number("quorlin_start on a drive that is not there",
+                 (unsigned long)quorlin_start(agent, kNoVolume, 0, 0, 0), QUORLIN_FAILED, 10);
+    check(starts_with(quorlin_last_report(agent), kNoVolumeReport),
+          "    its report line names the path");
+    check_number("    no snapshot is held", (unsigned long)quorlin_snapshot_count(agent), 0, 10);
+    check_call("    quorlin_complete after it", agent, quorlin_complete(agent), QUORLIN_REFUSED,
+               "Invalid data.");
+
     check_trace_routes(agent, start_and_complete, "Backup successfully completed.");
 }
 

@@ -1,0 +1,252 @@
+// The built quorlin.exe over the stand-in VSS under Wine: `snapshot -- COMMAND` and
+// `copy` read the content of the instant of the snapshot while the live files
+// change, and a failure names its site and leaves no snapshot behind. The live
+// files change while the stand-in holds DoSnapshotSet paused, after its copy.
+#include "StandInSession.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using standin::LiveFolder;
+using standin::OutputFile;
+using standin::Pause;
+using standin::ReadBytes;
+using standin::StandInSession;
+using standin::WriteBytes;
+
+struct Outcome {
+    DWORD exit = ~0u;
+    std::string output;  // standard output, without CRs
+    std::string errors;  // standard error, without CRs
+};
+
+std::string WithoutCarriageReturns(std::string text) {
+    std::string kept;
+    for (char c : text)
+        if (c != '\r')
+            kept.push_back(c);
+    return kept;
+}
+
+std::wstring Here() {
+    wchar_t self[MAX_PATH + 1];
+    std::wstring path(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH + 1));
+    return path.substr(0, path.rfind(L'\\'));
+}
+
+// Runs quorlin.exe with `arguments` (standard input empty) to its end, at most two minutes.
+Outcome RunQuorlin(const std::wstring& arguments) {
+    OutputFile output(true);
+    OutputFile errors(true);
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    HANDLE input = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 &inherited, OPEN_EXISTING, 0, nullptr);
+    std::wstring commandLine = L"\"" + Here() + L"\\quorlin\\quorlin.exe\" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = output.Handle();
+    startup.hStdError = errors.Handle();
+    PROCESS_INFORMATION process = {};
+    Outcome outcome;
+    if (::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                         &startup, &process)) {
+        ::CloseHandle(process.hThread);
+        if (::WaitForSingleObject(process.hProcess, 120000) != WAIT_OBJECT_0)
+            ::TerminateProcess(process.hProcess, ~0u);
+        ::GetExitCodeProcess(process.hProcess, &outcome.exit);
+        ::CloseHandle(process.hProcess);
+    }
+    ::CloseHandle(input);
+    outcome.output = WithoutCarriageReturns(output.Text());
+    outcome.errors = WithoutCarriageReturns(errors.Text());
+    return outcome;
+}
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+std::string Original(const std::wstring& file) { return "as it was: " + Narrow(file) + "\r\n"; }
+
+// Writes the original content of `files`; once DoSnapshotSet has paused, `change`
+// runs and the call goes on. Join the thread before checking.
+std::thread ChangeWhilePaused(Pause& pause, std::vector<std::wstring> files, void (*change)()) {
+    for (const std::wstring& file : files)
+        EXPECT_TRUE(WriteBytes(file, Original(file)));
+    return std::thread([&pause, change] {
+        EXPECT_TRUE(pause.WaitUntilPaused(60000));
+        change();
+        pause.Resume();
+    });
+}
+
+// Everything quorlin was given came back, and no snapshot is left.
+void ExpectNothingLeft(const StandInSession& session) {
+    EXPECT_EQ(0u, session.SnapshotsInStore());
+    EXPECT_EQ(std::vector<std::string>(), session.Unreleased());
+}
+
+const wchar_t kLive[] = L"C:\\quorlin-tool";
+const wchar_t kLiveOnD[] = L"D:\\quorlin-tool";
+
+void ChangeLiveFiles() {
+    WriteBytes(std::wstring(kLive) + L"\\live.txt", "changed");
+    WriteBytes(std::wstring(kLiveOnD) + L"\\other.txt", "changed");
+}
+
+struct SnapshotCase {
+    const char* name;
+    const wchar_t* options;
+    std::vector<std::wstring> sources;
+    const wchar_t* command;
+    size_t typed;  // the source whose snapshot path the command types
+    bool withWriters;
+};
+
+TEST(ToolOnStandInTest, SnapshotRunsTheCommandOnFrozenContent) {
+    const std::wstring live = std::wstring(kLive) + L"\\live.txt";
+    const std::wstring other = std::wstring(kLiveOnD) + L"\\other.txt";
+    const SnapshotCase cases[] = {
+        {"with writers", L"", {live}, L"cmd /c type {}", 0, true},
+        {"without writers", L"--no-writers ", {live}, L"cmd /c type {}", 0, false},
+        {"two volumes", L"", {live, other}, L"cmd /c type {2}", 1, true},
+    };
+    for (const SnapshotCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        StandInSession session;
+        LiveFolder onC(kLive);
+        LiveFolder onD(kLiveOnD);
+        session.Freeze(onC.Path());
+        session.Freeze(onD.Path());
+        Pause pause(session, L"DoSnapshotSet");
+        std::wstring arguments = std::wstring(c.options) + L"snapshot";
+        for (const std::wstring& source : c.sources)
+            arguments += L" " + source;
+        std::thread changer = ChangeWhilePaused(pause, c.sources, ChangeLiveFiles);
+        const Outcome outcome = RunQuorlin(arguments + L" -- " + c.command);
+        changer.join();
+
+        EXPECT_EQ(0u, outcome.exit) << outcome.errors;
+        const std::string typed = WithoutCarriageReturns(Original(c.sources[c.typed]));
+        // Each line: the source, a tab, the snapshot path, which ends as the source does.
+        size_t at = 0;
+        for (const std::wstring& source : c.sources) {
+            const std::string head = Narrow(source) + "\t\\\\?\\" + Narrow(session.Store()) + "\\";
+            const std::string tail = Narrow(source.substr(3)) + "\n";
+            EXPECT_EQ(head, outcome.output.substr(at, head.size()));
+            at = outcome.output.find('\n', at) + 1;
+            EXPECT_EQ(tail, outcome.output.substr(at - tail.size(), tail.size()));
+        }
+        EXPECT_EQ(typed, outcome.output.substr(at));
+        EXPECT_EQ("changed", ReadBytes(c.sources[c.typed]));
+        EXPECT_EQ(c.withWriters ? 0u : 1u,
+                  session.LinesStarting("SetContext 25 -> 0x00000000").size());
+        EXPECT_EQ(1u, session.LinesStarting("DeleteSnapshots ").size());
+        EXPECT_EQ(1u, session.LinesStarting("BackupComplete -> 0x00000000").size());
+        ExpectNothingLeft(session);
+    }
+}
+
+void ChangeTree() {
+    const std::wstring tree = std::wstring(kLive) + L"\\tree";
+    WriteBytes(tree + L"\\a.txt", "changed");
+    ::DeleteFileW((tree + L"\\sub\\b.txt").c_str());
+    WriteBytes(tree + L"\\new.txt", "made after the snapshot");
+}
+
+struct CopyCase {
+    const char* name;
+    const wchar_t* source;
+    const wchar_t* destination;        // under C:\quorlin-copy, which exists
+    std::vector<std::wstring> copied;  // below C:\quorlin-copy: each as it was
+    std::vector<std::wstring> absent;  // below C:\quorlin-copy
+};
+
+TEST(ToolOnStandInTest, CopyReadsTheFrozenContent) {
+    const CopyCase cases[] = {
+        {"a file into a folder", L"tree\\a.txt", L"", {L"a.txt"}, {L"sub"}},
+        {"a folder", L"tree", L"\\copy", {L"copy\\a.txt", L"copy\\sub\\b.txt"}, {L"copy\\new.txt"}},
+    };
+    for (const CopyCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        StandInSession session;
+        LiveFolder live(kLive);
+        LiveFolder out(L"C:\\quorlin-copy");
+        session.Freeze(live.Path());
+        ASSERT_TRUE(::CreateDirectoryW((live / L"tree").c_str(), nullptr));
+        ASSERT_TRUE(::CreateDirectoryW((live / L"tree\\sub").c_str(), nullptr));
+        Pause pause(session, L"DoSnapshotSet");
+        const std::vector<std::wstring> files = {live / L"tree\\a.txt", live / L"tree\\sub\\b.txt"};
+        std::thread changer = ChangeWhilePaused(pause, files, ChangeTree);
+        const Outcome outcome =
+            RunQuorlin(L"copy " + (live / c.source) + L" " + out.Path() + c.destination);
+        changer.join();
+
+        EXPECT_EQ(0u, outcome.exit) << outcome.errors;
+        EXPECT_EQ("", outcome.output);
+        for (const std::wstring& copied : c.copied) {
+            const std::wstring name =
+                copied.substr(copied.find(L"\\") == std::wstring::npos ? 0 : 5);
+            EXPECT_EQ(Original(live / (L"tree\\" + name)), ReadBytes(out / copied))
+                << Narrow(copied);
+        }
+        for (const std::wstring& absent : c.absent)
+            EXPECT_FALSE(standin::Exists(out / absent)) << Narrow(absent);
+        EXPECT_EQ("changed", ReadBytes(live / L"tree\\a.txt"));
+        ExpectNothingLeft(session);
+    }
+}
+
+struct FailureCase {
+    const wchar_t* arguments;
+    const wchar_t* script;
+    const char* errors;  // the start of standard error
+    bool aborts;         // the stand-in saw AbortBackup
+    bool deletes;        // and DeleteSnapshots
+};
+
+TEST(ToolOnStandInTest, AFailureNamesItsSiteAndLeavesNoSnapshot) {
+    const FailureCase cases[] = {
+        {L"-v snapshot C:\\quorlin-tool\\live.txt", L"AddToSnapshotSet=0x8004230c",
+         "There was a COM failure 0x8004230c - .\\QuorlinClass (505)\n"
+         "quorlin: could not take a snapshot of C:\\quorlin-tool\\live.txt: the volume does not "
+         "support snapshots",
+         true, false},
+        {L"-v copy C:\\quorlin-tool\\live.txt C:\\quorlin-tool\\copy.txt",
+         L"DoSnapshotSet.QueryStatus=0x80042302",
+         "There was a COM failure 0x80042302 - .\\QuorlinClass (577)\nquorlin: could not take "
+         "a snapshot of C:\\quorlin-tool\\live.txt",
+         true, true},
+        {L"-v --no-writers snapshot C:\\quorlin-tool\\live.txt -- cmd /c type {}",
+         L"BackupComplete.Status=0x800423f4",
+         "Completion of backup failed.\nquorlin: could not "
+         "complete the backup",
+         false, true},
+    };
+    for (const FailureCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "script " << c.script);
+        StandInSession session;
+        LiveFolder live(kLive);
+        session.Freeze(live.Path());
+        ASSERT_TRUE(WriteBytes(live / L"live.txt", "as it was"));
+        session.Script(c.script);
+        const Outcome outcome = RunQuorlin(c.arguments);
+
+        EXPECT_EQ(1u, outcome.exit);
+        EXPECT_EQ(c.errors, outcome.errors.substr(0, std::string(c.errors).size()))
+            << outcome.errors;
+        EXPECT_EQ(c.aborts, !session.LinesStarting("AbortBackup ").empty());
+        EXPECT_EQ(c.deletes, !session.LinesStarting("DeleteSnapshots ").empty());
+        EXPECT_FALSE(standin::Exists(live / L"copy.txt"));
+        ExpectNothingLeft(session);
+    }
+}
+
+}  // namespace
