@@ -16,7 +16,8 @@ const char kDescription[] =
 
 const char kSnapshotFooter[] =
     "After the PATHs: -- COMMAND [ARGS...]\n"
-    "Takes one snapshot set for the PATHs and prints \"PATH<TAB>SNAPSHOT-PATH\" for each,\n"
+    "Takes one snapshot set for the PATHs and prints \"PATH<TAB>SNAPSHOT-PATH\" for each\n"
+    "(a path with a control character, or a leading \", is quoted as C quotes a string),\n"
     "then runs COMMAND: an argument {} or {1} stands for the first snapshot path, {2}\n"
     "for the second, and so on; QUORLIN_SNAPSHOT_1, QUORLIN_SNAPSHOT_2, ... hold them too.\n"
     "Without COMMAND it holds the snapshot until Enter or Ctrl-C. The snapshot is\n"
@@ -26,8 +27,10 @@ const char kSnapshotFooter[] =
 
 const char kCopyFooter[] =
     "Copies SOURCE as it was at one instant, even while programs write to it, keeping\n"
-    "times and permissions; shows progress on a terminal. The snapshot is deleted at the\n"
-    "end, also when the copy fails.\n"
+    "times and permissions (on Linux also owners, extended attributes, links, hard links,\n"
+    "holes and special files); shows progress on a terminal. Nothing in DEST is followed\n"
+    "or written through, and a file replaces its earlier copy only once complete. The\n"
+    "snapshot is deleted at the end, also when the copy fails.\n"
     "\n"
     "  quorlin copy /srv/db/live.sqlite /backup/";
 
@@ -36,9 +39,10 @@ const char kFooter[] =
     "\n"
     "Exit codes:\n"
     "  0    success\n"
-    "  1    the snapshot or its completion failed\n"
+    "  1    the snapshot or its completion failed, or the output could not be written\n"
     "  2    usage error: bad options or arguments, or a path that does not exist\n"
     "  3    copy could not read the snapshot or write DEST\n"
+    "  4    copy is complete, but could not keep something (named by its source path)\n"
     "  99   the library refused: a backup is already in progress\n"
     "  100  the library refused before any snapshot work (unsupported system)\n"
     "  127  the command after -- could not be started\n"

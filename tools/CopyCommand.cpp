@@ -3,9 +3,11 @@
 #include "Failure.h"
 #include "SourcePath.h"
 #include "StopSignal.h"
+#include "StoreInCopy.h"
 #include "Text.h"
 #include "TreeCopy.h"
 
+#include <cstdio>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -13,33 +15,58 @@ namespace fs = std::filesystem;
 namespace qtool {
 namespace {
 
-// DEST itself, or the entry of that name inside DEST when DEST is an existing folder.
-fs::path TargetFor(const fs::path& source, const std::string& destination) {
+// Where the copy goes: the entry `name` in the folder `folder`.
+struct Target {
+    fs::path folder;
+    fs::path name;
+};
+
+// The entry of SOURCE's name inside DEST when DEST is an existing folder, else DEST
+// itself.
+Target TargetFor(const fs::path& source, const std::string& destination) {
     fs::path target = PathFromUtf8(destination);
-    if (fs::is_directory(target) && !source.filename().empty())
-        target /= source.filename();
-    return target;
+    while (target.has_relative_path() && !target.has_filename())
+        target = target.parent_path();  // "backup/" is the folder "backup"
+    if (fs::is_directory(target) && source.has_filename())
+        return {target, source.filename()};
+    if (!target.has_filename())
+        return {target, fs::path()};  // a root: the copy merges into it
+    fs::path folder = target.parent_path();
+    return {folder.empty() ? fs::path(".") : folder, target.filename()};
 }
 
 }  // namespace
 
 int RunCopy(const Invocation& invocation) {
     fs::path source = PathFromUtf8(ResolveSourcePath(invocation.paths[0]));
-    fs::path target = TargetFor(source, invocation.paths[1]);
-    if (fs::exists(target) && fs::equivalent(source, target))
+    Target target = TargetFor(source, invocation.paths[1]);
+    fs::path destination = target.folder / target.name;
+    if (fs::exists(destination) && fs::equivalent(source, destination))
         throw Failure(kExitUsage,
                       "the source and the destination are the same; name another "
                       "destination");
+    std::optional<fs::path> store = StoreInCopy(source);
 
     InstallStopHandlers();
     Backup backup(invocation.options);
     fs::path snapshot = PathFromUtf8(backup.Start({Utf8FromPath(source)})[0]);
-    TreeSize size = MeasureTree(snapshot);
-    Progress progress(IsTerminal(stderr), size.bytes, size.files);
-    CopyTree(snapshot, target, progress);
+    TreeCopy copy(snapshot, source, store, StopRequested);
+    // The size is counted for the progress bar only: it costs a walk of the tree.
+    bool shown = IsTerminal(stderr);
+    TreeSize size = shown ? copy.Measure() : TreeSize();
+    Progress progress(shown, size.bytes, size.files);
+    std::size_t lost = copy.CopyTo(
+        target.folder, target.name, progress,
+        [&progress](const std::string& sentence) { progress.Say("quorlin: " + sentence + "."); });
     progress.Finish();
     backup.Complete();
-    return StopRequested() ? kExitInterrupted : kExitSuccess;
+    if (StopRequested())
+        return kExitInterrupted;
+    if (lost > 0)
+        throw Failure(kExitNotKept, "the copy is complete, but " + std::to_string(lost) +
+                                        (lost == 1 ? " thing" : " things") +
+                                        " could not be kept as in the source (named above)");
+    return kExitSuccess;
 }
 
 }  // namespace qtool

@@ -11,9 +11,10 @@ namespace qtool {
 // Exit codes of quorlin. The library's results keep their own numbers.
 enum ExitCode : int {
     kExitSuccess = 0,
-    kExitFailed = 1,          // the library failed (QUORLIN_RESULT_FAILED)
+    kExitFailed = 1,          // the library failed (QUORLIN_RESULT_FAILED), or the output
     kExitUsage = 2,           // bad options or arguments, or a PATH that does not exist
     kExitCopyFailed = 3,      // `copy` could not read the snapshot or write DEST
+    kExitNotKept = 4,         // `copy` is complete but could not keep something (named)
     kExitWrongSequence = 99,  // the library refused: a backup is in progress
     kExitRefused = 100,       // the library refused before any snapshot work
     kExitCannotRun = 127,     // the command after -- could not be started

@@ -62,6 +62,13 @@ void Progress::AddFile() {
     Draw(false);
 }
 
+void Progress::Say(const std::string& line) {
+    if (shown_ && drawnWidth_ > 0)
+        std::fprintf(stderr, "\r%*s\r", static_cast<int>(drawnWidth_), "");
+    drawnWidth_ = 0;
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
+
 void Progress::Finish() {
     Draw(true);
     if (shown_)

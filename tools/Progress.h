@@ -20,6 +20,8 @@ public:
     Progress(bool shown, std::uint64_t totalBytes, std::uint64_t totalFiles);
     void AddBytes(std::uint64_t bytes);
     void AddFile();
+    // Shows a line of its own on standard error; the bar comes back below it.
+    void Say(const std::string& line);
     // Draws the last state and ends the line.
     void Finish();
 

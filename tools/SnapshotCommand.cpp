@@ -5,8 +5,11 @@
 #include "Placeholders.h"
 #include "SourcePath.h"
 #include "StopSignal.h"
+#include "Text.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace qtool {
 
@@ -20,8 +23,15 @@ int RunSnapshot(const Invocation& invocation) {
     Backup backup(invocation.options);
     std::vector<std::string> snapshotPaths = backup.Start(sources);
     for (size_t i = 0; i < sources.size(); ++i)
-        std::printf("%s\t%s\n", invocation.paths[i].c_str(), snapshotPaths[i].c_str());
-    std::fflush(stdout);
+        std::printf("%s\t%s\n", FieldForLine(invocation.paths[i]).c_str(),
+                    FieldForLine(snapshotPaths[i]).c_str());
+    // Nothing is run on paths that no one could read; the backup completes as quorlin ends.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        throw Failure(kExitFailed, std::string("could not write the snapshot paths to standard "
+                                               "output (") +
+                                       std::strerror(errno) +
+                                       "); the snapshots were deleted; check where the output "
+                                       "goes");
 
     int status = kExitSuccess;
     if (StopRequested()) {

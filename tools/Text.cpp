@@ -2,7 +2,9 @@
 
 #include "Failure.h"
 
+#include <algorithm>
 #include <codecvt>
+#include <cstdio>
 #include <locale>
 #include <type_traits>
 
@@ -31,5 +33,44 @@ std::filesystem::path PathFromUtf8(const std::string& text) {
 }
 
 std::string Utf8FromPath(const std::filesystem::path& path) { return path.u8string(); }
+
+std::string FieldForLine(const std::string& path) {
+    auto control = [](unsigned char c) { return c < 0x20 || c == 0x7F; };
+    bool plain = (path.empty() || path[0] != '"') &&
+                 std::none_of(path.begin(), path.end(),
+                              [&](char c) { return control(static_cast<unsigned char>(c)); });
+    if (plain)
+        return path;
+    std::string quoted = "\"";
+    for (char c : path) {
+        unsigned char byte = static_cast<unsigned char>(c);
+        switch (c) {
+            case '\\':
+                quoted += "\\\\";
+                break;
+            case '"':
+                quoted += "\\\"";
+                break;
+            case '\t':
+                quoted += "\\t";
+                break;
+            case '\n':
+                quoted += "\\n";
+                break;
+            case '\r':
+                quoted += "\\r";
+                break;
+            default:
+                if (control(byte)) {
+                    char octal[8];
+                    std::snprintf(octal, sizeof octal, "\\%03o", byte);
+                    quoted += octal;
+                } else {
+                    quoted += c;
+                }
+        }
+    }
+    return quoted + "\"";
+}
 
 }  // namespace qtool

@@ -16,6 +16,12 @@ std::string Utf8FromWide(const std::wstring& text);
 std::filesystem::path PathFromUtf8(const std::string& text);
 std::string Utf8FromPath(const std::filesystem::path& path);
 
+// A path as one field of a line of output: as it is, unless it holds a control character
+// (a newline or a tab among them) or begins with a double quote. Then it is quoted as C
+// quotes a string: in double quotes, with \\, \", \t, \n and \r, and \ooo (three octal
+// digits) for the other control characters.
+std::string FieldForLine(const std::string& path);
+
 }  // namespace qtool
 
 #endif  // QUORLIN_TOOL_TEXT_H

@@ -6,6 +6,8 @@
 #include "QuorlinTypes.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
 
 namespace qtool {
 
@@ -32,6 +34,25 @@ private:
     HANDLE read_;
     HANDLE write_;
     bool writeOpen_ = true;
+};
+
+// A stream's own descriptor (Linux) or handle (Windows), written to without the C
+// library's stream and its lock, so that a thread that hangs on a stalled output holds
+// nothing that others need. It stays open as long as this object, whatever becomes of
+// the stream.
+class RawOutput {
+public:
+    // Nothing is written when `stream` is null.
+    explicit RawOutput(std::FILE* stream);
+    ~RawOutput();
+    RawOutput(const RawOutput&) = delete;
+    RawOutput& operator=(const RawOutput&) = delete;
+
+    // Writes all of `data`; false when the output refused it (closed, or gone).
+    bool Write(const char* data, std::size_t size);
+
+private:
+    std::intptr_t handle_;
 };
 
 }  // namespace qtool

@@ -5,9 +5,8 @@
 
 #include "TracePipe.h"
 
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -16,38 +15,32 @@ namespace qtool {
 class TraceRelay {
 public:
     // `shown`: where to copy the trace as it arrives, or null to keep it to ourselves.
-    // Starts the thread that drains the pipe as it fills, so that the library's writes
-    // wait at most for `shown` to take the lines.
+    // One thread drains the pipe into memory as it fills, and another shows what it
+    // took, so that the library's writes never wait for `shown`, even when it stalls.
     // Throws Failure when the pipe cannot be made.
     explicit TraceRelay(std::FILE* shown);
-    // Closes the library's end and waits for the reader to copy what is left.
+    // Closes the library's end and waits for the reader to take what is left, and a
+    // little for it to be shown; an output that stalls is left behind.
     ~TraceRelay();
     TraceRelay(const TraceRelay&) = delete;
     TraceRelay& operator=(const TraceRelay&) = delete;
 
     // The trace console to hand to the library.
     HANDLE Console() const { return pipe_.WriteEnd(); }
-    // Waits until the reader has taken in (and shown) every line traced so far, and
-    // returns the last non-empty line traced since the last call (empty when none).
+    // Waits until the reader has taken in every line traced so far (and until they are
+    // shown, unless the output stalls), and returns the last non-empty line traced since
+    // the last call (empty when none).
     std::string Collect();
 
 private:
+    struct Shared;  // between the caller, the reader and the thread that shows
+
     void Drain();
-    // Adds the bytes of `chunk` meant for `shown_` to `out`, without the mark and with
-    // the library's "\r\n" line ends as "\n" for the C library's stream.
-    void AddShown(const char* chunk, std::size_t size, std::string& out);
 
     TracePipe pipe_;
-    std::FILE* shown_;
-    bool returnHeld_ = false;  // the reader's: a '\r' not yet known to end a line
-
-    std::mutex mutex_;
-    std::condition_variable progress_;
-    std::string text_;  // traced since the last Collect
-    unsigned long marksRead_ = 0;
-    bool ended_ = false;           // the reader has seen the end of the pipe
+    std::shared_ptr<Shared> shared_;
     unsigned long marksSent_ = 0;  // the caller's
-
+    std::thread shower_;
     std::thread reader_;  // last, so that it starts once the rest is ready
 };
 

@@ -1,13 +1,11 @@
 #include "TreeCopy.h"
 
 #include "Failure.h"
-#include "FileMetadata.h"
 #include "FileSystem.h"
-#include "StopSignal.h"
 #include "Text.h"
 
-#include <cstdio>
-#include <fstream>
+#include <map>
+#include <set>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -15,98 +13,275 @@ namespace fs = std::filesystem;
 namespace qtool {
 namespace {
 
-const std::size_t kChunk = 1 << 20;
-
-[[noreturn]] void CopyFailed(const std::string& reason) {
-    throw Failure(kExitCopyFailed,
-                  "the copy failed: " + reason +
-                      "; check that the destination is writable and has room, then try again");
+[[noreturn]] void Stopped() {
+    throw Failure(kExitInterrupted,
+                  "stopped before the copy was complete; the snapshot was deleted and the "
+                  "destination holds a partial copy");
 }
 
-void ThrowIfStopped() {
-    if (StopRequested())
-        throw Failure(kExitInterrupted,
-                      "stopped before the copy was complete; the snapshot was deleted and the "
-                      "destination holds a partial copy");
+// `error` on the entry at `source` (its SOURCE path) or `target` (in the destination).
+[[noreturn]] void CopyFailed(const CopyError& error, const fs::path& source,
+                             const fs::path& target) {
+    if (error.OnSide() == CopyError::kSource)
+        throw Failure(kExitCopyFailed, "the copy failed: cannot " + error.Action() + " " +
+                                           Utf8FromPath(source) + " (" + error.Reason() +
+                                           "); try again");
+    throw Failure(kExitCopyFailed, "the copy failed: cannot " + error.Action() + " " +
+                                       Utf8FromPath(target) + " (" + error.Reason() +
+                                       "); check that the destination is writable and has "
+                                       "room, then try again");
 }
 
-void CopyContent(const fs::path& source, const fs::path& destination, Progress& progress) {
-    std::ifstream in(source, std::ios::binary);
-    if (!in)
-        CopyFailed("cannot read " + Utf8FromPath(source));
-    std::ofstream out(destination, std::ios::binary | std::ios::trunc);
-    if (!out)
-        CopyFailed("cannot write " + Utf8FromPath(destination));
-    std::vector<char> buffer(kChunk);
-    while (in) {
-        ThrowIfStopped();
-        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        std::streamsize count = in.gcount();
-        if (count > 0 && !out.write(buffer.data(), count))
-            CopyFailed("cannot write " + Utf8FromPath(destination));
-        progress.AddBytes(static_cast<std::uint64_t>(count));
+// Where the walk is: the entry's SOURCE path, for the user, and its path in the
+// destination.
+struct Place {
+    fs::path source;
+    fs::path target;
+    Place Child(const fs::path& name) const { return {source / name, target / name}; }
+};
+
+class Walk {
+public:
+    // `top`: the destination folder, and `place` the copy's place in it.
+    Walk(const std::optional<fs::path>& store, const std::function<bool()>& stopped,
+         TargetFolder& top, const Place& place, Progress& progress, const LossReport& report)
+        : store_(store),
+          stopped_(stopped),
+          progress_(progress),
+          report_(report),
+          top_(top),
+          topPlace_(place),
+          open_{&top} {}
+
+    void Copy(const SourceFolder& from, const Entry& entry, TargetFolder& to, const fs::path& name,
+              const Place& place) {
+        if (stopped_())
+            Stopped();
+        Losses losses;
+        try {
+            switch (entry.kind) {
+                case EntryKind::kFolder: {
+                    SourceFolder folder = from.Folder(entry);
+                    CopyFolder(std::move(folder), to.MakeFolder(name), name, place, losses);
+                    break;
+                }
+                case EntryKind::kFile:
+                    CopyRegularFile(from, entry, to, name, place, losses);
+                    progress_.AddFile();
+                    break;
+                case EntryKind::kLink:
+                    to.CopyLink(name, from, entry, losses);
+                    break;
+                case EntryKind::kSpecial:
+                    to.CopySpecial(name, from, entry, losses);
+                    break;
+                case EntryKind::kOther:
+                    losses.push_back({"", "a link, junction or mount point is not copied here"});
+                    break;
+            }
+        } catch (const CopyError& error) {
+            CopyFailed(error, place.source, place.target);
+        }
+        Report(losses, place);
     }
-    if (in.bad())
-        CopyFailed("cannot read " + Utf8FromPath(source));
-    out.close();
-    if (!out)
-        CopyFailed("cannot write " + Utf8FromPath(destination));
-}
 
-void CopyEntry(const Entry& source, const fs::path& destination, Progress& progress) {
-    ThrowIfStopped();
-    switch (source.kind) {
-        case EntryKind::kFolder:
-            fs::create_directories(destination);
-            for (const Entry& entry : ListFolder(source.path))
-                CopyEntry(entry, destination / entry.path.filename(), progress);
-            break;
-        case EntryKind::kFile:
-            CopyContent(source.path, destination, progress);
-            progress.AddFile();
-            break;
-        case EntryKind::kLink:
-            if (fs::symlink_status(destination).type() != fs::file_type::not_found)
-                fs::remove(destination);
-            fs::copy_symlink(source.path, destination);
-            break;
-        case EntryKind::kOther:
-            std::fprintf(stderr, "quorlin: skipped %s: not a file, folder or link\n",
-                         Utf8FromPath(source.path).c_str());
+    // Puts the files that wait in place, once on the disk, and finishes their folders.
+    void Commit() {
+        try {
+            if (held_.empty() && !top_.Waiting())
+                return;
+            top_.Sync();
+            top_.PutInPlace();
+        } catch (const CopyError& error) {
+            CopyFailed(error, topPlace_.source, topPlace_.target);
+        }
+        for (Held& held : held_) {
+            Losses losses;
+            try {
+                held.folder.PutInPlace();
+                held.folder.Finish(held.source, losses);
+            } catch (const CopyError& error) {
+                CopyFailed(error, held.place.source, held.place.target);
+            }
+            Report(losses, held.place);
+        }
+        held_.clear();
+    }
+
+    std::size_t Lost() const { return lost_; }
+
+private:
+    // The first name copied of a file that has more, and where its copy is.
+    struct FirstName {
+        std::vector<fs::path> route;  // the folders from the top to it
+        std::vector<fs::path> names;  // its names there: until put in place, and after
+        FileIdentity copy;
+        std::uint64_t namesLeft;
+        fs::path source;
+    };
+    // A folder copied but for its files that wait to replace earlier copies.
+    struct Held {
+        TargetFolder folder;
+        SourceFolder source;
+        Place place;
+    };
+    // Folders held at most before the files that wait are put in place: each holds two
+    // descriptors, and each putting in place waits for the disk once.
+    static const std::size_t kMostHeld = 128;
+
+    void Report(const Losses& losses, const Place& place) {
+        for (const Loss& loss : losses) {
+            ++lost_;
+            report_(loss.what.empty()
+                        ? "could not copy " + Utf8FromPath(place.source) + " (" + loss.why + ")"
+                        : "could not keep " + loss.what + " of " + Utf8FromPath(place.source) +
+                              " (" + loss.why + ")");
+        }
+    }
+
+    void CopyFolder(SourceFolder from, TargetFolder made, const fs::path& name, const Place& place,
+                    Losses& losses) {
+        route_.push_back(name);
+        open_.push_back(&made);
+        for (const Entry& entry : from.List()) {
+            Place inner = place.Child(entry.name);
+            if (!store_ || inner.source != *store_)
+                Copy(from, entry, made, entry.name, inner);
+        }
+        route_.pop_back();
+        open_.pop_back();
+        if (made.Waiting()) {
+            held_.push_back({std::move(made), std::move(from), place});
+            if (held_.size() >= kMostHeld)
+                Commit();
             return;
+        }
+        // Last: copying into a folder changes its times.
+        made.Finish(from, losses);
     }
-    // After the content: adding entries to a folder would change its times.
-    CopyMetadata(source.path, destination);
-}
 
-void Measure(const Entry& entry, TreeSize& size) {
+    void CopyRegularFile(const SourceFolder& from, const Entry& entry, TargetFolder& to,
+                         const fs::path& name, const Place& place, Losses& losses) {
+        auto first = entry.names > 1 ? firstNames_.find(entry.identity) : firstNames_.end();
+        if (first != firstNames_.end()) {
+            if (AddName(first->second, to, name)) {
+                if (--first->second.namesLeft == 0)
+                    firstNames_.erase(first);
+                return;
+            }
+            losses.push_back({"the hard link to " + Utf8FromPath(first->second.source),
+                              "the destination refused another name for the file; it was "
+                              "copied again"});
+        }
+        TargetFolder::Copied copy = to.CopyRegularFile(
+            name, from, entry,
+            [this](std::uint64_t bytes) {
+                if (stopped_())
+                    Stopped();
+                progress_.AddBytes(bytes);
+            },
+            losses);
+        if (entry.names > 1 && first == firstNames_.end())
+            firstNames_.emplace(
+                entry.identity,
+                FirstName{route_, {copy.name, name}, copy.identity, entry.names - 1, place.source});
+    }
+
+    // Gives `name` in `to` to the copy of `first`, found from the deepest folder open on
+    // the ways to both.
+    bool AddName(const FirstName& first, TargetFolder& to, const fs::path& name) {
+        size_t common = 0;
+        while (common < first.route.size() && common < route_.size() &&
+               first.route[common] == route_[common])
+            ++common;
+        try {
+            std::vector<TargetFolder> opened;
+            opened.reserve(first.route.size() - common);
+            for (size_t i = common; i < first.route.size(); ++i)
+                opened.push_back(
+                    (opened.empty() ? *open_[common] : opened.back()).OpenFolder(first.route[i]));
+            return to.AddName(name, opened.empty() ? *open_[common] : opened.back(), first.names,
+                              first.copy);
+        } catch (const CopyError&) {
+            return false;
+        }
+    }
+
+    const std::optional<fs::path>& store_;
+    const std::function<bool()>& stopped_;
+    Progress& progress_;
+    const LossReport& report_;
+    TargetFolder& top_;
+    Place topPlace_;
+    std::size_t lost_ = 0;
+    std::map<FileIdentity, FirstName> firstNames_;
+    std::vector<fs::path> route_;      // the folders from the top to the one being copied
+    std::vector<TargetFolder*> open_;  // open_[i]: the folder at the first i of route_
+    std::vector<Held> held_;
+};
+
+void Measure(const SourceFolder& from, const Entry& entry, const fs::path& source,
+             const std::optional<fs::path>& store, const std::function<bool()>& stopped,
+             std::set<FileIdentity>& counted, TreeSize& size) {
+    if (stopped())
+        Stopped();
     if (entry.kind == EntryKind::kFile) {
-        size.bytes += entry.size;
         ++size.files;
+        if (entry.names == 1 || counted.insert(entry.identity).second)
+            size.bytes += entry.size;
     } else if (entry.kind == EntryKind::kFolder) {
-        for (const Entry& inner : ListFolder(entry.path))
-            Measure(inner, size);
+        SourceFolder folder = from.Folder(entry);
+        for (const Entry& inner : folder.List()) {
+            fs::path path = source / inner.name;
+            if (!store || path != *store)
+                Measure(folder, inner, path, store, stopped, counted, size);
+        }
     }
 }
 
 }  // namespace
 
-TreeSize MeasureTree(const fs::path& source) {
+TreeCopy::TreeCopy(fs::path snapshot, fs::path source, std::optional<fs::path> store,
+                   std::function<bool()> stopped)
+    : snapshot_(std::move(snapshot)), source_(std::move(source)), stopped_(std::move(stopped)) {
+    if (store)
+        store_ = source_ / *store;
+}
+
+TreeSize TreeCopy::Measure() const {
     TreeSize size;
+    std::set<FileIdentity> counted;
     try {
-        Measure(Inspect(source), size);
-    } catch (const fs::filesystem_error& error) {
-        CopyFailed(error.what());
+        Entry root;
+        SourceFolder from = SourceFolder::OpenRoot(snapshot_, root);
+        qtool::Measure(from, root, source_, store_, stopped_, counted, size);
+    } catch (const CopyError& error) {
+        CopyFailed(error, source_, source_);
     }
     return size;
 }
 
-void CopyTree(const fs::path& source, const fs::path& destination, Progress& progress) {
+std::size_t TreeCopy::CopyTo(const fs::path& destination, const fs::path& name, Progress& progress,
+                             const LossReport& report) const {
+    Entry root;
+    std::optional<SourceFolder> from;
+    std::optional<TargetFolder> top;
     try {
-        CopyEntry(Inspect(source), destination, progress);
-    } catch (const fs::filesystem_error& error) {
-        CopyFailed(error.what());
+        from.emplace(SourceFolder::OpenRoot(snapshot_, root));
+        top.emplace(TargetFolder::Open(destination));
+    } catch (const CopyError& error) {
+        CopyFailed(error, source_, destination);
     }
+    Place place{source_, destination / name};
+    Walk walk(store_, stopped_, *top, place, progress, report);
+    walk.Copy(*from, root, *top, name, place);
+    walk.Commit();
+    try {
+        top->Sync();
+    } catch (const CopyError& error) {
+        CopyFailed(error, source_, destination);
+    }
+    return walk.Lost();
 }
 
 }  // namespace qtool

@@ -16,6 +16,20 @@ int DescriptorOf(HANDLE handle) { return static_cast<int>(reinterpret_cast<intpt
 
 HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd)); }
 
+// Writes all of `data` to `fd`; false when it is refused.
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = fd >= 0 ? write(fd, data, size) : -1;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 }  // namespace
 
 TracePipe::TracePipe() {
@@ -45,16 +59,7 @@ TracePipe::~TracePipe() {
 }
 
 bool TracePipe::Write(const char* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t n = write(DescriptorOf(write_), data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return WriteAll(DescriptorOf(write_), data, size);
 }
 
 std::size_t TracePipe::Read(char* buffer, std::size_t size) {
@@ -71,6 +76,18 @@ void TracePipe::CloseWriteEnd() {
         return;
     writeOpen_ = false;
     close(DescriptorOf(write_));
+}
+
+RawOutput::RawOutput(std::FILE* stream)
+    : handle_(stream != nullptr ? fcntl(fileno(stream), F_DUPFD_CLOEXEC, 3) : -1) {}
+
+RawOutput::~RawOutput() {
+    if (handle_ >= 0)
+        close(static_cast<int>(handle_));
+}
+
+bool RawOutput::Write(const char* data, std::size_t size) {
+    return WriteAll(static_cast<int>(handle_), data, size);
 }
 
 }  // namespace qtool

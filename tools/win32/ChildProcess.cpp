@@ -56,8 +56,9 @@ int RunCommand(const std::vector<std::string>& arguments, const Environment& env
     CloseHandle(process.hThread);
     HANDLE events[2] = {process.hProcess, StopEvent()};
     if (WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
-        // The console's Ctrl-C reached the command too: give it a moment to end.
-        if (WaitForSingleObject(process.hProcess, 2000) == WAIT_TIMEOUT)
+        // The console's Ctrl-C reached the command too: give it time to end.
+        if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(kCommandStopGrace.count() *
+                                                                     1000)) == WAIT_TIMEOUT)
             TerminateProcess(process.hProcess, kExitInterrupted);
         WaitForSingleObject(process.hProcess, INFINITE);
     }

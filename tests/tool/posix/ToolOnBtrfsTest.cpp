@@ -1,6 +1,5 @@
 // The built quorlin, driven as a user drives it, on real btrfs volumes.
-#include "BtrfsScratch.h"
-#include "ToolProcess.h"
+#include "ToolOnBtrfs.h"
 
 #include <gtest/gtest.h>
 
@@ -13,64 +12,6 @@
 
 namespace tooltest {
 namespace {
-
-std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void Write(const std::string& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
-}
-
-bool Exists(const std::string& path) {
-    struct stat status;
-    return lstat(path.c_str(), &status) == 0;
-}
-
-// The snapshot paths of the "PATH<TAB>SNAPSHOT-PATH" lines.
-std::vector<std::string> SnapshotPaths(const std::string& out) {
-    std::vector<std::string> paths;
-    size_t start = 0;
-    while (start < out.size()) {
-        size_t end = out.find('\n', start);
-        if (end == std::string::npos)
-            end = out.size();
-        std::string line = out.substr(start, end - start);
-        size_t tab = line.find('\t');
-        if (tab != std::string::npos)
-            paths.push_back(line.substr(tab + 1));
-        start = end + 1;
-    }
-    return paths;
-}
-
-class ToolOnBtrfs : public ::testing::Test {
-protected:
-    // main() leaves this suite out where the volumes cannot be made.
-    static void SetUpTestSuite() {
-        scratch_ = new BtrfsScratch();
-        baseline_ = scratch_->SubvolumeCount();
-    }
-    static void TearDownTestSuite() {
-        delete scratch_;
-        scratch_ = nullptr;
-    }
-    // Every snapshot the tool took is gone again.
-    void TearDown() override {
-        if (scratch_ != nullptr) {
-            EXPECT_EQ(scratch_->SubvolumeCount(), baseline_);
-        }
-    }
-
-    static std::string Volume() { return scratch_->Volume(); }
-
-    static BtrfsScratch* scratch_;
-    static int baseline_;
-};
-
-BtrfsScratch* ToolOnBtrfs::scratch_ = nullptr;
-int ToolOnBtrfs::baseline_ = 0;
 
 TEST_F(ToolOnBtrfs, CommandReadsTheFileAsItWasWhileTheLiveFileChanges) {
     std::string file = Volume() + "/frozen.txt";
@@ -143,30 +84,6 @@ TEST_F(ToolOnBtrfs, CopyOfAFileBeingWrittenIsTheFileAtOneInstant) {
     ASSERT_FALSE(copied.empty());
     EXPECT_LT(copied.size(), live.size());
     EXPECT_EQ(live.compare(0, copied.size(), copied), 0) << "the copy is not a prefix";
-}
-
-TEST_F(ToolOnBtrfs, CopyOfATreeKeepsContentLinksTimesAndPermissions) {
-    std::string tree = Volume() + "/tree";
-    Shell("mkdir -p " + tree + "/sub/deep && printf a > " + tree + "/a && printf b > " + tree +
-          "/sub/deep/b && ln -s ../a " + tree + "/sub/link && chmod 0640 " + tree +
-          "/a && chmod 0751 " + tree + "/sub && touch -h -d '2001-02-03 04:05:06.789' " + tree +
-          "/a " + tree + "/sub/link " + tree + "/sub/deep " + tree + "/sub " + tree);
-    Outcome outcome = RunTool({"copy", tree, scratch_->Outside() + "/tree-copy"});
-    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
-    // Types, modes, nanosecond times and link targets, entry by entry.
-    std::string listing = "find . -printf '%p %y %m %T@ %l\\n' | sort";
-    EXPECT_EQ(Shell("cd " + scratch_->Outside() + "/tree-copy && " + listing),
-              Shell("cd " + tree + " && " + listing));
-    EXPECT_EQ(Read(scratch_->Outside() + "/tree-copy/sub/deep/b"), "b");
-}
-
-TEST_F(ToolOnBtrfs, CopyOfAWholeVolumeLeavesTheSnapshotStoreOut) {
-    Write(Volume() + "/whole.txt", "whole");
-    Outcome outcome = RunTool({"copy", Volume(), scratch_->Outside() + "/whole-volume"});
-    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
-    EXPECT_EQ(Read(scratch_->Outside() + "/whole-volume/whole.txt"), "whole");
-    EXPECT_TRUE(Exists(scratch_->Outside() + "/whole-volume/nested"));  // a subvolume: empty
-    EXPECT_FALSE(Exists(scratch_->Outside() + "/whole-volume/.quorlin"));
 }
 
 TEST_F(ToolOnBtrfs, SigtermReleasesAHeldSnapshotAndEndsARunningCommand) {

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <thread>
@@ -22,9 +23,11 @@ int UnnamedFile() {
     return fd;
 }
 
+}  // namespace
+
 std::string ReadAll(int fd) {
     std::string text;
-    char buffer[4096];
+    char buffer[65536];
     ssize_t n;
     off_t at = 0;
     while ((n = pread(fd, buffer, sizeof buffer, at)) > 0) {
@@ -34,9 +37,16 @@ std::string ReadAll(int fd) {
     return text;
 }
 
-}  // namespace
+bool StalledPipe(int ends[2]) {
+    if (pipe(ends) != 0 || fcntl(ends[1], F_SETFL, O_NONBLOCK) != 0)
+        return false;
+    char block[4096] = {};
+    while (write(ends[1], block, sizeof block) > 0) {
+    }
+    return fcntl(ends[1], F_SETFL, 0) == 0;
+}
 
-ToolProcess::ToolProcess(const std::vector<std::string>& arguments) {
+ToolProcess::ToolProcess(const std::vector<std::string>& arguments, const Launch& launch) {
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0)
         return;
@@ -44,18 +54,24 @@ ToolProcess::ToolProcess(const std::vector<std::string>& arguments) {
     errFile_ = UnnamedFile();
     pid_ = fork();
     if (pid_ == 0) {
+        setsid();
         dup2(pipeEnds[0], 0);
-        dup2(outFile_, 1);
-        dup2(errFile_, 2);
+        dup2(launch.out >= 0 ? launch.out : outFile_, 1);
+        dup2(launch.err >= 0 ? launch.err : errFile_, 2);
         close(pipeEnds[1]);
+        std::signal(SIGPIPE, SIG_DFL);  // whatever the test process does with it
+        for (int signal : launch.ignored)
+            std::signal(signal, SIG_IGN);
+        for (const std::string& entry : launch.environment)
+            putenv(strdup(entry.c_str()));
+        std::vector<std::string> words = launch.runner;
+        words.push_back(QUORLIN_TOOL_PROGRAM);
+        words.insert(words.end(), arguments.begin(), arguments.end());
         std::vector<char*> argv;
-        std::string program = QUORLIN_TOOL_PROGRAM;
-        argv.push_back(&program[0]);
-        std::vector<std::string> copies = arguments;
-        for (std::string& argument : copies)
-            argv.push_back(&argument[0]);
+        for (std::string& word : words)
+            argv.push_back(&word[0]);
         argv.push_back(nullptr);
-        execv(argv[0], argv.data());
+        execvp(argv[0], argv.data());
         _exit(126);
     }
     close(pipeEnds[0]);
@@ -114,8 +130,8 @@ Outcome ToolProcess::Wait(double seconds) {
     return outcome;
 }
 
-Outcome RunTool(const std::vector<std::string>& arguments) {
-    ToolProcess process(arguments);
+Outcome RunTool(const std::vector<std::string>& arguments, const Launch& launch) {
+    ToolProcess process(arguments, launch);
     process.CloseInput();
     return process.Wait();
 }

@@ -14,11 +14,20 @@ struct Outcome {
     std::string err;
 };
 
-// A running quorlin: standard input is a pipe the test writes to, the outputs go to
-// temporary files.
+// How quorlin is started, where it differs from a plain start.
+struct Launch {
+    int out = -1;              // standard output: this descriptor instead of a file the test reads
+    int err = -1;              // standard error, likewise
+    std::vector<int> ignored;  // signals ignored when it starts, as nohup leaves them
+    std::vector<std::string> runner;       // a program that runs quorlin (strace and its options)
+    std::vector<std::string> environment;  // NAME=VALUE entries added to quorlin's
+};
+
+// A running quorlin, in a session of its own (no controlling terminal): standard input
+// is a pipe the test writes to, the outputs go to temporary files.
 class ToolProcess {
 public:
-    explicit ToolProcess(const std::vector<std::string>& arguments);
+    explicit ToolProcess(const std::vector<std::string>& arguments, const Launch& launch = {});
     ~ToolProcess();  // kills a process still running
 
     pid_t Pid() const { return pid_; }
@@ -39,7 +48,12 @@ private:
 };
 
 // Runs quorlin to its end with standard input empty.
-Outcome RunTool(const std::vector<std::string>& arguments);
+Outcome RunTool(const std::vector<std::string>& arguments, const Launch& launch = {});
+
+// All that the descriptor `fd` holds, read from its start.
+std::string ReadAll(int fd);
+// Makes `ends` a pipe that is full and that no one reads: a write to ends[1] waits.
+bool StalledPipe(int ends[2]);
 
 // Runs a shell command line and returns its standard output; fails the test on a non-zero
 // status.

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 namespace qtool {
 namespace {
 
@@ -22,6 +26,23 @@ TEST(Text, InvalidUtf8IsAUsageError) {
     } catch (const Failure& failure) {
         EXPECT_EQ(failure.ExitCode(), kExitUsage);
     }
+}
+
+// One field of a PATH<TAB>SNAPSHOT-PATH line: as it is unless it could break the line or
+// be taken for a quoted one.
+TEST(Text, FieldForLineQuotesOnlyWhatCouldBreakTheLine) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"/data/plain name", "/data/plain name"},
+        {"C:\\Data\\back\\slashes", "C:\\Data\\back\\slashes"},
+        {"/data/new\nline", "\"/data/new\\nline\""},
+        {"/data/tab\tand\\back", "\"/data/tab\\tand\\\\back\""},
+        {"/data/return\r", "\"/data/return\\r\""},
+        {"/data/\x01\x1f\x7f\"", "\"/data/\\001\\037\\177\\\"\""},
+        {"\"quoted\"", "\"\\\"quoted\\\"\""},
+        {"/caf\xC3\xA9", "/caf\xC3\xA9"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FieldForLine(c.first), c.second) << c.first;
 }
 
 TEST(Progress, LineShowsShareBytesFilesAndRate) {
