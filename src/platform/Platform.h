@@ -40,6 +40,12 @@ public:
     // GetVolumePathNameW: the mount path of the volume holding `path`, ending in the
     // separator, into `buffer` of `bufferLength` units. False with the last error set.
     virtual bool GetVolumePathName(const wchar_t* path, wchar_t* buffer, DWORD bufferLength) = 0;
+    // Many lookups in a row: between BeginVolumeLookups and its EndVolumeLookups, the two
+    // calls above on the same thread may remember what they found for the folders and
+    // volumes of earlier paths, and answer as they would have answered when they first
+    // looked. Pairs may nest. By default nothing is remembered.
+    virtual void BeginVolumeLookups() {}
+    virtual void EndVolumeLookups() {}
 
     // --- COM ---
     // CoInitializeSecurity with the start calls' arguments; its HRESULT.

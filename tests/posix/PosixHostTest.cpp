@@ -1,5 +1,5 @@
 // The POSIX host seam for real: trace lines through a pipe, a refused write,
-// the C library's error text and the OEM stand-in.
+// the C library's error text, the OEM stand-in and the exact UTF-8 conversions.
 #include "diag/Exceptions.h"
 #include "diag/SystemErrorText.h"
 #include "diag/Trace.h"
@@ -16,6 +16,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cwchar>
@@ -153,6 +154,44 @@ TEST(PosixHostTest, OemStandInIsOneBytePerUnit) {
     std::wstring wide;
     AnsiToString("caf\xc3\xa9", wide);
     EXPECT_EQ(L"caf\u00e9", wide);
+}
+
+// Names cross between UTF-8 and wide text exactly or not at all: the exact conversions
+// refuse what the lossy ones replace with U+FFFD (an overlong '/' included).
+TEST(PosixHostTest, ExactUtf8ConversionsRefuseWhatTheyCannotCarry) {
+    const struct {
+        std::string bytes;
+        const wchar_t* wide;  // null: not UTF-8
+    } cases[] = {
+        {"caf\xC3\xA9", L"caf\u00e9"},
+        {"\xF0\x9F\x98\x80/\xEF\xBF\xBD", L"\U0001F600/\xFFFD"},
+        {"", L""},
+        {"a\xFF", nullptr},
+        {"\xC0\xAF", nullptr},          // '/' in two bytes
+        {"\xED\xA0\x80", nullptr},      // a surrogate
+        {"\xE2\x82", nullptr},          // cut short
+        {"\xF4\x90\x80\x80", nullptr},  // past U+10FFFF
+        {"\x80", nullptr},
+    };
+    for (const auto& c : cases) {
+        std::wstring wide = L"left";
+        const int error = FromUtf8Exact(c.bytes, wide);
+        if (c.wide == nullptr) {
+            EXPECT_EQ(EILSEQ, error) << c.bytes;
+            EXPECT_NE(std::wstring::npos, FromUtf8(c.bytes).find(L'\xFFFD')) << c.bytes;
+            continue;
+        }
+        EXPECT_EQ(0, error) << c.bytes;
+        EXPECT_EQ(c.wide, wide) << c.bytes;
+        std::string bytes;
+        EXPECT_EQ(0, ToUtf8Exact(c.wide, std::wcslen(c.wide), bytes));
+        EXPECT_EQ(c.bytes, bytes);
+    }
+    for (const wchar_t unit : {L'\xD800', L'\xDFFF', static_cast<wchar_t>(0x110000)}) {
+        std::string bytes;
+        EXPECT_EQ(EILSEQ, ToUtf8Exact(&unit, 1, bytes)) << static_cast<uint32_t>(unit);
+        EXPECT_EQ("\xEF\xBF\xBD", ToUtf8(&unit, 1));
+    }
 }
 
 TEST(PosixHostTest, PathSeparatorIsSlash) { EXPECT_EQ(L'/', PlatformPathSeparator()); }

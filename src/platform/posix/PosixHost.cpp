@@ -1,6 +1,7 @@
 // The host seam on POSIX: the stand-ins for the Windows facilities.
 #include "platform/Platform.h"
 
+#include "platform/posix/LookupSession.h"
 #include "platform/posix/PathResolution.h"
 #include "platform/posix/Utf8.h"
 #include "platform/posix/VolumeLookup.h"
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <cwchar>
 #include <linux/capability.h>
+#include <memory>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -28,6 +30,26 @@ bool GetCapabilities(__user_cap_header_struct& header, __user_cap_data_struct (&
     return syscall(SYS_capget, &header, data) == 0;
 }
 
+// True when `error` is 0; else false with errno set to it.
+bool Succeeded(int error) {
+    if (error != 0)
+        errno = error;
+    return error == 0;
+}
+
+int VolumeRootOf(const std::string& path, std::string& root) {
+    std::string resolved;
+    const int error = ResolvePath(path, resolved);
+    return error != 0 ? error : LookupVolumeRoot(resolved, root);
+}
+
+// The lookup session of the calling thread, while one is open.
+struct LookupSessions {
+    std::unique_ptr<LookupSession> session;
+    int depth = 0;
+};
+thread_local LookupSessions t_lookups;
+
 class PosixHost : public Host {
 public:
     // Version, processor and R2 facts do not apply: the platform check answers 0.
@@ -38,34 +60,45 @@ public:
     uint16_t NativeProcessorArchitecture() override { return 0; }
     int SystemMetric(int) override { return 0; }
 
+    // Names go to and from the file system unchanged, or not at all (EILSEQ).
     bool GetFullPathName(const wchar_t* path, std::wstring& fullPath) override {
+        std::string bytes;
         std::string resolved;
-        const int error = ResolvePath(ToUtf8(path, std::wcslen(path)), resolved);
-        if (error != 0) {
-            errno = error;
-            return false;
-        }
-        fullPath = FromUtf8(resolved);
-        return true;
+        int error = ToUtf8Exact(path, std::wcslen(path), bytes);
+        if (error == 0)
+            error = t_lookups.session ? t_lookups.session->Resolve(bytes, resolved)
+                                      : ResolvePath(bytes, resolved);
+        if (error == 0)
+            error = FromUtf8Exact(resolved, fullPath);
+        return Succeeded(error);
     }
 
     bool GetVolumePathName(const wchar_t* path, wchar_t* buffer, DWORD bufferLength) override {
-        std::string resolved;
+        std::string bytes;
         std::string root;
-        int error = ResolvePath(ToUtf8(path, std::wcslen(path)), resolved);
+        std::wstring wide;
+        int error = ToUtf8Exact(path, std::wcslen(path), bytes);
         if (error == 0)
-            error = LookupVolumeRoot(resolved, root);
-        if (error != 0) {
-            errno = error;
-            return false;
-        }
-        const std::wstring wide = FromUtf8(root);
-        if (wide.size() + 1 > bufferLength) {
-            errno = ENAMETOOLONG;
-            return false;
-        }
-        std::wmemcpy(buffer, wide.c_str(), wide.size() + 1);
-        return true;
+            error = t_lookups.session ? t_lookups.session->VolumeRoot(bytes, root)
+                                      : VolumeRootOf(bytes, root);
+        if (error == 0)
+            error = FromUtf8Exact(root, wide);
+        if (error == 0 && wide.size() + 1 > bufferLength)
+            error = ENAMETOOLONG;
+        if (error == 0)
+            std::wmemcpy(buffer, wide.c_str(), wide.size() + 1);
+        return Succeeded(error);
+    }
+
+    // One session per thread, for the outermost pair.
+    void BeginVolumeLookups() override {
+        if (t_lookups.depth == 0)
+            t_lookups.session.reset(new LookupSession);
+        ++t_lookups.depth;
+    }
+    void EndVolumeLookups() override {
+        if (t_lookups.depth > 0 && --t_lookups.depth == 0)
+            t_lookups.session.reset();
     }
 
     // No COM on POSIX: nothing to set.

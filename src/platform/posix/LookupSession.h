@@ -1,0 +1,69 @@
+// Path and volume lookups in bulk: what ResolvePath and LookupVolumeRoot answer, for many
+// paths in a row, at a fraction of their cost.
+//
+// A session remembers, for each folder that its paths name, the folder's resolution and
+// the volume that holds it, and the mount table. Each lookup then costs one look at the
+// mount table's change notice (poll) and one stat of the path's last component in its
+// folder: symbolic links, mount points and subvolume roots there, and everything the
+// fast way does not cover (".", "..", long names, errors), take the general way. A mount
+// made or removed meanwhile makes the session forget everything; a missing folder is
+// checked again at every lookup, so a folder that appears between two lookups is seen.
+// A folder that exists keeps the place the session first found for it: a rename of
+// the folder or of its ancestors after that does not move the paths in it.
+#ifndef QUORLIN_PLATFORM_POSIX_LOOKUP_SESSION_H
+#define QUORLIN_PLATFORM_POSIX_LOOKUP_SESSION_H
+
+#include "platform/posix/MountTable.h"
+#include "platform/posix/PathResolution.h"
+#include "platform/posix/UniqueFd.h"
+
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace quorlin {
+
+class LookupSession {
+public:
+    // What ResolvePath answers for `path`.
+    int Resolve(const std::string& path, std::string& resolved);
+    // What LookupVolumeRoot answers for the resolution of `path`.
+    int VolumeRoot(const std::string& path, std::string& root);
+
+private:
+    struct Folder {
+        std::string resolved;  // its ResolvePath
+        ResolutionWalk walk;
+        bool rootKnown = false;
+        int rootError = 0;
+        std::string root;  // the LookupVolumeRoot of `resolved`
+    };
+    // What the last lookup that took the fast way found.
+    struct Found {
+        Folder* folder = nullptr;  // null: the last lookup took the general way
+        std::string resolved;
+        bool canonical = false;  // resolving `resolved` again gives it back
+        bool ownRoot = false;    // the last component may be a volume root of its own
+    };
+
+    // Whether the mount table is read and current (reading it again, and forgetting all
+    // folders, when a mount changed). False when it cannot be read.
+    bool MountsCurrent();
+    Folder* FolderOf(const std::string& text);
+    // The fast way for `path`, into found_; false (and found_.folder null) when the path
+    // must take the general way.
+    bool ResolveFast(const std::string& path);
+    int RootOfFound(std::string& root);
+
+    UniqueFd table_;
+    std::vector<Mount> mounts_;
+    std::unordered_set<std::string> mountPoints_;
+    std::unordered_map<std::string, Folder> folders_;
+    Found found_;
+    std::string absolute_, folderText_;  // kept for their room
+};
+
+}  // namespace quorlin
+
+#endif
