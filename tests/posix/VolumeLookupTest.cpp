@@ -190,6 +190,8 @@ TEST_F(VolumeLookupTest, ASessionSeesChangesBetweenLookups) {
     } cases[] = {
         {"a folder appears as a link", volume + "/appears/a", link("/appears"),
          volume + "/appears/b", target + "/b", SecondBtrfs() + "/"},
+        {"a missing folder's ancestor appears as a link", volume + "/gone/deeper/a", link("/gone"),
+         volume + "/gone/deeper/b", target + "/deeper/b", SecondBtrfs() + "/"},
         {"a folder appears as a subvolume", volume + "/sub/a",
          [&] { ASSERT_TRUE(MakeSubvolume(volume + "/sub")); }, volume + "/sub/b", volume + "/sub/b",
          volume + "/sub/"},

@@ -15,6 +15,20 @@ namespace {
 // The root directory of every btrfs subvolume has this inode number.
 const ino_t kSubvolumeRootInode = 256;
 
+// The last name of the absolute `text` lies after `slash`, up to `end` (included);
+// false for the root.
+bool LastName(const std::string& text, size_t& slash, size_t& end) {
+    end = text.find_last_not_of('/');
+    if (end == std::string::npos)
+        return false;
+    slash = text.find_last_of('/', end);
+    return slash != std::string::npos;
+}
+
+std::string ParentText(const std::string& text, size_t slash) {
+    return slash == 0 ? "/" : text.substr(0, slash);
+}
+
 }  // namespace
 
 bool LookupSession::MountsCurrent() {
@@ -44,14 +58,69 @@ bool LookupSession::MountsCurrent() {
     return true;
 }
 
+bool LookupSession::ResolveName(const Folder& folder, const char* name, size_t length,
+                                std::string& resolved, bool& missing, bool& ownRoot) {
+    if (name[0] == '.' && (length == 1 || (length == 2 && name[1] == '.')))
+        return false;
+    resolved = folder.resolved;
+    if (resolved.back() != '/')
+        resolved += '/';
+    resolved.append(name, length);
+    if (resolved.size() >= PATH_MAX)
+        return false;
+    // A mount point of its own (perhaps one that another mount hides) or a subvolume root.
+    ownRoot = mountPoints_.count(resolved) != 0;
+    missing = true;
+    if (!folder.walk.complete)
+        return true;  // everything below a missing component is missing
+    struct stat st;
+    if (::fstatat(AT_FDCWD, resolved.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT || errno == ENOTDIR;
+    if (S_ISLNK(st.st_mode))
+        return false;
+    missing = false;
+    ownRoot = ownRoot || (S_ISDIR(st.st_mode) && st.st_ino == kSubvolumeRootInode);
+    return true;
+}
+
 LookupSession::Folder* LookupSession::FolderOf(const std::string& text) {
-    const auto known = folders_.find(text);
-    if (known != folders_.end())
-        return &known->second;
-    Folder folder;
-    if (ResolvePath(text, folder.resolved, &folder.walk) != 0)
-        return nullptr;  // the general way reports it
-    return &folders_.emplace(text, std::move(folder)).first->second;
+    // Up to the nearest folder known, or to one that cannot be derived from its parent...
+    std::vector<std::string> unknown;
+    Folder* folder = nullptr;
+    for (std::string current = text;;) {
+        const auto known = folders_.find(current);
+        if (known != folders_.end()) {
+            folder = &known->second;
+            break;
+        }
+        size_t slash = 0, end = 0;
+        const bool named = LastName(current, slash, end);
+        unknown.push_back(current);
+        if (!named)
+            break;
+        current = ParentText(current, slash);
+    }
+    // ...then down from it, each folder from its parent.
+    for (auto it = unknown.rbegin(); it != unknown.rend(); ++it) {
+        Folder made;
+        size_t slash = 0, end = 0;
+        bool missing = false, ownRoot = false;
+        const bool derived = folder != nullptr && LastName(*it, slash, end) &&
+                             ResolveName(*folder, it->data() + slash + 1, end - slash,
+                                         made.resolved, missing, ownRoot);
+        if (derived && missing && folder->walk.complete) {
+            made.walk.complete = false;  // the first missing component
+            made.walk.firstMissing = made.resolved;
+        } else if (derived && missing) {
+            made.walk = folder->walk;  // below the first missing component
+        } else if (!derived && ResolvePath(*it, made.resolved, &made.walk) != 0) {
+            return nullptr;
+        }
+        Folder& added = folders_.emplace(*it, std::move(made)).first->second;
+        added.volumeFolder = derived && !ownRoot ? folder->volumeFolder : &added;
+        folder = &added;
+    }
+    return folder;
 }
 
 bool LookupSession::ResolveFast(const std::string& path) {
@@ -62,45 +131,24 @@ bool LookupSession::ResolveFast(const std::string& path) {
             return false;
         absolute = &absolute_;
     }
-    const size_t end = absolute->find_last_not_of('/');
-    if (end == std::string::npos || !MountsCurrent())
+    size_t slash = 0, end = 0;
+    if (!LastName(*absolute, slash, end) || !MountsCurrent())
         return false;  // the root itself, or no mount table to go by
-    const size_t slash = absolute->find_last_of('/', end);
-    const char* name = absolute->data() + slash + 1;
-    const size_t nameLength = end - slash;
-    if (name[0] == '.' && (nameLength == 1 || (nameLength == 2 && name[1] == '.')))
-        return false;
     folderText_.assign(*absolute, 0, slash == 0 ? 1 : slash);
     Folder* folder = FolderOf(folderText_);
     if (folder == nullptr)
         return false;
-    std::string& resolved = found_.resolved;
-    resolved = folder->resolved;
-    if (resolved.back() != '/')
-        resolved += '/';
-    resolved.append(name, nameLength);
-    if (resolved.size() >= PATH_MAX)
-        return false;
-
-    // A mount point of its own (perhaps one that another mount hides) or a subvolume root.
-    bool ownRoot = mountPoints_.count(resolved) != 0;
     struct stat st;
-    if (!folder->walk.complete) {
-        // Everything below a missing component is missing, as long as it still is.
-        if (::stat(folder->walk.firstMissing.c_str(), &st) == 0 ||
-            (errno != ENOENT && errno != ENOTDIR)) {
-            folders_.erase(folderText_);
-            return false;
-        }
-    } else if (::fstatat(AT_FDCWD, resolved.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (S_ISLNK(st.st_mode))
-            return false;
-        ownRoot = ownRoot || (S_ISDIR(st.st_mode) && st.st_ino == kSubvolumeRootInode);
-    } else if (errno != ENOENT && errno != ENOTDIR) {
+    if (!folder->walk.complete && (::stat(folder->walk.firstMissing.c_str(), &st) == 0 ||
+                                   (errno != ENOENT && errno != ENOTDIR))) {
+        folders_.clear();  // a missing folder appeared: what was derived from it is wrong
         return false;
     }
+    bool missing = false;
+    if (!ResolveName(*folder, absolute->data() + slash + 1, end - slash, found_.resolved, missing,
+                     found_.ownRoot))
+        return false;
     found_.folder = folder;
-    found_.ownRoot = ownRoot;
     found_.canonical = folder->walk.canonical;
     return true;
 }
@@ -108,13 +156,13 @@ bool LookupSession::ResolveFast(const std::string& path) {
 int LookupSession::RootOfFound(std::string& root) {
     if (found_.ownRoot)
         return LookupVolumeRoot(found_.resolved, mounts_, root);
-    Folder& folder = *found_.folder;
-    if (!folder.rootKnown) {
-        folder.rootError = LookupVolumeRoot(folder.resolved, mounts_, folder.root);
-        folder.rootKnown = true;
+    Folder& owner = *found_.folder->volumeFolder;
+    if (!owner.rootKnown) {
+        owner.rootError = LookupVolumeRoot(owner.resolved, mounts_, owner.root);
+        owner.rootKnown = true;
     }
-    root = folder.root;
-    return folder.rootError;
+    root = owner.root;
+    return owner.rootError;
 }
 
 int LookupSession::Resolve(const std::string& path, std::string& resolved) {
