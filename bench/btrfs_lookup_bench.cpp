@@ -1,21 +1,23 @@
-// VssStartBackup2 over 1,000, 10,000 and 100,000 paths on three real btrfs volumes (the public
-// class, the real host seam, the real btrfs service), beside floors measured in the
-// same run on the same paths. Needs root and loop devices; elsewhere it says why and
+// VssStartBackup2 over 1,000, 10,000 and 100,000 paths on three real btrfs volumes (the
+// public class, the real host seam, the real btrfs service), beside floors measured in
+// the same run on the same paths. Needs root and loop devices; elsewhere it says why and
 // does nothing.
 //
-//   build/linux/bench/btrfs_lookup_bench
+//   build/linux/bench/btrfs_lookup_bench --benchmark_repetitions=3
 //
 // One call over 1,000 paths (and the set-up), for strace -c:
 //   build/linux/bench/btrfs_lookup_bench --benchmark_filter=StartBackup2/1000/
 //       --benchmark_min_time=0.000001
 //
 // The paths are VOLUME/dirK/fileN, K < 97, on the three volumes in turn; the folders
-// exist, the files do not. StartBackup2 times the start call alone (the completion
-// that removes the snapshots runs outside the timing). StatEachPath is one stat(2) of
-// each path: the kernel's own walk, which any lookup of that path has to pay at least
-// once. RealpathEachPath is the C library's realpath(3) of each path's folder.
-// StartBackup2OnePathPerVolume is the fixed cost of the call: three volumes, three paths.
-// The lines printed last give microseconds per path and the ratio to the stat floor.
+// exist, the files do not. StartBackup2 times the start call alone, on a new agent each
+// time (the completion that removes the snapshots runs outside the timing), and counts
+// the page faults it takes. StatEachPath is one stat(2) of each path: the kernel's own
+// walk, which any lookup of that path has to pay at least once. RealpathEachPath is the
+// C library's realpath(3) of each path's folder. StartBackup2OnePathPerVolume is the
+// fixed cost of the call: three volumes, three paths. The lines printed last give
+// microseconds per path (medians with repetitions), wall and processor time, and the
+// start call's ratio to the stat floor.
 #include "Quorlin.h"
 #include "posix/ScratchVolume.h"
 
@@ -161,8 +163,10 @@ class PerPathReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
+            // With repetitions, the median stands for them (it comes after them).
             const auto paths = run.counters.find("paths");
-            if (run.error_occurred || paths == run.counters.end() || run.iterations == 0)
+            if (run.error_occurred || paths == run.counters.end() || run.iterations == 0 ||
+                (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median"))
                 continue;
             const double perPath = 1000.0 / paths->second.value;  // ms -> us per path
             perPath_[run.run_name.function_name][static_cast<int>(paths->second.value)] = {
