@@ -47,6 +47,12 @@ public:
     virtual void BeginVolumeLookups() {}
     virtual void EndVolumeLookups() {}
 
+    // --- memory ---
+    // A hint that the library is about to fill the `bytes` bytes at `address`, a block of
+    // its own, in one pass: the platform may back a large block with large pages. By
+    // default nothing.
+    virtual void AdviseBulkWrite(void* /*address*/, size_t /*bytes*/) {}
+
     // --- COM ---
     // CoInitializeSecurity with the start calls' arguments; its HRESULT.
     virtual HRESULT InitializeComSecurity() = 0;

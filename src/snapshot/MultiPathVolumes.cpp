@@ -38,6 +38,8 @@ void AddVolumesOf(BackupComponents& components, wchar_t* const* sourcePaths, siz
     std::vector<VSS_ID> snapshotOfRoot;                  // in the order of rootIndex
     std::vector<wchar_t> rootBuffer = NewVolumeRootBuffer();
     volumes.reserve(volumes.size() + count);
+    // The records are large (a MAX_PATH buffer each): most of the memory the call writes.
+    GetHost().AdviseBulkWrite(volumes.data() + volumes.size(), count * sizeof(_Snapshot_Volume));
     places.fullPaths.reserve(places.fullPaths.size() + count);
     places.rootOf.reserve(places.rootOf.size() + count);
     for (size_t i = 0; i < count; ++i) {

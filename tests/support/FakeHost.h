@@ -7,6 +7,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quorlin {
@@ -45,6 +46,8 @@ public:
     int lookupSessions = 0;
     int openLookupSessions = 0;
     int lookupsInSessions = 0;
+    // The blocks that the library said it was about to fill.
+    std::vector<std::pair<void*, size_t>> bulkWrites;
     // False: volume lookups are answered but not kept in volumeLookups (for long runs).
     bool recording = true;
 
@@ -97,6 +100,9 @@ public:
         ++openLookupSessions;
     }
     void EndVolumeLookups() override { --openLookupSessions; }
+    void AdviseBulkWrite(void* address, size_t bytes) override {
+        bulkWrites.emplace_back(address, bytes);
+    }
     HRESULT InitializeComSecurity() override;
     bool OpenProcessToken(void*& token) override;
     bool LookupPrivilegeValue(const wchar_t* name, uint64_t& luid) override;

@@ -198,6 +198,15 @@ TEST_F(MultiPathTest, TheLookupsOfACallShareOneHostSession) {
     }
 }
 
+// The records that the call fills (a MAX_PATH buffer each) are announced as one block.
+TEST_F(MultiPathTest, TheRecordsAreAnnouncedAsOneBulkWrite) {
+    PathArrays paths{L"C:\\a", L"E:\\b", L"C:\\c"};
+    ASSERT_EQ(QUORLIN_RESULT_OK, StartBackup2(paths));
+    ASSERT_EQ(1u, host.bulkWrites.size());
+    EXPECT_EQ(static_cast<const void*>(agent.Volumes().data()), host.bulkWrites[0].first);
+    EXPECT_EQ(3 * sizeof(_Snapshot_Volume), host.bulkWrites[0].second);
+}
+
 TEST_F(MultiPathTest, RelativePathsAreMadeAbsoluteFirst) {
     host.fullPaths[Native(L"logs\\app.txt")] = Native(L"E:\\srv\\logs\\app.txt");
     PathArrays paths{L"logs\\app.txt", L"C:\\a"};

@@ -84,6 +84,9 @@ bool LookupSession::ResolveName(const Folder& folder, const char* name, size_t l
 }
 
 LookupSession::Folder* LookupSession::FolderOf(const std::string& text) {
+    const auto same = folders_.find(text);
+    if (same != folders_.end())
+        return &same->second;
     // Up to the nearest folder known, or to one that cannot be derived from its parent...
     std::vector<std::string> unknown;
     Folder* folder = nullptr;
