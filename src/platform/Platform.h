@@ -40,6 +40,18 @@ public:
     // GetVolumePathNameW: the mount path of the volume holding `path`, ending in the
     // separator, into `buffer` of `bufferLength` units. False with the last error set.
     virtual bool GetVolumePathName(const wchar_t* path, wchar_t* buffer, DWORD bufferLength) = 0;
+    // Many lookups in a row: between BeginVolumeLookups and its EndVolumeLookups, the two
+    // calls above on the same thread may remember what they found for the folders and
+    // volumes of earlier paths, and answer as they would have answered when they first
+    // looked. Pairs may nest. By default nothing is remembered.
+    virtual void BeginVolumeLookups() {}
+    virtual void EndVolumeLookups() {}
+
+    // --- memory ---
+    // A hint that the library is about to fill the `bytes` bytes at `address`, a block of
+    // its own, in one pass: the platform may back a large block with large pages. By
+    // default nothing.
+    virtual void AdviseBulkWrite(void* /*address*/, size_t /*bytes*/) {}
 
     // --- COM ---
     // CoInitializeSecurity with the start calls' arguments; its HRESULT.

@@ -1,5 +1,6 @@
 #include "snapshot/MultiPathVolumes.h"
 
+#include "platform/Platform.h"
 #include "snapshot/WorkflowSteps.h"
 
 #include <cwchar>
@@ -16,14 +17,29 @@ void CopyRootInto(const std::wstring& root, _Snapshot_Volume& record) {
         std::wmemcpy(record.volumePath, root.c_str(), root.size() + 1);
 }
 
+// The host's lookups in bulk for the life of the scope.
+class VolumeLookups {
+public:
+    VolumeLookups() : host_(GetHost()) { host_.BeginVolumeLookups(); }
+    ~VolumeLookups() { host_.EndVolumeLookups(); }
+    VolumeLookups(const VolumeLookups&) = delete;
+    VolumeLookups& operator=(const VolumeLookups&) = delete;
+
+private:
+    Host& host_;
+};
+
 }  // namespace
 
 void AddVolumesOf(BackupComponents& components, wchar_t* const* sourcePaths, size_t count,
                   int addSite, std::vector<_Snapshot_Volume>& volumes, PathPlaces& places) {
+    const VolumeLookups lookups;
     std::unordered_map<std::wstring, size_t> rootIndex;  // root -> its index in places.roots
     std::vector<VSS_ID> snapshotOfRoot;                  // in the order of rootIndex
     std::vector<wchar_t> rootBuffer = NewVolumeRootBuffer();
     volumes.reserve(volumes.size() + count);
+    // The records are large (a MAX_PATH buffer each): most of the memory the call writes.
+    GetHost().AdviseBulkWrite(volumes.data() + volumes.size(), count * sizeof(_Snapshot_Volume));
     places.fullPaths.reserve(places.fullPaths.size() + count);
     places.rootOf.reserve(places.rootOf.size() + count);
     for (size_t i = 0; i < count; ++i) {

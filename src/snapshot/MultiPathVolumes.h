@@ -25,7 +25,9 @@ struct PathPlaces {
 // on it share its snapshot identity. An entry's volumePath holds the root when it
 // fits, and is empty otherwise. An index from volume root to its first entry gives
 // the same entries as searching them from the first, in time that does not grow
-// with the number of entries.
+// with the number of entries. The host's lookups run in one session
+// (Host::BeginVolumeLookups) for the whole list, and the block of new entries is
+// announced to it before they are written (Host::AdviseBulkWrite).
 void AddVolumesOf(BackupComponents& components, wchar_t* const* sourcePaths, size_t count,
                   int addSite, std::vector<_Snapshot_Volume>& volumes, PathPlaces& places);
 

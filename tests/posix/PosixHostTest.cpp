@@ -1,5 +1,6 @@
 // The POSIX host seam for real: trace lines through a pipe, a refused write,
-// the C library's error text and the OEM stand-in.
+// the C library's error text, the OEM stand-in, the exact UTF-8 conversions and the
+// huge-page advice.
 #include "diag/Exceptions.h"
 #include "diag/SystemErrorText.h"
 #include "diag/Trace.h"
@@ -14,17 +15,21 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cwchar>
+#include <sstream>
 #include <string>
 
 namespace quorlin {
 namespace {
 
 using testing::Drain;
+using testing::ReadFile;
 
 HANDLE AsHandle(int fd) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd)); }
 
@@ -153,6 +158,75 @@ TEST(PosixHostTest, OemStandInIsOneBytePerUnit) {
     std::wstring wide;
     AnsiToString("caf\xc3\xa9", wide);
     EXPECT_EQ(L"caf\u00e9", wide);
+}
+
+// Names cross between UTF-8 and wide text exactly or not at all: the exact conversions
+// refuse what the lossy ones replace with U+FFFD (an overlong '/' included).
+TEST(PosixHostTest, ExactUtf8ConversionsRefuseWhatTheyCannotCarry) {
+    const struct {
+        std::string bytes;
+        const wchar_t* wide;  // null: not UTF-8
+    } cases[] = {
+        {"caf\xC3\xA9", L"caf\u00e9"},
+        {"\xF0\x9F\x98\x80/\xEF\xBF\xBD", L"\U0001F600/\xFFFD"},
+        {"", L""},
+        {"a\xFF", nullptr},
+        {"\xC0\xAF", nullptr},          // '/' in two bytes
+        {"\xED\xA0\x80", nullptr},      // a surrogate
+        {"\xE2\x82", nullptr},          // cut short
+        {"\xF4\x90\x80\x80", nullptr},  // past U+10FFFF
+        {"\x80", nullptr},
+    };
+    for (const auto& c : cases) {
+        std::wstring wide = L"left";
+        const int error = FromUtf8Exact(c.bytes, wide);
+        if (c.wide == nullptr) {
+            EXPECT_EQ(EILSEQ, error) << c.bytes;
+            EXPECT_NE(std::wstring::npos, FromUtf8(c.bytes).find(L'\xFFFD')) << c.bytes;
+            continue;
+        }
+        EXPECT_EQ(0, error) << c.bytes;
+        EXPECT_EQ(c.wide, wide) << c.bytes;
+        std::string bytes;
+        EXPECT_EQ(0, ToUtf8Exact(c.wide, std::wcslen(c.wide), bytes));
+        EXPECT_EQ(c.bytes, bytes);
+    }
+    for (const wchar_t unit : {L'\xD800', L'\xDFFF', static_cast<wchar_t>(0x110000)}) {
+        std::string bytes;
+        EXPECT_EQ(EILSEQ, ToUtf8Exact(&unit, 1, bytes)) << static_cast<uint32_t>(unit);
+        EXPECT_EQ("\xEF\xBF\xBD", ToUtf8(&unit, 1));
+    }
+}
+
+// The whole pages of a large block become eligible for huge pages, and nothing around it.
+TEST(PosixHostTest, ALargeBulkWriteIsAdvisedHugePages) {
+    if (ReadFile("/sys/kernel/mm/transparent_hugepage/enabled").find("[never]") !=
+        std::string::npos)
+        GTEST_SKIP() << "transparent huge pages are off";
+    const size_t bytes = 8u << 20;
+    char* block = static_cast<char*>(
+        ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(MAP_FAILED, static_cast<void*>(block));
+    PlatformHost().AdviseBulkWrite(block + 100, bytes - 200);
+    // The THPeligible line of the mapping that holds `address`.
+    auto eligible = [](const char* address) {
+        std::istringstream smaps(ReadFile("/proc/self/smaps"));
+        const uintptr_t at = reinterpret_cast<uintptr_t>(address);
+        bool inside = false;
+        for (std::string line; std::getline(smaps, line);) {
+            uintptr_t start = 0, end = 0;
+            if (std::sscanf(line.c_str(), "%lx-%lx ", &start, &end) == 2)
+                inside = start <= at && at < end;
+            else if (inside && line.compare(0, 12, "THPeligible:") == 0)
+                return line.back() == '1';
+        }
+        return false;
+    };
+    EXPECT_TRUE(eligible(block + bytes / 2));
+    EXPECT_FALSE(eligible(block));              // the first page is only partly in it
+    EXPECT_FALSE(eligible(block + bytes - 1));  // and the last
+    ::munmap(block, bytes);
+    PlatformHost().AdviseBulkWrite(nullptr, 0);  // nothing to advise
 }
 
 TEST(PosixHostTest, PathSeparatorIsSlash) { EXPECT_EQ(L'/', PlatformPathSeparator()); }

@@ -44,6 +44,28 @@ protected:
                    : agent.VssStartBackupNoWriter(paths.source.data(), paths.snapshot.data(),
                                                   length);
     }
+
+    // The lines that an agent traces at the result level, through a pipe.
+    class TracedLines {
+    public:
+        explicit TracedLines(CQuorlin& agent) {
+            EXPECT_EQ(0, ::pipe(fds_));
+            _Quorlin_Setting setting = {0, 2,
+                                        reinterpret_cast<HANDLE>(static_cast<intptr_t>(fds_[1]))};
+            agent.VssSetting(setting);
+        }
+        // What was traced so far; the pipe is closed after.
+        std::string Read() {
+            ::close(fds_[1]);
+            const std::string traced = Drain(fds_[0]);
+            ::close(fds_[0]);
+            return traced;
+        }
+
+    private:
+        TraceState state_;
+        int fds_[2] = {-1, -1};
+    };
 };
 
 TEST_F(QuorlinOnBtrfsTest, VssStartBackupGivesThePathOfTheFrozenFile) {
@@ -120,12 +142,8 @@ TEST_F(QuorlinOnBtrfsTest, DestroyingTheAgentCompletesTheBackup) {
 }
 
 TEST_F(QuorlinOnBtrfsTest, PathOnAnotherFileSystemIsAnUnsupportedVolume) {
-    TraceState trace;
-    int fds[2];
-    ASSERT_EQ(0, ::pipe(fds));
     CQuorlin agent;
-    _Quorlin_Setting setting = {0, 2, reinterpret_cast<HANDLE>(static_cast<intptr_t>(fds[1]))};
-    agent.VssSetting(setting);
+    TracedLines traced(agent);
     WriteFile(Tmpfs() + "/elsewhere", "x");
     RemoveAfterTest(Tmpfs() + "/elsewhere");
     Paths paths(Tmpfs() + "/elsewhere");
@@ -133,10 +151,27 @@ TEST_F(QuorlinOnBtrfsTest, PathOnAnotherFileSystemIsAnUnsupportedVolume) {
     EXPECT_EQ(QUORLIN_RESULT_FAILED,
               agent.VssStartBackup(paths.source.data(), paths.snapshot.data(), length));
     EXPECT_EQ(7, length);
-    ::close(fds[1]);
-    const std::string traced = Drain(fds[0]);
-    ::close(fds[0]);
-    EXPECT_EQ("There was a COM failure 0x8004230c - .\\QuorlinClass (505)\r\n", traced);
+    EXPECT_EQ("There was a COM failure 0x8004230c - .\\QuorlinClass (505)\r\n", traced.Read());
+}
+
+// A link to a name that is not UTF-8: the host cannot be told where the file is (any
+// wide text would name another file), so the start call fails with the lookup's report.
+TEST_F(QuorlinOnBtrfsTest, APathThatLeadsToANameThatIsNotUtf8FailsTheStart) {
+    const std::string volume = NewSubvolume("not-utf8");
+    ::mkdir((volume + "/\xFF").c_str(), 0755);
+    WriteFile(volume + "/\xFF/file", "x");
+    ASSERT_EQ(0, ::symlink((volume + "/\xFF").c_str(), (volume + "/link").c_str()));
+    CQuorlin agent;
+    TracedLines traced(agent);
+    Paths good(volume + "/good"), bad(volume + "/link/file");
+    wchar_t* sources[] = {good.source.data(), bad.source.data()};
+    wchar_t* snapshots[] = {good.snapshot.data(), bad.snapshot.data()};
+    EXPECT_EQ(QUORLIN_RESULT_FAILED, agent.VssStartBackup2(sources, snapshots, 2));
+    EXPECT_EQ("There was an error retrieving the volume name from the path. Path: " + volume +
+                  "/link/file Error: Invalid or incomplete multibyte or wide character (Error "
+                  "number 84)\r\n",
+              traced.Read());
+    EXPECT_TRUE(NothingLeft());
 }
 
 TEST_F(QuorlinOnBtrfsTest, StartAfterAHostCrashedLeavesNothingOfTheCrashedBackup) {

@@ -1,9 +1,13 @@
-// GetVolumePathName on POSIX: the subvolume root on btrfs, else the mount point.
+// GetVolumePathName on POSIX: the subvolume root on btrfs, else the mount point; and the
+// same answers from a lookup session, which remembers folders between lookups.
 #include "platform/Platform.h"
 #include "platform/posix/Utf8.h"
 #include "posix/BtrfsFixture.h"
+#include "posix/ScratchVolume.h"
 
 #include <cerrno>
+#include <functional>
+#include <memory>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -67,6 +71,187 @@ TEST_F(VolumeLookupTest, FailuresCarryAnErrno) {
     wchar_t small[4];
     EXPECT_FALSE(PlatformHost().GetVolumePathName(FromUtf8(FirstBtrfs()).c_str(), small, 4));
     EXPECT_EQ(ENAMETOOLONG, errno);
+}
+
+// What the workflows ask for one path: its full path, then the volume of that full path;
+// or, with `direct`, the volume of the path as given.
+struct Answer {
+    std::string fullPath, root;
+    bool operator==(const Answer& other) const {
+        return fullPath == other.fullPath && root == other.root;
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const Answer& answer) {
+    return out << "{" << answer.fullPath << ", " << answer.root << "}";
+}
+
+std::string Failure() { return "errno " + std::to_string(errno); }
+
+Answer LookUp(const std::wstring& path, bool direct = false) {
+    Answer answer;
+    std::wstring full;
+    if (!direct && !PlatformHost().GetFullPathName(path.c_str(), full))
+        return {Failure(), ""};
+    answer.fullPath = direct ? "" : ToUtf8(full);
+    wchar_t root[MAX_PATH] = L"";
+    const bool found =
+        PlatformHost().GetVolumePathName(direct ? path.c_str() : full.c_str(), root, MAX_PATH);
+    answer.root = found ? ToUtf8(root) : Failure();
+    return answer;
+}
+
+Answer LookUp(const std::string& path, bool direct = false) {
+    return LookUp(FromUtf8(path), direct);
+}
+
+// A lookup session of the real host for the life of the scope.
+class Session {
+public:
+    Session() { PlatformHost().BeginVolumeLookups(); }
+    ~Session() { PlatformHost().EndVolumeLookups(); }
+};
+
+TEST_F(VolumeLookupTest, ASessionAnswersAsSingleLookups) {
+    const std::string volume = NewSubvolume("bulk");
+    const std::string inner = NewSubvolume("inner", volume);
+    const std::string target = SecondBtrfs() + "/target";
+    const std::string nested = volume + "/nested";
+    for (const std::string& dir : {volume + "/dir", target, nested})
+        ::mkdir(dir.c_str(), 0755);
+    RemoveAfterTest(target);
+    WriteFile(volume + "/dir/file", "x");
+    WriteFile(volume + "/dir/file-mount", "");
+    WriteFile(target + "/file", "y");
+    ASSERT_EQ(0, ::symlink(target.c_str(), (volume + "/to-second").c_str()));
+    ASSERT_EQ(0, ::symlink("../../../second/target/file", (volume + "/dir/leaf-link").c_str()));
+    ASSERT_EQ(0, ::mount("quorlin-bulk", nested.c_str(), "tmpfs", 0, "size=1m"));
+    RemoveAfterTest(nested);
+    ASSERT_EQ(0, ::mount((target + "/file").c_str(), (volume + "/dir/file-mount").c_str(), nullptr,
+                         MS_BIND, nullptr));
+    RemoveAfterTest(volume + "/dir/file-mount");
+    const std::string second = SecondBtrfs() + "/";
+
+    const struct {
+        std::string path, fullPath, root;
+    } cases[] = {
+        {volume + "/dir/file", volume + "/dir/file", volume + "/"},
+        {volume + "/dir/missing", volume + "/dir/missing", volume + "/"},  // the same folder
+        {volume + "/dir/leaf-link", target + "/file", second},             // a link as the name
+        {volume + "/to-second/file", target + "/file", second},            // a linked folder
+        {volume + "/to-second/missing", target + "/missing", second},
+        {volume + "/dir//file/", volume + "/dir/file", volume + "/"},
+        {inner, inner, inner + "/"},  // a subvolume root as the name
+        {inner + "/missing", inner + "/missing", inner + "/"},
+        {nested, nested, nested + "/"},  // a mount point as the name
+        {nested + "/missing/deeper/file", nested + "/missing/deeper/file", nested + "/"},
+        {nested + "/missing/deeper/other", nested + "/missing/deeper/other", nested + "/"},
+        {volume + "/dir/file-mount", volume + "/dir/file-mount", volume + "/dir/file-mount/"},
+        {volume + "/dir/file/below", volume + "/dir/file/below", volume + "/"},  // below a file
+        {volume + "/dir/.", volume + "/dir", volume + "/"},
+        {volume + "/dir/..", volume, volume + "/"},
+        {volume + "/missing/../dir/file", volume + "/dir/file", volume + "/"},
+        {volume + "/missing/./deeper", volume + "/missing/deeper", volume + "/"},
+        {volume + "/" + std::string(256, 'n'), "errno " + std::to_string(ENAMETOOLONG), ""},
+        {"/", "/", "/"},
+    };
+    for (const auto& c : cases)
+        ASSERT_EQ((Answer{c.fullPath, c.root}), LookUp(c.path)) << c.path;
+    Session session;
+    for (int round = 0; round < 2; ++round) {
+        for (const auto& c : cases) {
+            EXPECT_EQ((Answer{c.fullPath, c.root}), LookUp(c.path)) << c.path << " " << round;
+            EXPECT_EQ((Answer{"", c.root.empty() ? c.fullPath : c.root}), LookUp(c.path, true))
+                << c.path << " " << round;
+        }
+    }
+}
+
+// A session checks what may have changed since it last looked: the mount table at every
+// lookup, a missing folder, the path's own name.
+TEST_F(VolumeLookupTest, ASessionSeesChangesBetweenLookups) {
+    const std::string volume = NewSubvolume("changes");
+    const std::string target = SecondBtrfs() + "/moved-target";
+    for (const std::string& dir : {volume + "/dir", volume + "/mount", volume + "/unmount", target})
+        ::mkdir(dir.c_str(), 0755);
+    RemoveAfterTest(target);
+    RemoveAfterTest(volume + "/mount");
+    ASSERT_EQ(0, ::mount("quorlin-gone", (volume + "/unmount").c_str(), "tmpfs", 0, "size=1m"));
+    RemoveAfterTest(volume + "/unmount");
+    auto link = [&](const std::string& name) {
+        return [&, name] { ASSERT_EQ(0, ::symlink(target.c_str(), (volume + name).c_str())); };
+    };
+
+    const struct {
+        const char* what;
+        std::string first;
+        std::function<void()> change;
+        std::string second, fullPath, root;
+    } cases[] = {
+        {"a folder appears as a link", volume + "/appears/a", link("/appears"),
+         volume + "/appears/b", target + "/b", SecondBtrfs() + "/"},
+        {"a missing folder's ancestor appears as a link", volume + "/gone/deeper/a", link("/gone"),
+         volume + "/gone/deeper/b", target + "/deeper/b", SecondBtrfs() + "/"},
+        {"a folder appears as a subvolume", volume + "/sub/a",
+         [&] { ASSERT_TRUE(MakeSubvolume(volume + "/sub")); }, volume + "/sub/b", volume + "/sub/b",
+         volume + "/sub/"},
+        {"a missing name becomes a link", volume + "/dir/name", link("/dir/name"),
+         volume + "/dir/name", target, SecondBtrfs() + "/"},
+        {"a mount appears on the folder", volume + "/mount/a",
+         [&] {
+             ASSERT_EQ(0,
+                       ::mount("quorlin-new", (volume + "/mount").c_str(), "tmpfs", 0, "size=1m"));
+         },
+         volume + "/mount/b", volume + "/mount/b", volume + "/mount/"},
+        {"a mount goes away", volume + "/unmount/a",
+         [&] { ASSERT_EQ(0, ::umount((volume + "/unmount").c_str())); }, volume + "/unmount/b",
+         volume + "/unmount/b", volume + "/"},
+    };
+    for (const auto& c : cases) {
+        Answer before, after;
+        {
+            Session session;
+            before = LookUp(c.first);
+            c.change();
+            after = LookUp(c.second);
+        }
+        EXPECT_NE("errno", before.fullPath.substr(0, 5)) << c.what;
+        EXPECT_EQ((Answer{c.fullPath, c.root}), after) << c.what;
+        EXPECT_EQ(LookUp(c.second), after) << c.what;
+    }
+}
+
+// A name that is not UTF-8 cannot travel as wide text: the lookup fails rather than hand
+// back another name, perhaps one that someone made to be read instead. A path written
+// with a unit that is no character fails the same way.
+TEST_F(VolumeLookupTest, NamesThatAreNotUtf8FailWithEilseq) {
+    const std::string volume = NewSubvolume("names");
+    for (const std::string& dir : {volume + "/\xFF", volume + "/\xEF\xBF\xBD"})
+        ::mkdir(dir.c_str(), 0755);
+    ASSERT_TRUE(MakeSubvolume(volume + "/\xFE"));
+    ASSERT_EQ(0, ::symlink((volume + "/\xFF").c_str(), (volume + "/to-ff").c_str()));
+    ASSERT_EQ(0, ::symlink((volume + "/\xFE").c_str(), (volume + "/to-fe").c_str()));
+    const std::wstring wide = FromUtf8(volume);
+
+    const struct {
+        std::wstring path;
+        bool direct;  // the volume of the path as given, without its full path first
+    } cases[] = {
+        {wide + L"/to-ff/file", false},   // the full path is not UTF-8
+        {wide + L"/to-fe/file", true},    // the volume root is not UTF-8
+        {wide + L"/\xD800/file", false},  // a lone surrogate is no name at all
+        {wide + L"/\xD800/file", true},  {wide + L"/\x110000", false},
+    };
+    for (bool inSession : {false, true}) {
+        const std::unique_ptr<Session> session(inSession ? new Session : nullptr);
+        for (const auto& c : cases) {
+            const Answer answer = LookUp(c.path, c.direct);
+            EXPECT_EQ("errno " + std::to_string(EILSEQ), c.direct ? answer.root : answer.fullPath)
+                << ToUtf8(c.path) << (inSession ? " in a session" : "");
+        }
+    }
+    EXPECT_EQ((Answer{volume + "/\xEF\xBF\xBD/file", volume + "/"}),
+              LookUp(wide + L"/\xFFFD/file"));
 }
 
 }  // namespace

@@ -54,6 +54,8 @@ bool FakeHost::GetFullPathName(const wchar_t* path, std::wstring& fullPath) {
 bool FakeHost::GetVolumePathName(const wchar_t* path, wchar_t* buffer, DWORD bufferLength) {
     if (recording)
         volumeLookups.push_back(path);
+    if (openLookupSessions > 0)
+        ++lookupsInSessions;
     const std::wstring text = path;
     const std::wstring* best = nullptr;
     for (const auto& entry : volumeRoots) {

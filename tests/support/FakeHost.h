@@ -7,6 +7,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quorlin {
@@ -40,6 +41,13 @@ public:
     // Paths whose full path cannot be had, with the last error they leave.
     std::map<std::wstring, uint32_t> fullPathErrors;
     std::vector<std::wstring> volumeLookups;
+    // Lookup sessions opened (BeginVolumeLookups), still open, and the volume lookups made
+    // while one was open.
+    int lookupSessions = 0;
+    int openLookupSessions = 0;
+    int lookupsInSessions = 0;
+    // The blocks that the library said it was about to fill.
+    std::vector<std::pair<void*, size_t>> bulkWrites;
     // False: volume lookups are answered but not kept in volumeLookups (for long runs).
     bool recording = true;
 
@@ -87,6 +95,14 @@ public:
     int SystemMetric(int index) override { return index == 89 ? serverR2Metric : 0; }
     bool GetFullPathName(const wchar_t* path, std::wstring& fullPath) override;
     bool GetVolumePathName(const wchar_t* path, wchar_t* buffer, DWORD bufferLength) override;
+    void BeginVolumeLookups() override {
+        ++lookupSessions;
+        ++openLookupSessions;
+    }
+    void EndVolumeLookups() override { --openLookupSessions; }
+    void AdviseBulkWrite(void* address, size_t bytes) override {
+        bulkWrites.emplace_back(address, bytes);
+    }
     HRESULT InitializeComSecurity() override;
     bool OpenProcessToken(void*& token) override;
     bool LookupPrivilegeValue(const wchar_t* name, uint64_t& luid) override;

@@ -173,6 +173,40 @@ TEST_F(MultiPathTest, AFailedLookupStopsAtThatPath) {
     EXPECT_EQ(std::vector<std::string>{Native("E:\\") + " snap2"}, Entries());
 }
 
+// The lookups of one call share one session of the host, closed however the call ends.
+TEST_F(MultiPathTest, TheLookupsOfACallShareOneHostSession) {
+    const struct {
+        const char* what;
+        const wchar_t* second;  // the second path
+        bool addFails;
+        size_t lookups;
+    } cases[] = {{"success", L"E:\\b", false, 3},
+                 {"a failed lookup", L"Q:\\b", false, 2},
+                 {"a failed AddToSnapshotSet", L"E:\\b", true, 2}};
+    for (const auto& c : cases) {
+        host.lookupSessions = 0;
+        host.lookupsInSessions = 0;
+        if (c.addFails)  // the call's second one
+            requester.Fail("AddToSnapshotSet", E_FAIL,
+                           static_cast<int>(requester.CallsNamed("AddToSnapshotSet").size()) + 2);
+        PathArrays paths{L"C:\\a", c.second, L"C:\\c"};
+        Agent other;
+        other.VssStartBackup2(paths.Sources(), paths.Outputs(), paths.Count());
+        EXPECT_EQ(1, host.lookupSessions) << c.what;
+        EXPECT_EQ(0, host.openLookupSessions) << c.what;
+        EXPECT_EQ(static_cast<int>(c.lookups), host.lookupsInSessions) << c.what;
+    }
+}
+
+// The records that the call fills (a MAX_PATH buffer each) are announced as one block.
+TEST_F(MultiPathTest, TheRecordsAreAnnouncedAsOneBulkWrite) {
+    PathArrays paths{L"C:\\a", L"E:\\b", L"C:\\c"};
+    ASSERT_EQ(QUORLIN_RESULT_OK, StartBackup2(paths));
+    ASSERT_EQ(1u, host.bulkWrites.size());
+    EXPECT_EQ(static_cast<const void*>(agent.Volumes().data()), host.bulkWrites[0].first);
+    EXPECT_EQ(3 * sizeof(_Snapshot_Volume), host.bulkWrites[0].second);
+}
+
 TEST_F(MultiPathTest, RelativePathsAreMadeAbsoluteFirst) {
     host.fullPaths[Native(L"logs\\app.txt")] = Native(L"E:\\srv\\logs\\app.txt");
     PathArrays paths{L"logs\\app.txt", L"C:\\a"};

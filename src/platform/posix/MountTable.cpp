@@ -29,14 +29,13 @@ std::string Unescape(const std::string& field) {
     return out;
 }
 
-// The file's bytes; /proc files report no size, so it is read until its end.
-int ReadWholeFile(const char* path, std::string& content) {
-    const UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC));
-    if (!fd.Valid())
+// The file's bytes from its start; /proc files report no size, so it is read until its end.
+int ReadWholeFile(int fd, std::string& content) {
+    if (::lseek(fd, 0, SEEK_SET) < 0)
         return errno;
     char buffer[16384];
     ssize_t n;
-    while ((n = ::read(fd.Get(), buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
         if (n > 0)
             content.append(buffer, static_cast<size_t>(n));
     return n < 0 ? errno : 0;
@@ -51,9 +50,16 @@ bool IsUnder(const std::string& path, const std::string& mountPoint) {
 
 }  // namespace
 
+const char kMountTablePath[] = "/proc/self/mountinfo";
+
 int ReadMountTable(std::vector<Mount>& mounts) {
+    const UniqueFd fd(::open(kMountTablePath, O_RDONLY | O_CLOEXEC));
+    return fd.Valid() ? ReadMountTable(fd.Get(), mounts) : errno;
+}
+
+int ReadMountTable(int fd, std::vector<Mount>& mounts) {
     std::string table;
-    const int error = ReadWholeFile("/proc/self/mountinfo", table);
+    const int error = ReadWholeFile(fd, table);
     if (error != 0)
         return error;
     mounts.clear();

@@ -12,9 +12,13 @@ struct Mount {
     std::string fileSystemType;
 };
 
+extern const char kMountTablePath[];  // /proc/self/mountinfo
+
 // The mounts in table order (a later mount at the same place hides an earlier one).
 // Returns 0 or an errno value.
 int ReadMountTable(std::vector<Mount>& mounts);
+// The same, read from its start through `fd`, which has kMountTablePath open.
+int ReadMountTable(int fd, std::vector<Mount>& mounts);
 
 // The mount that holds the canonical path `path`: the longest mount point that is
 // `path` or one of its ancestors, the last of equals. Null when none does.

@@ -22,18 +22,29 @@ std::string Join(const std::string& base, const std::vector<std::string>& tail) 
     return result.empty() ? "/" : result;
 }
 
+bool IsDots(const std::string& part) { return part == "." || part == ".."; }
+
 }  // namespace
 
-int ResolvePath(const std::string& path, std::string& resolved) {
+int AbsolutePath(const std::string& path, std::string& absolute) {
     if (path.empty())
         return EINVAL;
-    std::string absolute = path;
-    if (absolute[0] != '/') {
-        char cwd[PATH_MAX];
-        if (getcwd(cwd, sizeof cwd) == nullptr)
-            return errno;
-        absolute = std::string(cwd) + "/" + path;
+    if (path[0] == '/') {
+        absolute = path;
+        return 0;
     }
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof cwd) == nullptr)
+        return errno;
+    absolute = std::string(cwd) + "/" + path;
+    return 0;
+}
+
+int ResolvePath(const std::string& path, std::string& resolved, ResolutionWalk* walk) {
+    std::string absolute;
+    const int absoluteError = AbsolutePath(path, absolute);
+    if (absoluteError != 0)
+        return absoluteError;
 
     // Walk up until an ancestor exists; remember the missing components.
     std::vector<std::string> parts = SplitFields(absolute, '/', true);
@@ -59,6 +70,13 @@ int ResolvePath(const std::string& path, std::string& resolved) {
                     continue;
                 }
                 tail.push_back(*it);
+            }
+            if (walk != nullptr) {
+                walk->complete = missing.empty();
+                walk->canonical = true;
+                for (const std::string& part : missing)
+                    walk->canonical = walk->canonical && !IsDots(part);
+                walk->firstMissing = missing.empty() ? "" : Join(buffer, {missing.back()});
             }
             resolved = Join(base, tail);
             return 0;

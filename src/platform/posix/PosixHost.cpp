@@ -1,6 +1,7 @@
 // The host seam on POSIX: the stand-ins for the Windows facilities.
 #include "platform/Platform.h"
 
+#include "platform/posix/LookupSession.h"
 #include "platform/posix/PathResolution.h"
 #include "platform/posix/Utf8.h"
 #include "platform/posix/VolumeLookup.h"
@@ -12,6 +13,8 @@
 #include <cstring>
 #include <cwchar>
 #include <linux/capability.h>
+#include <memory>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -20,6 +23,7 @@ namespace quorlin {
 namespace {
 
 const uint32_t kErrorNotAllAssigned = 1300;  // the privilege is not held
+const size_t kHugePageBytes = 2u << 20;
 const uint64_t kBackupPrivilege = CAP_DAC_READ_SEARCH;
 
 bool GetCapabilities(__user_cap_header_struct& header, __user_cap_data_struct (&data)[2]) {
@@ -27,6 +31,26 @@ bool GetCapabilities(__user_cap_header_struct& header, __user_cap_data_struct (&
     header.pid = 0;
     return syscall(SYS_capget, &header, data) == 0;
 }
+
+// True when `error` is 0; else false with errno set to it.
+bool Succeeded(int error) {
+    if (error != 0)
+        errno = error;
+    return error == 0;
+}
+
+int VolumeRootOf(const std::string& path, std::string& root) {
+    std::string resolved;
+    const int error = ResolvePath(path, resolved);
+    return error != 0 ? error : LookupVolumeRoot(resolved, root);
+}
+
+// The lookup session of the calling thread, while one is open.
+struct LookupSessions {
+    std::unique_ptr<LookupSession> session;
+    int depth = 0;
+};
+thread_local LookupSessions t_lookups;
 
 class PosixHost : public Host {
 public:
@@ -38,34 +62,55 @@ public:
     uint16_t NativeProcessorArchitecture() override { return 0; }
     int SystemMetric(int) override { return 0; }
 
+    // Names go to and from the file system unchanged, or not at all (EILSEQ).
     bool GetFullPathName(const wchar_t* path, std::wstring& fullPath) override {
+        std::string bytes;
         std::string resolved;
-        const int error = ResolvePath(ToUtf8(path, std::wcslen(path)), resolved);
-        if (error != 0) {
-            errno = error;
-            return false;
-        }
-        fullPath = FromUtf8(resolved);
-        return true;
+        int error = ToUtf8Exact(path, std::wcslen(path), bytes);
+        if (error == 0)
+            error = t_lookups.session ? t_lookups.session->Resolve(bytes, resolved)
+                                      : ResolvePath(bytes, resolved);
+        if (error == 0)
+            error = FromUtf8Exact(resolved, fullPath);
+        return Succeeded(error);
     }
 
     bool GetVolumePathName(const wchar_t* path, wchar_t* buffer, DWORD bufferLength) override {
-        std::string resolved;
+        std::string bytes;
         std::string root;
-        int error = ResolvePath(ToUtf8(path, std::wcslen(path)), resolved);
+        std::wstring wide;
+        int error = ToUtf8Exact(path, std::wcslen(path), bytes);
         if (error == 0)
-            error = LookupVolumeRoot(resolved, root);
-        if (error != 0) {
-            errno = error;
-            return false;
-        }
-        const std::wstring wide = FromUtf8(root);
-        if (wide.size() + 1 > bufferLength) {
-            errno = ENAMETOOLONG;
-            return false;
-        }
-        std::wmemcpy(buffer, wide.c_str(), wide.size() + 1);
-        return true;
+            error = t_lookups.session ? t_lookups.session->VolumeRoot(bytes, root)
+                                      : VolumeRootOf(bytes, root);
+        if (error == 0)
+            error = FromUtf8Exact(root, wide);
+        if (error == 0 && wide.size() + 1 > bufferLength)
+            error = ENAMETOOLONG;
+        if (error == 0)
+            std::wmemcpy(buffer, wide.c_str(), wide.size() + 1);
+        return Succeeded(error);
+    }
+
+    // One session per thread, for the outermost pair.
+    void BeginVolumeLookups() override {
+        if (t_lookups.depth == 0)
+            t_lookups.session.reset(new LookupSession);
+        ++t_lookups.depth;
+    }
+    void EndVolumeLookups() override {
+        if (t_lookups.depth > 0 && --t_lookups.depth == 0)
+            t_lookups.session.reset();
+    }
+
+    // Transparent huge pages for the whole pages of a block of 2 MB or more: a page fault
+    // each 2 MB instead of each 4 KB (the kernel may refuse; nothing depends on it).
+    void AdviseBulkWrite(void* address, size_t bytes) override {
+        const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+        const uintptr_t start = (reinterpret_cast<uintptr_t>(address) + page - 1) & ~(page - 1);
+        const uintptr_t end = (reinterpret_cast<uintptr_t>(address) + bytes) & ~(page - 1);
+        if (bytes >= kHugePageBytes && end > start)
+            ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
     }
 
     // No COM on POSIX: nothing to set.

@@ -1,7 +1,6 @@
 #include "platform/posix/VolumeLookup.h"
 
 #include "platform/posix/btrfs/BtrfsIoctl.h"
-#include "platform/posix/MountTable.h"
 #include "platform/posix/UniqueFd.h"
 
 #include <cerrno>
@@ -47,8 +46,11 @@ int FindSubvolumeRoot(std::string path, const std::string& mountPoint, std::stri
 int LookupVolumeRoot(const std::string& resolved, std::string& root) {
     std::vector<Mount> mounts;
     const int error = ReadMountTable(mounts);
-    if (error != 0)
-        return error;
+    return error != 0 ? error : LookupVolumeRoot(resolved, mounts, root);
+}
+
+int LookupVolumeRoot(const std::string& resolved, const std::vector<Mount>& mounts,
+                     std::string& root) {
     const Mount* mount = FindMount(mounts, resolved);
     if (mount == nullptr)
         return ENOENT;

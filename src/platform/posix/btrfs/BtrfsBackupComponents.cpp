@@ -20,6 +20,8 @@
 #include "snapshot/FailureCapture.h"
 
 #include <cwchar>
+#include <utility>
+#include <vector>
 
 namespace quorlin {
 
@@ -150,7 +152,7 @@ public:
             SnapshotProperties result;
             result.snapshotId = snapshotId;
             result.snapshotSetId = set_.Id();
-            result.snapshotDeviceObject = FromUtf8(set_.DevicePath(*member));
+            result.snapshotDeviceObject = DeviceObjectOf(*member);
             result.originalVolumeName = member->volumeName;
             *properties = std::move(result);
             return S_OK;
@@ -206,6 +208,16 @@ private:
         return phase_ == Phase::kInitialized || phase_ == Phase::kSetStarted;
     }
 
+    // The member's device object as wide text, made once: hosts ask for the properties
+    // of one snapshot once per path.
+    const std::wstring& DeviceObjectOf(const SnapshotSet::Member& member) {
+        for (const auto& known : deviceObjects_)
+            if (known.first == member.snapshotId)
+                return known.second;
+        deviceObjects_.emplace_back(member.snapshotId, FromUtf8(set_.DevicePath(member)));
+        return deviceObjects_.back().second;
+    }
+
     // Auto-release snapshots that a process left behind when it died go before a new
     // snapshot of the file system. A sweep that fails leaves them for the next one.
     void SweepLeftovers(const BtrfsVolume& volume) {
@@ -217,6 +229,7 @@ private:
     bool setTaken_ = false;  // DoSnapshotSet succeeded
     LONG context_ = VSS_CTX_BACKUP;
     SnapshotSet set_;
+    std::vector<std::pair<VSS_ID, std::wstring>> deviceObjects_;
 };
 
 }  // namespace
