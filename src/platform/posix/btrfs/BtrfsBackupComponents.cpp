@@ -8,7 +8,7 @@
 // the states where VSS accepts them.
 #include "platform/posix/btrfs/BtrfsBackupComponents.h"
 
-#include "platform/posix/btrfs/CompletedOperation.h"
+#include "platform/posix/btrfs/ServiceOperation.h"
 #include "platform/posix/btrfs/ErrnoResult.h"
 #include "platform/posix/btrfs/Guid.h"
 #include "platform/posix/btrfs/GuardedCall.h"
