@@ -69,7 +69,7 @@ protected:
     HRESULT RunBackup(WriterSession& session, const TestWriters& writers,
                       std::string& failedPhase) {
         const std::vector<dev_t> volumes = {DeviceOf(writers.Area())};
-        HRESULT hr = session.Start(writers.Folder(), cancel_);
+        HRESULT hr = session.Start(FindWriters(writers.Folder()), cancel_);
         failedPhase = "identify";
         if (hr == S_OK) {
             hr = session.Prepare(volumes, false, cancel_);
@@ -243,7 +243,7 @@ TEST_F(WriterSessionTest, AWriterRunsAloneWithACleanEnvironmentAndOnlyItsPipes) 
     ::setenv("TEST_KEPT_FROM_WRITERS", "yes", 1);
     {
         WriterSession session(TestBounds());
-        EXPECT_EQ(S_OK, session.Start(writers_.Folder(), cancel_));
+        EXPECT_EQ(S_OK, session.Start(FindWriters(writers_.Folder()), cancel_));
     }
     ::unsetenv("QUORLIN_TEST_PASSED");
     ::unsetenv("TEST_KEPT_FROM_WRITERS");
@@ -283,7 +283,7 @@ TEST_F(WriterSessionTest, CancelThawsAbortsAndEndsTheWriters) {
     WriterBounds bounds;  // the real freeze bound: only the cancellation ends the freeze
     bounds.exit = milliseconds(300);
     WriterSession session(bounds);
-    ASSERT_EQ(S_OK, session.Start(writers_.Folder(), cancel_));
+    ASSERT_EQ(S_OK, session.Start(FindWriters(writers_.Folder()), cancel_));
     ASSERT_EQ(S_OK, session.Prepare({DeviceOf(writers_.Area())}, true, cancel_));
     std::thread canceller([this] {
         std::this_thread::sleep_for(milliseconds(200));
@@ -305,7 +305,7 @@ TEST_F(WriterSessionTest, AHoldLongerThanItsBoundFailsTheThaw) {
     bounds.hold = milliseconds(100);
     TraceLines trace;
     WriterSession session(bounds);
-    ASSERT_EQ(S_OK, session.Start(writers_.Folder(), cancel_));
+    ASSERT_EQ(S_OK, session.Start(FindWriters(writers_.Folder()), cancel_));
     ASSERT_EQ(S_OK, session.Prepare({DeviceOf(writers_.Area())}, false, cancel_));
     ASSERT_EQ(S_OK, session.Freeze(cancel_));
     std::this_thread::sleep_for(milliseconds(300));  // a snapshot that takes too long

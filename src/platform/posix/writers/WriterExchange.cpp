@@ -191,6 +191,8 @@ void TraceWriterLine(const std::string& line, int level) {
 ExchangeEnd Exchange(WriterPhase phase, bool flag, const std::vector<Writer*>& writers,
                      milliseconds bound, HoldBound* hold, const Cancellation& cancel,
                      WriterFailure& failure) {
+    if (cancel.Fired())
+        return ExchangeEnd::kCancelled;  // the session's abort thaws what holds
     ExchangeRun run(phase, WriterClock::now() + bound, hold, failure);
     std::vector<Writer*> waiting;
     for (Writer* writer : writers) {

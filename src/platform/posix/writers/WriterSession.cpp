@@ -59,8 +59,7 @@ milliseconds Left(WriterClock::time_point deadline) {
 
 }  // namespace
 
-HRESULT WriterSession::Start(const std::string& folder, const Cancellation& cancel) {
-    std::vector<WriterProgram> programs = FindWriters(folder);
+HRESULT WriterSession::Start(std::vector<WriterProgram> programs, const Cancellation& cancel) {
     if (programs.empty())
         return S_OK;
     const std::vector<std::string> environment = WriterEnvironment();

@@ -39,8 +39,8 @@ public:
     // when `cancel` fired, after every writer was ended as Abort ends them; or the errno
     // result of a failure of the service itself.
 
-    // Starts the writers of `folder` (WriterFolder.h) and has them identify themselves.
-    HRESULT Start(const std::string& folder, const Cancellation& cancel);
+    // Starts the writers (FindWriters) and has them identify themselves.
+    HRESULT Start(std::vector<WriterProgram> programs, const Cancellation& cancel);
     // Writers with a path on one of `volumes` (the devices of the set's subvolumes) take
     // part and prepare a full or incremental backup; the others' input ends.
     HRESULT Prepare(const std::vector<dev_t>& volumes, bool incremental,
