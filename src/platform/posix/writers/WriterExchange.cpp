@@ -181,7 +181,8 @@ private:
 
 std::string DurationText(milliseconds duration) {
     const long long ms = duration.count();
-    return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+    return ms >= 1000 && ms % 1000 == 0 ? std::to_string(ms / 1000) + " s"
+                                         : std::to_string(ms) + " ms";
 }
 
 void TraceWriterLine(const std::string& line, int level) {
