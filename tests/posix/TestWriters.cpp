@@ -66,6 +66,13 @@ bool AnyRunningInGroup(long group) {
 
 }  // namespace
 
+void TracedLines::Observe(const wchar_t* text, int level) noexcept {
+    std::string line;
+    for (const wchar_t* c = text; *c != L'\0'; ++c)
+        line += static_cast<char>(*c < 0x80 ? *c : '?');
+    (level <= TRACE_LEVEL_RESULT ? results : steps).push_back(line);
+}
+
 std::string TestWriters::Unavailable() {
     return ::geteuid() == 0 ? std::string() : "writers must belong to root: run the tests as root";
 }

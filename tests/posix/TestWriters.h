@@ -4,6 +4,8 @@
 #ifndef QUORLIN_TESTS_POSIX_TEST_WRITERS_H
 #define QUORLIN_TESTS_POSIX_TEST_WRITERS_H
 
+#include "diag/Trace.h"
+
 #include <map>
 #include <string>
 #include <sys/types.h>
@@ -19,6 +21,14 @@ struct TestWriter {
     // "thaw", "complete", "abort"). Without one it answers, and exits at abort.
     std::map<std::string, std::string> instead;
     std::string atStart;  // shell lines run before it reads its first command
+};
+
+// The lines traced on the constructing thread while it lives, ASCII kept and the rest '?':
+// report lines (level 2) and step lines (level 4).
+class TracedLines : public TraceObserver {
+public:
+    void Observe(const wchar_t* text, int level) noexcept override;
+    std::vector<std::string> results, steps;
 };
 
 class TestWriters {

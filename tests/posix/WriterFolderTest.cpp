@@ -1,6 +1,5 @@
 // Which writers root runs: only what root alone controls, through descriptors, and links
 // only along folders that root alone controls. Attacks are made as the user nobody would.
-#include "diag/Trace.h"
 #include "platform/posix/writers/WriterFolder.h"
 #include "posix/TestWriters.h"
 #include "support/TraceState.h"
@@ -21,22 +20,19 @@ namespace {
 const uid_t kNobody = 65534;
 const char kScript[] = "#!/bin/sh\nexit 0\n";
 
-class Results : public TraceObserver {
-public:
-    void Observe(const wchar_t* text, int level) noexcept override {
-        if (level > TRACE_LEVEL_RESULT)
-            return;
-        std::string line;
-        for (const wchar_t* c = text; *c != L'\0'; ++c)
-            line += static_cast<char>(*c < 0x80 ? *c : '?');
-        lines.push_back(line);
-    }
-    std::vector<std::string> lines;
-};
-
 // Whether `line` holds `pattern`, where '*' in the pattern stands for any text.
 bool Matches(const std::string& line, const std::string& pattern) {
     return ::fnmatch(("*" + pattern + "*").c_str(), line.c_str(), 0) == 0;
+}
+
+// One report line that matches `refusal`, or none when it is null.
+void ExpectRefusal(const TracedLines& traced, const char* refusal) {
+    if (refusal == nullptr) {
+        EXPECT_TRUE(traced.results.empty()) << traced.results.front();
+    } else {
+        ASSERT_EQ(1u, traced.results.size());
+        EXPECT_TRUE(Matches(traced.results[0], refusal)) << traced.results[0];
+    }
 }
 
 class WriterFolderTest : public ::testing::Test {
@@ -125,7 +121,7 @@ TEST_F(WriterFolderTest, OnlyWhatRootAloneControlsRuns) {
         TestWriters writers;
         writers.AddFile("sound", kScript, 0755);
         test.make(writers);
-        Results results;
+        TracedLines traced;
         std::vector<std::string> names;
         for (const WriterProgram& found : FindWriters(writers.Folder())) {
             names.push_back(found.name);
@@ -136,12 +132,7 @@ TEST_F(WriterFolderTest, OnlyWhatRootAloneControlsRuns) {
         expected.push_back("sound");
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(expected, names);
-        if (test.refusal == nullptr) {
-            EXPECT_TRUE(results.lines.empty()) << results.lines.front();
-        } else {
-            ASSERT_EQ(1u, results.lines.size());
-            EXPECT_TRUE(Matches(results.lines[0], test.refusal)) << results.lines[0];
-        }
+        ExpectRefusal(traced, test.refusal);
     }
 }
 
@@ -187,14 +178,9 @@ TEST_F(WriterFolderTest, AFolderThatOthersControlRunsNothing) {
         TestWriters writers;
         writers.AddFile("sound", kScript, 0755);
         const std::string folder = test.folder(writers);
-        Results results;
+        TracedLines traced;
         EXPECT_TRUE(FindWriters(folder).empty());
-        if (test.refusal == nullptr) {
-            EXPECT_TRUE(results.lines.empty()) << results.lines.front();
-        } else {
-            ASSERT_EQ(1u, results.lines.size());
-            EXPECT_TRUE(Matches(results.lines[0], test.refusal)) << results.lines[0];
-        }
+        ExpectRefusal(traced, test.refusal);
     }
 }
 

@@ -1,7 +1,6 @@
 // The writer runner through the phases of a backup, with shell writers that misbehave at
 // one phase each: the phase fails with the right VSS writer error, every writer that was
 // told to freeze is thawed, the others are told to abort, and no process is left.
-#include "diag/Trace.h"
 #include "platform/posix/writers/WriterSession.h"
 #include "posix/TestWriters.h"
 #include "support/TraceState.h"
@@ -20,18 +19,6 @@ namespace {
 
 using std::chrono::milliseconds;
 using Log = std::vector<std::string>;
-
-// Lines traced on this thread, with their levels.
-class TraceLines : public TraceObserver {
-public:
-    void Observe(const wchar_t* text, int level) noexcept override {
-        std::string line;
-        for (const wchar_t* c = text; *c != L'\0'; ++c)
-            line += static_cast<char>(*c < 0x80 ? *c : '?');
-        (level <= TRACE_LEVEL_RESULT ? results : steps).push_back(line);
-    }
-    std::vector<std::string> results, steps;
-};
 
 WriterBounds TestBounds() {
     WriterBounds bounds;
@@ -110,7 +97,7 @@ TEST_F(WriterSessionTest, SoundWritersGoThroughEveryPhaseAndOnlyThoseOnTheSetTak
     writers_.Add(Writer(writers_, "first"));
     writers_.Add(Writer(writers_, "second"));
     writers_.Add({"elsewhere", {"/proc/self"}, {}, ""});  // not on the volumes of the set
-    TraceLines trace;
+    TracedLines trace;
     {
         WriterSession session(TestBounds());
         std::string failedPhase;
@@ -210,7 +197,7 @@ TEST_F(WriterSessionTest, AWriterThatFailsFailsItsPhaseAndEveryWriterIsThawedAnd
             bad.instead[test.at] = "echo 'path " + writers.Area() + "'; " + test.instead;
         writers.Add(bad);
         writers.Add(Writer(writers, "good"));
-        TraceLines trace;
+        TracedLines trace;
         std::string failedPhase;
         {
             WriterSession session(TestBounds());
@@ -303,7 +290,7 @@ TEST_F(WriterSessionTest, AHoldLongerThanItsBoundFailsTheThaw) {
     writers_.Add(Writer(writers_, "first"));
     WriterBounds bounds = TestBounds();
     bounds.hold = milliseconds(100);
-    TraceLines trace;
+    TracedLines trace;
     WriterSession session(bounds);
     ASSERT_EQ(S_OK, session.Start(FindWriters(writers_.Folder()), cancel_));
     ASSERT_EQ(S_OK, session.Prepare({DeviceOf(writers_.Area())}, false, cancel_));

@@ -9,24 +9,17 @@ namespace {
 // The longest writer name; a longer one is cut.
 const size_t kMaximumNameLength = 64;
 
-// The word that closes each phase; abort is not answered.
-const char* DoneWord(WriterPhase phase) {
-    switch (phase) {
-        case WriterPhase::kIdentify:
-            return "ready";
-        case WriterPhase::kPrepare:
-            return "prepared";
-        case WriterPhase::kFreeze:
-            return "frozen";
-        case WriterPhase::kThaw:
-            return "thawed";
-        case WriterPhase::kComplete:
-            return "completed";
-        case WriterPhase::kAbort:
-            break;
-    }
-    return "";
-}
+// Each phase's name, and the word that closes it (abort is not answered); in the order of
+// WriterPhase.
+struct PhaseWords {
+    const char* name;
+    const char* done;
+};
+const PhaseWords kPhaseWords[] = {{"identify", "ready"},     {"prepare", "prepared"},
+                                  {"freeze", "frozen"},      {"thaw", "thawed"},
+                                  {"complete", "completed"}, {"abort", nullptr}};
+
+const PhaseWords& WordsOf(WriterPhase phase) { return kPhaseWords[static_cast<int>(phase)]; }
 
 // Control characters would break the trace line that shows the text.
 std::string Printable(const std::string& text) {
@@ -54,23 +47,7 @@ WriterAnswer Malformed(const std::string& line, const char* why) {
 
 }  // namespace
 
-const char* PhaseName(WriterPhase phase) {
-    switch (phase) {
-        case WriterPhase::kIdentify:
-            return "identify";
-        case WriterPhase::kPrepare:
-            return "prepare";
-        case WriterPhase::kFreeze:
-            return "freeze";
-        case WriterPhase::kThaw:
-            return "thaw";
-        case WriterPhase::kComplete:
-            return "complete";
-        case WriterPhase::kAbort:
-            break;
-    }
-    return "abort";
-}
+const char* PhaseName(WriterPhase phase) { return WordsOf(phase).name; }
 
 std::string CommandLine(WriterPhase phase, bool flag) {
     switch (phase) {
@@ -103,7 +80,7 @@ WriterAnswer ParseAnswer(WriterPhase phase, const std::string& line) {
             return Malformed(line, "a path that is not absolute in");
         return Answer(WriterAnswer::kPath, rest);
     }
-    if (line == DoneWord(phase) && phase != WriterPhase::kAbort)
+    if (WordsOf(phase).done != nullptr && line == WordsOf(phase).done)
         return Answer(WriterAnswer::kDone, std::string());
     return Malformed(line, "the answer");
 }
