@@ -3,7 +3,7 @@
 #include "diag/Trace.h"
 #include "platform/posix/Utf8.h"
 #include "platform/posix/btrfs/SnapshotStore.h"
-#include "platform/posix/writers/TrustedWalk.h"
+#include "platform/posix/btrfs/TrustedPath.h"
 #include "snapshot/FailureCapture.h"
 
 #include <algorithm>

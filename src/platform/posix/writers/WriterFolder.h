@@ -22,7 +22,7 @@ struct WriterProgram {
 };
 
 // The writers in `folder`, sorted by name. The folder must be reached from "/" through
-// folders that only root can change (TrustedWalk.h), belong to root and be writable by no
+// folders that only root can change (TrustedPath.h), belong to root and be writable by no
 // one else; so must each writer, a regular file with an execute bit. A writer may be a
 // link to such a file reached the same way. Names other than letters, digits, '_' and '-'
 // are left out, as run-parts(8) does (editor and package manager leftovers). A folder that
