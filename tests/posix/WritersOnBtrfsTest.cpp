@@ -81,8 +81,6 @@ protected:
         return units;
     }
 
-    bool NothingLeft() { return !StoreExists(FirstBtrfs()) && !StoreExists(SecondBtrfs()); }
-
     TraceState traceState_;
     TestWriters writers_;
     WriterSettings settings_;
@@ -112,7 +110,7 @@ TEST_F(WritersOnBtrfsTest, TheSnapshotIsTakenWhileTheWritersHold) {
         EXPECT_EQ(Log({"identify 1", prepare, "freeze", "thaw", "complete succeeded", "end"}),
                   writers_.Log("app"));
         EXPECT_FALSE(writers_.GroupAlive("app"));
-        EXPECT_TRUE(NothingLeft());
+        EXPECT_TRUE(NothingStored());
         ::unlink((writers_.Area() + "/app.log").c_str());
     }
 }
@@ -199,7 +197,7 @@ TEST_F(WritersOnBtrfsTest, AFailedWriterFailsTheSetWithAWriterErrorAtTheStepsSit
         EXPECT_EQ(test.goodLog, writers_.Log("good"));
         EXPECT_FALSE(writers_.GroupAlive("bad"));
         EXPECT_FALSE(writers_.GroupAlive("good"));
-        EXPECT_TRUE(NothingLeft());
+        EXPECT_TRUE(NothingStored());
     }
 }
 
@@ -238,7 +236,7 @@ TEST_F(WritersOnBtrfsTest, WritersAreThawedWhenTheSnapshotFails) {
     EXPECT_EQ(S_OK, async->QueryStatus(&status, nullptr));
     EXPECT_EQ(VSS_E_INSUFFICIENT_STORAGE, status);
     EXPECT_EQ(Log({"identify 1", "prepare full", "freeze", "thaw"}), writers_.Log("app"));
-    EXPECT_TRUE(NothingLeft()) << "the first volume's snapshot is rolled back";
+    EXPECT_TRUE(NothingStored()) << "the first volume's snapshot is rolled back";
     EXPECT_EQ(S_OK, components->AbortBackup());
     EXPECT_EQ(Log({"identify 1", "prepare full", "freeze", "thaw", "abort"}), writers_.Log("app"));
 }
@@ -276,7 +274,7 @@ TEST_F(WritersOnBtrfsTest, WritersThatDoNotTakePartAreLetGoOrNeverStarted) {
               agent.VssStartBackupNoWriter(source.data(), snapshot.data(), length));
     EXPECT_EQ(QUORLIN_RESULT_OK, agent.VssBackupComplete());
     EXPECT_FALSE(writers_.Started("other"));
-    EXPECT_TRUE(NothingLeft());
+    EXPECT_TRUE(NothingStored());
 }
 
 TEST_F(WritersOnBtrfsTest, AnOperationWithWritersRunsWhileTheHostWaitsAndStopsWhenCancelled) {
@@ -342,7 +340,7 @@ TEST_F(WritersOnBtrfsTest, AnOperationWithWritersRunsWhileTheHostWaitsAndStopsWh
                   writers_.Log("stuck"));
         EXPECT_FALSE(writers_.GroupAlive("stuck"));
         components.Reset();
-        EXPECT_TRUE(NothingLeft()) << "the set is rolled back";
+        EXPECT_TRUE(NothingStored()) << "the set is rolled back";
     }
 }
 
