@@ -47,7 +47,10 @@ public:
     CQuorlin& operator=(const CQuorlin& other);
     virtual ~CQuorlin();  // completes a held backup; never throws
 
-    // Snapshots the volume of `sourcePath` with the writers involved. The path is first
+    // Snapshots the volume of `sourcePath` with the writers involved (VSS's on Windows;
+    // on Linux the programs of the writers folder, README "Writers on Linux"): a writer
+    // that fails fails the call with a report line whose code is a VSS writer error
+    // (0x800423f2 no answer in time, 0x800423f3 retryable, 0x800423f4 otherwise). The path is first
     // made absolute and resolved (relative paths, symbolic links and junctions); the
     // snapshot path names the file that this resolved path names.
     // `snapshotPath` may be null. Otherwise it must hold the whole snapshot path and its

@@ -26,11 +26,16 @@ protected:
 // An asynchronous operation (IVssAsync).
 class AsyncOperation : public Counted {
 public:
-    // Blocks until the operation has ended or `milliseconds` have passed.
+    // Blocks until the operation has ended or `milliseconds` have passed (INFINITE: no
+    // limit); S_OK either way, QueryStatus then tells which.
     virtual HRESULT Wait(DWORD milliseconds) = 0;
     // Writes the operation's status (VSS_S_ASYNC_FINISHED, VSS_S_ASYNC_CANCELLED,
     // VSS_S_ASYNC_PENDING or a failure code) into `status`. `reserved` must be null.
     virtual HRESULT QueryStatus(HRESULT* status, int* reserved) = 0;
+    // Stops an operation that has not ended; its status becomes VSS_S_ASYNC_CANCELLED.
+    // S_OK when it was stopped, VSS_S_ASYNC_FINISHED when it had already ended,
+    // VSS_S_ASYNC_CANCELLED when it had already been cancelled.
+    virtual HRESULT Cancel() = 0;
 };
 
 // What the workflows read of a snapshot's properties (VSS_SNAPSHOT_PROP). The

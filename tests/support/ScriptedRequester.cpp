@@ -59,6 +59,7 @@ public:
             *status = status_;
         return hr;
     }
+    HRESULT Cancel() override { return owner_.Record(operation_ + ".Cancel", ""); }
 
 private:
     ScriptedRequester& owner_;

@@ -15,6 +15,8 @@ public:
     HRESULT QueryStatus(HRESULT* status, int* reserved) override {
         return native_->QueryStatus(status, reserved);
     }
+
+    HRESULT Cancel() override { return native_->Cancel(); }
 };
 
 }  // namespace

@@ -1,14 +1,21 @@
-// The components object: the order of calls that VSS enforces, and the snapshot set.
+// The components object: the order of calls that VSS enforces, the snapshot set, and the
+// writers (WriterSession.h).
 //
 //   created --InitializeForBackup--> initialized --StartSnapshotSet--> set started
 //   set started --DoSnapshotSet--> taken (or failed) --BackupComplete--> completed
 //   any state but created --AbortBackup--> aborted
 //
-// Without writers there is nothing to gather, prepare or tell: those calls succeed in
-// the states where VSS accepts them.
+// GatherWriterMetadata starts the writers, PrepareForBackup prepares those with a path on a
+// volume of the set, DoSnapshotSet takes the set between their freeze and thaw,
+// BackupComplete tells them the end, AbortBackup and the last Release abort them. An
+// operation that involves writers runs on a thread of its own (OperationWorker.h); while it
+// runs, the object refuses other calls with VSS_E_BAD_STATE, and AbortBackup cancels it.
+// Without writers (none in the folder, none with a path in the set, or a context without
+// writers) the work is done inside the call, as the cheap path it is.
 #include "platform/posix/btrfs/BtrfsBackupComponents.h"
 
-#include "platform/posix/btrfs/CompletedOperation.h"
+#include "platform/posix/btrfs/OperationWorker.h"
+#include "platform/posix/btrfs/ServiceOperation.h"
 #include "platform/posix/btrfs/ErrnoResult.h"
 #include "platform/posix/btrfs/Guid.h"
 #include "platform/posix/btrfs/GuardedCall.h"
@@ -17,9 +24,12 @@
 #include "platform/posix/btrfs/StoredSnapshotDeletion.h"
 #include "platform/posix/btrfs/StoredSnapshots.h"
 #include "platform/posix/Utf8.h"
+#include "platform/posix/writers/WriterFolder.h"
+#include "platform/posix/writers/WriterSession.h"
 #include "snapshot/FailureCapture.h"
 
 #include <cwchar>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -34,15 +44,19 @@ enum class Phase { kCreated, kInitialized, kSetStarted, kTaken, kFailed, kComple
 
 class BtrfsBackupComponents : public RefCounted<BackupComponents> {
 public:
-    explicit BtrfsBackupComponents(VolumeCalls& calls) : calls_(calls), set_(calls) {}
+    BtrfsBackupComponents(VolumeCalls& calls, const WriterSettings& writers)
+        : calls_(calls), settings_(writers), set_(calls) {}
 
-    // The last reference is gone: auto-release snapshots go with it.
+    // The last reference is gone: work still running is cancelled, writers still running are
+    // aborted, and auto-release snapshots go.
     ~BtrfsBackupComponents() override {
+        worker_.Stop();
+        RunDroppingFailures([this] { writers_.reset(); });
         RunDroppingFailures([this] { set_.Release(); });
     }
 
     HRESULT InitializeForBackup(const wchar_t* xml) override {
-        if (phase_ != Phase::kCreated)
+        if (worker_.Busy() || phase_ != Phase::kCreated)
             return VSS_E_BAD_STATE;
         if (xml != nullptr)
             return E_INVALIDARG;  // no writers, so no saved document to load
@@ -51,7 +65,7 @@ public:
     }
 
     HRESULT SetContext(LONG context) override {
-        if (phase_ != Phase::kInitialized)
+        if (worker_.Busy() || phase_ != Phase::kInitialized)
             return VSS_E_BAD_STATE;
         if (context != VSS_CTX_BACKUP && context != VSS_CTX_NAS_ROLLBACK)
             return E_INVALIDARG;
@@ -60,18 +74,36 @@ public:
     }
 
     HRESULT GatherWriterMetadata(ComPtr<AsyncOperation>& async) override {
-        return BeforeSnapshot() ? MakeCompletedOperation(VSS_S_ASYNC_FINISHED, async)
-                                : VSS_E_BAD_STATE;
+        if (!BeforeSnapshot())
+            return VSS_E_BAD_STATE;
+        return GuardedCall([&] {
+            if (writers_ || (context_ & VSS_VOLSNAP_ATTR_NO_WRITERS) != 0)
+                return MakeCompletedOperation(VSS_S_ASYNC_FINISHED, async);
+            std::vector<WriterProgram> programs =
+                FindWriters(settings_.folder.empty() ? WritersFolder() : settings_.folder);
+            writers_.reset(new WriterSession(settings_.bounds));
+            if (programs.empty())
+                return MakeCompletedOperation(VSS_S_ASYNC_FINISHED, async);
+            auto shared = std::make_shared<std::vector<WriterProgram>>(std::move(programs));
+            return worker_.Start(
+                [this, shared](const Cancellation& cancel) {
+                    return Finished(writers_->Start(std::move(*shared), cancel));
+                },
+                async);
+        });
     }
 
     HRESULT SetBackupState(bool, bool, VSS_BACKUP_TYPE backupType, bool) override {
         if (!BeforeSnapshot())
             return VSS_E_BAD_STATE;
-        return backupType >= VSS_BT_FULL && backupType <= VSS_BT_OTHER ? S_OK : E_INVALIDARG;
+        if (backupType < VSS_BT_FULL || backupType > VSS_BT_OTHER)
+            return E_INVALIDARG;
+        backupType_ = backupType;
+        return S_OK;
     }
 
     HRESULT StartSnapshotSet(VSS_ID* snapshotSetId) override {
-        if (phase_ != Phase::kInitialized)
+        if (worker_.Busy() || phase_ != Phase::kInitialized)
             return VSS_E_BAD_STATE;
         if (snapshotSetId == nullptr)
             return E_INVALIDARG;
@@ -89,7 +121,7 @@ public:
 
     HRESULT AddToSnapshotSet(const wchar_t* volumeName, const VSS_ID& providerId,
                              VSS_ID* snapshotId) override {
-        if (phase_ != Phase::kSetStarted)
+        if (worker_.Busy() || phase_ != Phase::kSetStarted)
             return VSS_E_BAD_STATE;
         if (volumeName == nullptr || snapshotId == nullptr)
             return E_INVALIDARG;
@@ -116,13 +148,32 @@ public:
     }
 
     HRESULT PrepareForBackup(ComPtr<AsyncOperation>& async) override {
-        return BeforeSnapshot() ? MakeCompletedOperation(VSS_S_ASYNC_FINISHED, async)
-                                : VSS_E_BAD_STATE;
+        if (!BeforeSnapshot())
+            return VSS_E_BAD_STATE;
+        if (!writers_ || !writers_->Running())
+            return MakeCompletedOperation(VSS_S_ASYNC_FINISHED, async);
+        return GuardedCall([&] {
+            const std::vector<dev_t> volumes = set_.Devices();
+            const bool incremental = backupType_ == VSS_BT_INCREMENTAL;
+            return worker_.Start(
+                [this, volumes, incremental](const Cancellation& cancel) {
+                    return Finished(writers_->Prepare(volumes, incremental, cancel));
+                },
+                async);
+        });
     }
 
     HRESULT DoSnapshotSet(ComPtr<AsyncOperation>& async) override {
-        if (phase_ != Phase::kSetStarted || set_.Size() == 0)
+        if (worker_.Busy() || phase_ != Phase::kSetStarted || set_.Size() == 0)
             return VSS_E_BAD_STATE;
+        if (writers_ && writers_->Running() && !writers_->Prepared())
+            return VSS_E_BAD_STATE;  // writers that were gathered must be prepared first
+        if (writers_ && writers_->AnyTakingPart())
+            return GuardedCall([&] {
+                return worker_.Start(
+                    [this](const Cancellation& cancel) { return SnapshotWithWriters(cancel); },
+                    async);
+            });
         return GuardedCall([&] {
             ComPtr<AsyncOperation> operation;
             HRESULT hr = MakeCompletedOperation(VSS_S_ASYNC_FINISHED, operation);
@@ -142,7 +193,7 @@ public:
                                   SnapshotProperties* properties) override {
         if (properties == nullptr)
             return E_INVALIDARG;
-        if (phase_ == Phase::kCreated)
+        if (worker_.Busy() || phase_ == Phase::kCreated)
             return VSS_E_BAD_STATE;
         return GuardedCall([&] {
             // A snapshot of a set that failed is only a remnant waiting for removal.
@@ -160,19 +211,31 @@ public:
     }
 
     HRESULT BackupComplete(ComPtr<AsyncOperation>& async) override {
-        if (phase_ != Phase::kTaken)
+        if (worker_.Busy() || phase_ != Phase::kTaken)
             return VSS_E_BAD_STATE;
-        const HRESULT hr = MakeCompletedOperation(VSS_S_ASYNC_FINISHED, async);
+        const HRESULT hr = GuardedCall([&] {
+            if (!writers_ || !writers_->AnyTakingPart())
+                return MakeCompletedOperation(VSS_S_ASYNC_FINISHED, async);
+            return worker_.Start(
+                [this](const Cancellation& cancel) {
+                    return Finished(writers_->Complete(true, cancel));
+                },
+                async);
+        });
         if (hr == S_OK)
             phase_ = Phase::kCompleted;
         return hr;
     }
 
+    // Cancels work that runs, then aborts the writers and lets the set go.
     HRESULT AbortBackup() override {
+        worker_.Stop();
         if (phase_ == Phase::kCreated)
             return VSS_E_BAD_STATE;
         phase_ = Phase::kAborted;
         return GuardedCall([&] {
+            if (writers_)
+                writers_->Abort();
             set_.Release();
             return S_OK;
         });
@@ -184,7 +247,7 @@ public:
             return E_INVALIDARG;
         *deletedSnapshots = 0;
         *nondeletedSnapshotId = GUID_NULL;
-        if (phase_ == Phase::kCreated)
+        if (worker_.Busy() || phase_ == Phase::kCreated)
             return VSS_E_BAD_STATE;
         if (sourceObjectType != VSS_OBJECT_SNAPSHOT_SET && sourceObjectType != VSS_OBJECT_SNAPSHOT)
             return E_INVALIDARG;
@@ -205,7 +268,30 @@ public:
 
 private:
     bool BeforeSnapshot() const {
-        return phase_ == Phase::kInitialized || phase_ == Phase::kSetStarted;
+        return !worker_.Busy() && (phase_ == Phase::kInitialized || phase_ == Phase::kSetStarted);
+    }
+
+    // The operation's status for a writer phase's result.
+    static HRESULT Finished(HRESULT hr) { return hr == S_OK ? VSS_S_ASYNC_FINISHED : hr; }
+
+    // DoSnapshotSet's work with writers, on the worker's thread: the set is taken while
+    // every writer that takes part holds, and the writers are thawed whatever happened. A
+    // writer that fails, or a cancellation, rolls back what was taken.
+    HRESULT SnapshotWithWriters(const Cancellation& cancel) {
+        HRESULT hr = writers_->Freeze(cancel);
+        if (hr == S_OK && !cancel.Fired())
+            hr = set_.Take();  // removes what it made when it fails
+        const bool taken = hr == S_OK;
+        const HRESULT thawed = writers_->Thaw(cancel);
+        if (hr == S_OK)
+            hr = thawed;
+        if (cancel.Fired())
+            hr = VSS_S_ASYNC_CANCELLED;
+        if (taken && hr != S_OK)
+            set_.RollBack();
+        setTaken_ = hr == S_OK;
+        phase_ = setTaken_ ? Phase::kTaken : Phase::kFailed;
+        return Finished(hr);
     }
 
     // The member's device object as wide text, made once: hosts ask for the properties
@@ -225,17 +311,23 @@ private:
     }
 
     VolumeCalls& calls_;
+    const WriterSettings settings_;
     Phase phase_ = Phase::kCreated;
     bool setTaken_ = false;  // DoSnapshotSet succeeded
     LONG context_ = VSS_CTX_BACKUP;
+    VSS_BACKUP_TYPE backupType_ = VSS_BT_FULL;
     SnapshotSet set_;
     std::vector<std::pair<VSS_ID, std::wstring>> deviceObjects_;
+    std::unique_ptr<WriterSession> writers_;  // once the writers' metadata is gathered
+    OperationWorker worker_;                  // stopped first by the destructor
 };
 
 }  // namespace
 
-HRESULT CreateBtrfsBackupComponents(VolumeCalls& calls, ComPtr<BackupComponents>& components) {
-    return CreateCounted<BtrfsBackupComponents>(components, calls);
+HRESULT CreateBtrfsBackupComponents(VolumeCalls& calls, ComPtr<BackupComponents>& components,
+                                    const WriterSettings& writers) {
+    return GuardedCall(
+        [&] { return CreateCounted<BtrfsBackupComponents>(components, calls, writers); });
 }
 
 }  // namespace quorlin

@@ -20,6 +20,13 @@ bool SnapshotSet::Contains(const BtrfsVolume& volume) const {
     });
 }
 
+std::vector<dev_t> SnapshotSet::Devices() const {
+    std::vector<dev_t> devices;
+    for (const Member& member : members_)
+        devices.push_back(member.volume.device);
+    return devices;
+}
+
 void SnapshotSet::Add(std::wstring volumeName, BtrfsVolume volume, const VSS_ID& snapshotId) {
     Member member;
     member.volumeName = std::move(volumeName);

@@ -31,9 +31,14 @@ public:
     bool Contains(const BtrfsVolume& volume) const;
     void Add(std::wstring volumeName, BtrfsVolume volume, const VSS_ID& snapshotId);
 
+    // The devices of the members' subvolumes (each btrfs subvolume has a device of its own).
+    std::vector<dev_t> Devices() const;
+
     // Records and then takes every snapshot, back to back. On a failure removes what it
     // made, commits that removal and returns the failure.
     HRESULT Take();
+    // Removes what Take made (when the writers fail the set after it) and commits that.
+    void RollBack();
 
     // The member whose snapshot `snapshotId` exists; null when there is none.
     const Member* FindTaken(const VSS_ID& snapshotId) const;
@@ -56,7 +61,6 @@ private:
     int Discard(Member& member);
     // Commits on every file system where `touched` members live.
     int CommitFor(const std::vector<Member*>& touched, std::string& failedMount);
-    void RollBack();
 
     VolumeCalls& calls_;
     VSS_ID id_ = GUID_NULL;

@@ -15,6 +15,50 @@ const int kStepFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 // Group and others: an ACL that lets a named user write shows as the group's bit.
 const mode_t kWritableByOthers = S_IWGRP | S_IWOTH;
 
+// The names of the absolute `path` with "." dropped and ".." taking the name before it.
+std::vector<std::string> ResolvedNames(const std::string& path) {
+    std::vector<std::string> names;
+    for (std::string& name : SplitFields(path, '/', true)) {
+        if (name == "..") {
+            if (!names.empty())
+                names.pop_back();
+        } else if (name != ".") {
+            names.push_back(std::move(name));
+        }
+    }
+    return names;
+}
+
+// One step of a walk: opens `name` in the folder `current` (with `status`, at the path
+// `walked`, which the step extends) with `flags` and checks that only root can replace it.
+// 0 with `next` and `nextStatus`; ELOOP with `refusedAt` at a link; EACCES with
+// `refusedAt` at the folder when others could replace the entry; else the errno value.
+int TrustedStep(int current, const struct stat& status, std::string& walked,
+                const std::string& name, int flags, UniqueFd& next, struct stat& nextStatus,
+                std::string& refusedAt) {
+    const std::string parent = walked.empty() ? "/" : walked;
+    walked += "/" + name;
+    next.Reset(::openat(current, name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC));
+    if (!next.Valid()) {
+        const int error = errno;
+        struct stat link;
+        if ((error == ELOOP || error == ENOTDIR) &&
+            ::fstatat(current, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(link.st_mode)) {
+            refusedAt = walked;
+            return ELOOP;
+        }
+        return error;
+    }
+    if (::fstat(next.Get(), &nextStatus) != 0)
+        return errno;
+    if (!OnlyRootCanReplace(status, nextStatus)) {
+        refusedAt = parent;
+        return EACCES;
+    }
+    return 0;
+}
+
 }  // namespace
 
 bool OnlyRootCanWrite(const struct stat& folder) {
@@ -36,6 +80,32 @@ int MountIdOf(int fd, uint64_t& id) {
     return 0;
 }
 
+int OpenTrustedPath(const std::string& path, int flags, UniqueFd& fd, struct stat& status,
+                    std::string& refusedAt) {
+    if (path.empty() || path[0] != '/')
+        return EINVAL;
+    const std::vector<std::string> names = ResolvedNames(path);
+    UniqueFd current(::open("/", names.empty() ? flags | O_CLOEXEC : kStepFlags));
+    struct stat currentStatus;
+    if (!current.Valid() || ::fstat(current.Get(), &currentStatus) != 0)
+        return errno;
+    std::string walked;
+    for (size_t i = 0; i < names.size(); ++i) {
+        UniqueFd next;
+        struct stat nextStatus;
+        const int error =
+            TrustedStep(current.Get(), currentStatus, walked, names[i],
+                        i + 1 == names.size() ? flags : kStepFlags, next, nextStatus, refusedAt);
+        if (error != 0)
+            return error;
+        current = std::move(next);
+        currentStatus = nextStatus;
+    }
+    fd = std::move(current);
+    status = currentStatus;
+    return 0;
+}
+
 int OpenMountRoot(const std::string& path, uint64_t mountId, UniqueFd& mountRoot,
                   std::string& mountPoint, std::string& refusedAt) {
     UniqueFd current(::open("/", kStepFlags));
@@ -53,23 +123,14 @@ int OpenMountRoot(const std::string& path, uint64_t mountId, UniqueFd& mountRoot
             return ENOENT;
         if (*name == "." || *name == "..")
             return EINVAL;
-        const std::string parent = walked.empty() ? "/" : walked;
-        walked += "/" + *name;
-        UniqueFd next(::openat(current.Get(), name->c_str(), kStepFlags));
-        if (!next.Valid()) {
-            if (errno != ELOOP)
-                return errno;
-            refusedAt = walked;  // a link where the canonical path has a folder
-            return EACCES;
-        }
+        UniqueFd next;
         struct stat nextStatus;
-        if (::fstat(next.Get(), &nextStatus) != 0)
-            return errno;
-        if (!OnlyRootCanReplace(status, nextStatus)) {
-            refusedAt = parent;
-            return EACCES;
-        }
-        error = MountIdOf(next.Get(), currentMount);
+        error = TrustedStep(current.Get(), status, walked, *name, kStepFlags, next, nextStatus,
+                            refusedAt);
+        if (error == ELOOP)
+            return EACCES;  // a link where the canonical path has a folder
+        if (error == 0)
+            error = MountIdOf(next.Get(), currentMount);
         if (error != 0)
             return error;
         current = std::move(next);

@@ -23,6 +23,15 @@ bool OnlyRootCanWrite(const struct stat& folder);
 // The identity of the mount through which `fd` was opened.
 int MountIdOf(int fd, uint64_t& id);
 
+// Opens the absolute `path` with `flags` (O_NOFOLLOW and O_CLOEXEC added) by walking from
+// "/" one name at a time without following links, each folder on the way keeping the entry
+// we go on through in root's hands (OnlyRootCanReplace); "." and ".." are resolved by name
+// first. 0 with `fd` and its `status`; EACCES with `refusedAt` naming the folder that
+// others could change; ELOOP with `refusedAt` naming the link met; EINVAL for a relative
+// path; else the errno value of the step that failed.
+int OpenTrustedPath(const std::string& path, int flags, UniqueFd& fd, struct stat& status,
+                    std::string& refusedAt);
+
 // Opens the root of the mount `mountId` on the way to the folder `path` (absolute, without
 // "." or ".." steps or links) by walking from "/" along `path` one folder at a time
 // without following links, and puts its path into `mountPoint`.
