@@ -171,7 +171,7 @@ TEST_F(QuorlinOnBtrfsTest, APathThatLeadsToANameThatIsNotUtf8FailsTheStart) {
                   "/link/file Error: Invalid or incomplete multibyte or wide character (Error "
                   "number 84)\r\n",
               traced.Read());
-    EXPECT_TRUE(NothingLeft());
+    EXPECT_TRUE(NothingStored());
 }
 
 TEST_F(QuorlinOnBtrfsTest, StartAfterAHostCrashedLeavesNothingOfTheCrashedBackup) {
