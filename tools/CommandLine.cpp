@@ -22,15 +22,25 @@ const char kSnapshotFooter[] =
     "for the second, and so on; QUORLIN_SNAPSHOT_1, QUORLIN_SNAPSHOT_2, ... hold them too.\n"
     "Without COMMAND it holds the snapshot until Enter or Ctrl-C. The snapshot is\n"
     "deleted at the end, also on Ctrl-C or SIGTERM. Exits with COMMAND's status.\n"
+    "Btrfs subvolumes and btrfs volumes mounted below a PATH join the set (one line\n"
+    "each after the PATHs'); what cannot join (another file system, a folder bound\n"
+    "from elsewhere) is named on standard error. --one-file-system keeps to each PATH's\n"
+    "own volume and names the nested ones it leaves out.\n"
+    "With --in-place (Linux), COMMAND runs in a mount namespace of its own in which\n"
+    "each PATH and each nested volume is its read-only snapshot bound over its own\n"
+    "place, and {} stands for the PATH itself; other processes see the live files.\n"
     "\n"
-    "  quorlin snapshot /srv/db -- tar -C {} -cf /backup/db.tar .";
+    "  quorlin snapshot /srv/db -- tar -C {} -cf /backup/db.tar .\n"
+    "  quorlin snapshot --in-place /srv/db -- tar -cf /backup/db.tar /srv/db";
 
 const char kCopyFooter[] =
     "Copies SOURCE as it was at one instant, even while programs write to it, keeping\n"
     "times and permissions (on Linux also owners, extended attributes, links, hard links,\n"
     "holes and special files); shows progress on a terminal. Nothing in DEST is followed\n"
     "or written through, and a file replaces its earlier copy only once complete. The\n"
-    "snapshot is deleted at the end, also when the copy fails.\n"
+    "snapshot is deleted at the end, also when the copy fails. Btrfs subvolumes below\n"
+    "SOURCE are copied into their places (one instant for all) unless --one-file-system\n"
+    "is given; what cannot be copied so (another file system mounted below) is named.\n"
     "\n"
     "  quorlin copy /srv/db/live.sqlite /backup/";
 
@@ -76,6 +86,8 @@ void AddBackupOptions(CLI::App& app, Invocation& invocation, bool& noWriters) {
     app.add_flag("--incremental", invocation.options.incremental,
                  "Make an incremental backup instead of a full one");
     app.add_flag("--no-writers", noWriters, "Snapshot one path without the writers");
+    app.add_flag("--one-file-system", invocation.oneFileSystem,
+                 "Keep to each PATH's own volume; name the nested ones left out");
 }
 
 }  // namespace
@@ -96,6 +108,8 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& argum
     CLI::App* snapshot = app.add_subcommand("snapshot", "Snapshot PATHs, run a command on them");
     snapshot->footer(kSnapshotFooter);
     AddBackupOptions(*snapshot, invocation, noWriters);
+    snapshot->add_flag("--in-place", invocation.inPlace,
+                       "Run COMMAND where each PATH shows its snapshot (Linux)");
     snapshot->add_option("PATH", invocation.paths, "Files or folders to snapshot")->required();
 
     CLI::App* copy = app.add_subcommand("copy", "Copy a file or folder in use, from a snapshot");
@@ -135,6 +149,8 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& argum
     }
     if (noWriters && invocation.paths.size() > 1 && invocation.command == Command::kSnapshot)
         Usage("--no-writers takes one PATH");
+    if (invocation.inPlace && invocation.program.empty())
+        Usage("--in-place needs a command after --");
     return invocation;
 }
 

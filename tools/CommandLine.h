@@ -17,6 +17,8 @@ struct Invocation {
     BackupOptions options;
     std::vector<std::string> paths;    // snapshot: the PATHs; copy: SOURCE and DEST
     std::vector<std::string> program;  // snapshot: the command after --, if any
+    bool inPlace = false;              // snapshot --in-place
+    bool oneFileSystem = false;        // --one-file-system
 };
 
 // Parses UTF-8 arguments, the program name first. Returns nothing when it has answered

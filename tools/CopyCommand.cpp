@@ -1,6 +1,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "Failure.h"
+#include "NestedVolumes.h"
 #include "SourcePath.h"
 #include "StopSignal.h"
 #include "StoreInCopy.h"
@@ -46,11 +47,20 @@ int RunCopy(const Invocation& invocation) {
                       "the source and the destination are the same; name another "
                       "destination");
     std::optional<fs::path> store = StoreInCopy(source);
+    // Without the writers the library takes one volume.
+    std::vector<std::string> volumes = {Utf8FromPath(source)};
+    std::vector<std::string> nested =
+        NestedVolumesToJoin(volumes, invocation.oneFileSystem || !invocation.options.withWriters);
+    volumes.insert(volumes.end(), nested.begin(), nested.end());
 
     InstallStopHandlers();
     Backup backup(invocation.options);
-    fs::path snapshot = PathFromUtf8(backup.Start({Utf8FromPath(source)})[0]);
-    TreeCopy copy(snapshot, source, store, StopRequested);
+    std::vector<std::string> snapshots = backup.Start(volumes);
+    TreeCopy copy(PathFromUtf8(snapshots[0]), source, store, StopRequested);
+    for (size_t i = 1; i < volumes.size(); ++i) {
+        fs::path place = PathFromUtf8(volumes[i]);
+        copy.Graft(place, PathFromUtf8(snapshots[i]), StoreInCopy(place));
+    }
     // The size is counted for the progress bar only: it costs a walk of the tree.
     bool shown = IsTerminal(stderr);
     TreeSize size = shown ? copy.Measure() : TreeSize();

@@ -2,11 +2,13 @@
 #include "Commands.h"
 #include "Console.h"
 #include "Failure.h"
+#include "InPlace.h"
 #include "StopSignal.h"
 
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -42,4 +44,9 @@ int Run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return Run(argc, argv); }
+int main(int argc, char** argv) {
+    // quorlin started again by itself as the command of snapshot --in-place.
+    if (argc > 1 && std::string(argv[1]) == qtool::kInPlaceChild)
+        return qtool::RunInPlaceChild(std::vector<std::string>(argv + 2, argv + argc));
+    return Run(argc, argv);
+}

@@ -2,6 +2,8 @@
 #include "Commands.h"
 #include "Console.h"
 #include "Failure.h"
+#include "InPlace.h"
+#include "NestedVolumes.h"
 #include "Placeholders.h"
 #include "SourcePath.h"
 #include "StopSignal.h"
@@ -14,17 +16,27 @@
 namespace qtool {
 
 int RunSnapshot(const Invocation& invocation) {
+    if (invocation.inPlace)
+        CheckInPlaceSupported();
     CheckPlaceholders(invocation.program, invocation.paths.size());
     std::vector<std::string> sources;
     for (const std::string& path : invocation.paths)
         sources.push_back(ResolveSourcePath(path));
+    // Without the writers the library takes one volume.
+    std::vector<std::string> nested =
+        NestedVolumesToJoin(sources, invocation.oneFileSystem || !invocation.options.withWriters);
+    std::vector<std::string> volumes = sources;
+    volumes.insert(volumes.end(), nested.begin(), nested.end());
 
     InstallStopHandlers();
     Backup backup(invocation.options);
-    std::vector<std::string> snapshotPaths = backup.Start(sources);
-    for (size_t i = 0; i < sources.size(); ++i)
-        std::printf("%s\t%s\n", FieldForLine(invocation.paths[i]).c_str(),
-                    FieldForLine(snapshotPaths[i]).c_str());
+    std::vector<std::string> volumeSnapshots = backup.Start(volumes);
+    std::vector<std::string> snapshotPaths(volumeSnapshots.begin(),
+                                           volumeSnapshots.begin() + sources.size());
+    for (size_t i = 0; i < volumes.size(); ++i)
+        std::printf("%s\t%s\n",
+                    FieldForLine(i < sources.size() ? invocation.paths[i] : volumes[i]).c_str(),
+                    FieldForLine(volumeSnapshots[i]).c_str());
     // Nothing is run on paths that no one could read; the backup completes as quorlin ends.
     if (std::fflush(stdout) != 0 || std::ferror(stdout))
         throw Failure(kExitFailed, std::string("could not write the snapshot paths to standard "
@@ -40,6 +52,11 @@ int RunSnapshot(const Invocation& invocation) {
         if (IsTerminal(stdin))
             std::fprintf(stderr, "quorlin: holding the snapshot; press Enter to release it.\n");
         WaitForEnterOrStop();
+    } else if (invocation.inPlace) {
+        // The snapshots show at the original places: {} is the PATH itself.
+        std::vector<Bind> binds = PlanBinds(volumes, volumeSnapshots);
+        status = RunCommand(InPlaceCommand(binds, ReplacePlaceholders(invocation.program, sources)),
+                            SnapshotEnvironment(sources));
     } else {
         status = RunCommand(ReplacePlaceholders(invocation.program, snapshotPaths),
                             SnapshotEnvironment(snapshotPaths));

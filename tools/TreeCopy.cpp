@@ -40,12 +40,29 @@ struct Place {
     Place Child(const fs::path& name) const { return {source / name, target / name}; }
 };
 
+using Stores = std::set<fs::path>;
+using Grafts = std::map<fs::path, fs::path>;
+
+// The folder to read the entry at `path` from, `from` or the root of the snapshot grafted
+// there (into `entry`). Throws CopyError.
+const SourceFolder& ReadFrom(const SourceFolder& from, Entry& entry, const fs::path& path,
+                             const Grafts& grafts, std::optional<SourceFolder>& grafted) {
+    auto graft = entry.kind == EntryKind::kFolder ? grafts.find(path) : grafts.end();
+    if (graft == grafts.end())
+        return from;
+    fs::path name = entry.name;
+    grafted.emplace(SourceFolder::OpenRoot(graft->second, entry));
+    entry.name = name;
+    return *grafted;
+}
+
 class Walk {
 public:
     // `top`: the destination folder, and `place` the copy's place in it.
-    Walk(const std::optional<fs::path>& store, const std::function<bool()>& stopped,
+    Walk(const Stores& stores, const Grafts& grafts, const std::function<bool()>& stopped,
          TargetFolder& top, const Place& place, Progress& progress, const LossReport& report)
-        : store_(store),
+        : stores_(stores),
+          grafts_(grafts),
           stopped_(stopped),
           progress_(progress),
           report_(report),
@@ -143,10 +160,18 @@ private:
                     Losses& losses) {
         route_.push_back(name);
         open_.push_back(&made);
-        for (const Entry& entry : from.List()) {
+        for (Entry entry : from.List()) {
             Place inner = place.Child(entry.name);
-            if (!store_ || inner.source != *store_)
-                Copy(from, entry, made, entry.name, inner);
+            if (stores_.count(inner.source) != 0)
+                continue;
+            std::optional<SourceFolder> grafted;
+            const SourceFolder* reader = &from;
+            try {
+                reader = &ReadFrom(from, entry, inner.source, grafts_, grafted);
+            } catch (const CopyError& error) {
+                CopyFailed(error, inner.source, inner.target);
+            }
+            Copy(*reader, entry, made, entry.name, inner);
         }
         route_.pop_back();
         open_.pop_back();
@@ -207,7 +232,8 @@ private:
         }
     }
 
-    const std::optional<fs::path>& store_;
+    const Stores& stores_;
+    const Grafts& grafts_;
     const std::function<bool()>& stopped_;
     Progress& progress_;
     const LossReport& report_;
@@ -221,7 +247,7 @@ private:
 };
 
 void Measure(const SourceFolder& from, const Entry& entry, const fs::path& source,
-             const std::optional<fs::path>& store, const std::function<bool()>& stopped,
+             const Stores& stores, const Grafts& grafts, const std::function<bool()>& stopped,
              std::set<FileIdentity>& counted, TreeSize& size) {
     if (stopped())
         Stopped();
@@ -231,10 +257,12 @@ void Measure(const SourceFolder& from, const Entry& entry, const fs::path& sourc
             size.bytes += entry.size;
     } else if (entry.kind == EntryKind::kFolder) {
         SourceFolder folder = from.Folder(entry);
-        for (const Entry& inner : folder.List()) {
+        for (Entry inner : folder.List()) {
             fs::path path = source / inner.name;
-            if (!store || path != *store)
-                Measure(folder, inner, path, store, stopped, counted, size);
+            std::optional<SourceFolder> grafted;
+            if (stores.count(path) == 0)
+                Measure(ReadFrom(folder, inner, path, grafts, grafted), inner, path, stores, grafts,
+                        stopped, counted, size);
         }
     }
 }
@@ -245,7 +273,13 @@ TreeCopy::TreeCopy(fs::path snapshot, fs::path source, std::optional<fs::path> s
                    std::function<bool()> stopped)
     : snapshot_(std::move(snapshot)), source_(std::move(source)), stopped_(std::move(stopped)) {
     if (store)
-        store_ = source_ / *store;
+        stores_.insert(source_ / *store);
+}
+
+void TreeCopy::Graft(fs::path place, fs::path snapshot, std::optional<fs::path> store) {
+    if (store)
+        stores_.insert(place / *store);
+    grafts_[std::move(place)] = std::move(snapshot);
 }
 
 TreeSize TreeCopy::Measure() const {
@@ -254,7 +288,7 @@ TreeSize TreeCopy::Measure() const {
     try {
         Entry root;
         SourceFolder from = SourceFolder::OpenRoot(snapshot_, root);
-        qtool::Measure(from, root, source_, store_, stopped_, counted, size);
+        qtool::Measure(from, root, source_, stores_, grafts_, stopped_, counted, size);
     } catch (const CopyError& error) {
         CopyFailed(error, source_, source_);
     }
@@ -273,7 +307,7 @@ std::size_t TreeCopy::CopyTo(const fs::path& destination, const fs::path& name, 
         CopyFailed(error, source_, destination);
     }
     Place place{source_, destination / name};
-    Walk walk(store_, stopped_, *top, place, progress, report);
+    Walk walk(stores_, grafts_, stopped_, *top, place, progress, report);
     walk.Copy(*from, root, *top, name, place);
     walk.Commit();
     try {

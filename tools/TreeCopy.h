@@ -10,7 +10,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace qtool {
@@ -33,6 +35,12 @@ public:
     TreeCopy(std::filesystem::path snapshot, std::filesystem::path source,
              std::optional<std::filesystem::path> store, std::function<bool()> stopped);
 
+    // Copies the folder at `place` (a path below SOURCE) from `snapshot` (the root of
+    // another snapshot of the set, of the volume nested there) instead of from SOURCE's
+    // snapshot, which shows an empty folder there; `store` as above, relative to `place`.
+    void Graft(std::filesystem::path place, std::filesystem::path snapshot,
+               std::optional<std::filesystem::path> store);
+
     // What copying involves. Throws Failure.
     TreeSize Measure() const;
     // Copies to `name` in the folder `destination`: a file or link replaces what is
@@ -46,7 +54,8 @@ public:
 private:
     std::filesystem::path snapshot_;
     std::filesystem::path source_;
-    std::optional<std::filesystem::path> store_;  // as a path below `source_`
+    std::set<std::filesystem::path> stores_;                         // as paths below `source_`
+    std::map<std::filesystem::path, std::filesystem::path> grafts_;  // place: snapshot
     std::function<bool()> stopped_;
 };
 
