@@ -43,16 +43,15 @@ struct Place {
 using Stores = std::set<fs::path>;
 using Grafts = std::map<fs::path, fs::path>;
 
-// The folder to read the entry at `path` from, `from` or the root of the snapshot grafted
-// there (into `entry`). Throws CopyError.
+// The folder to read the entry at `path` from: `from`, or for a folder where another
+// snapshot of the set is grafted, the folder that holds that snapshot's root, which then
+// becomes `entry` (its name is the snapshot's). Throws CopyError.
 const SourceFolder& ReadFrom(const SourceFolder& from, Entry& entry, const fs::path& path,
                              const Grafts& grafts, std::optional<SourceFolder>& grafted) {
     auto graft = entry.kind == EntryKind::kFolder ? grafts.find(path) : grafts.end();
     if (graft == grafts.end())
         return from;
-    fs::path name = entry.name;
     grafted.emplace(SourceFolder::OpenRoot(graft->second, entry));
-    entry.name = name;
     return *grafted;
 }
 
@@ -161,7 +160,8 @@ private:
         route_.push_back(name);
         open_.push_back(&made);
         for (Entry entry : from.List()) {
-            Place inner = place.Child(entry.name);
+            const fs::path name = entry.name;
+            Place inner = place.Child(name);
             if (stores_.count(inner.source) != 0)
                 continue;
             std::optional<SourceFolder> grafted;
@@ -171,7 +171,7 @@ private:
             } catch (const CopyError& error) {
                 CopyFailed(error, inner.source, inner.target);
             }
-            Copy(*reader, entry, made, entry.name, inner);
+            Copy(*reader, entry, made, name, inner);
         }
         route_.pop_back();
         open_.pop_back();

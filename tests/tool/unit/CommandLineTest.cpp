@@ -45,6 +45,26 @@ TEST(CommandLine, OptionsMayComeBeforeOrAfterTheCommandName) {
     }
 }
 
+TEST(CommandLine, InPlaceAndOneFileSystemAreTakenWhereTheyApply) {
+    struct Case {
+        std::vector<std::string> arguments;
+        bool inPlace;
+        bool oneFileSystem;
+    };
+    const std::vector<Case> cases = {
+        {{"snapshot", "--in-place", "/a", "--", "tar"}, true, false},
+        {{"--one-file-system", "snapshot", "/a", "--in-place", "--", "tar"}, true, true},
+        {{"copy", "/a", "/b", "--one-file-system"}, false, true},
+        {{"snapshot", "/a", "--", "tar", "--in-place", "--one-file-system"}, false, false},
+    };
+    for (const Case& c : cases) {
+        Invocation invocation = Parse(c.arguments);
+        EXPECT_EQ(invocation.inPlace, c.inPlace) << c.arguments[0] << " " << c.arguments[1];
+        EXPECT_EQ(invocation.oneFileSystem, c.oneFileSystem)
+            << c.arguments[0] << " " << c.arguments[1];
+    }
+}
+
 TEST(CommandLine, MistakesAreUsageErrors) {
     const std::vector<std::vector<std::string>> mistakes = {
         {},
@@ -56,6 +76,8 @@ TEST(CommandLine, MistakesAreUsageErrors) {
         {"copy", "/a"},
         {"copy", "/a", "/b", "/c"},
         {"copy", "/a", "/b", "--", "cat"},
+        {"snapshot", "--in-place", "/a"},
+        {"copy", "--in-place", "/a", "/b"},
     };
     for (const auto& mistake : mistakes) {
         std::string line;
