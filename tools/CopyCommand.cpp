@@ -56,6 +56,7 @@ int RunCopy(const Invocation& invocation) {
     InstallStopHandlers();
     Backup backup(invocation.options);
     std::vector<std::string> snapshots = backup.Start(volumes);
+    CheckNestedSnapshots(volumes, snapshots, 1);
     TreeCopy copy(PathFromUtf8(snapshots[0]), source, store, StopRequested);
     for (size_t i = 1; i < volumes.size(); ++i) {
         fs::path place = PathFromUtf8(volumes[i]);

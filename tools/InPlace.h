@@ -39,6 +39,11 @@ std::vector<std::string> InPlaceArguments(const std::vector<Bind>& binds,
 bool ParseInPlaceArguments(const std::vector<std::string>& arguments, std::vector<Bind>& binds,
                            std::vector<std::string>& command);
 
+// Why the snapshot of `bind` is not a read-only snapshot of the very entry at its target
+// (each reached without following a link); empty when it is. Where the platform finds no
+// nested volumes, always empty.
+std::string FrozenViewProblem(const Bind& bind);
+
 // The command line that starts quorlin as the command's process.
 std::vector<std::string> InPlaceCommand(const std::vector<Bind>& binds,
                                         const std::vector<std::string>& command);

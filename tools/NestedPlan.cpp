@@ -1,5 +1,8 @@
 #include "NestedVolumes.h"
 
+#include "Failure.h"
+#include "InPlace.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -71,6 +74,16 @@ std::vector<std::string> NestedVolumesToJoin(const std::vector<std::string>& sou
                 joined.push_back(volume);
     }
     return joined;
+}
+
+void CheckNestedSnapshots(const std::vector<std::string>& volumes,
+                          const std::vector<std::string>& snapshots, size_t first) {
+    for (size_t i = first; i < volumes.size() && i < snapshots.size(); ++i) {
+        std::string problem = FrozenViewProblem({volumes[i], snapshots[i]});
+        if (!problem.empty())
+            throw Failure(kExitFailed, volumes[i] + " changed while the snapshot was taken: " +
+                                           problem + "; the snapshots were deleted; try again");
+    }
 }
 
 }  // namespace qtool

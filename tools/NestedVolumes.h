@@ -43,6 +43,12 @@ NestedVolumes PlanNestedVolumes(const std::string& source, std::vector<NestedIte
 std::vector<std::string> NestedVolumesToJoin(const std::vector<std::string>& sources,
                                              bool oneFileSystem);
 
+// Throws Failure when a nested volume's snapshot (`snapshots[i]` of `volumes[i]`, the
+// PATHs' first, from `first` on) is not a read-only snapshot of the volume found there:
+// something was swapped in at its place meanwhile.
+void CheckNestedSnapshots(const std::vector<std::string>& volumes,
+                          const std::vector<std::string>& snapshots, size_t first);
+
 }  // namespace qtool
 
 #endif  // QUORLIN_TOOL_NESTED_VOLUMES_H

@@ -31,6 +31,7 @@ int RunSnapshot(const Invocation& invocation) {
     InstallStopHandlers();
     Backup backup(invocation.options);
     std::vector<std::string> volumeSnapshots = backup.Start(volumes);
+    CheckNestedSnapshots(volumes, volumeSnapshots, sources.size());
     std::vector<std::string> snapshotPaths(volumeSnapshots.begin(),
                                            volumeSnapshots.begin() + sources.size());
     for (size_t i = 0; i < volumes.size(); ++i)

@@ -29,6 +29,12 @@ struct BindFailure {
     throw BindFailure{what, error};
 }
 
+// What failed, and why.
+std::string Sentence(const BindFailure& failure) {
+    return failure.what +
+           (failure.error != 0 ? std::string(" (") + std::strerror(failure.error) + ")" : "");
+}
+
 std::string FdPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
 // An entry reached without following a link: its folder, open, and the entry itself as an
@@ -175,6 +181,15 @@ void MakeBinds(const std::vector<Bind>& binds) {
 }
 
 }  // namespace
+
+std::string FrozenViewProblem(const Bind& bind) {
+    try {
+        Check(bind);
+        return "";
+    } catch (const BindFailure& failure) {
+        return "could not " + Sentence(failure);
+    }
+}
 
 void CheckInPlaceSupported() {}
 
