@@ -74,6 +74,14 @@ protected:
         return result;
     }
 
+    // VssStartBackup of `source`, then VssBackupComplete when `complete` and it succeeded.
+    static int StartThenComplete(CQuorlin& agent, std::vector<wchar_t>& source,
+                                 std::vector<wchar_t>& snapshot, bool complete) {
+        int length = 0;
+        const int start = agent.VssStartBackup(source.data(), snapshot.data(), length);
+        return complete && start == QUORLIN_RESULT_OK ? agent.VssBackupComplete() : start;
+    }
+
     static std::vector<wchar_t> Wide(const std::string& path) {
         const std::wstring wide = FromUtf8(path);
         std::vector<wchar_t> units(wide.begin(), wide.end());
@@ -181,10 +189,7 @@ TEST_F(WritersOnBtrfsTest, AFailedWriterFailsTheSetWithAWriterErrorAtTheStepsSit
         const auto started = std::chrono::steady_clock::now();
         const int result = Traced(
             [&](CQuorlin& agent) {
-                int length = 0;
-                const int start = agent.VssStartBackup(source.data(), snapshot.data(), length);
-                return test.atCompletion && start == QUORLIN_RESULT_OK ? agent.VssBackupComplete()
-                                                                       : start;
+                return StartThenComplete(agent, source, snapshot, test.atCompletion);
             },
             lines);
         EXPECT_EQ(QUORLIN_RESULT_FAILED, result);
@@ -243,10 +248,7 @@ TEST_F(WritersOnBtrfsTest, AWriterThatNeverAnswersIsCancelledAtTheAgentsTimeLimi
         const int result = Traced(
             [&](CQuorlin& agent) {
                 agent.VssSetting(QUORLIN_SETTING_WAIT_LIMIT, 1000);
-                int length = 0;
-                const int start = agent.VssStartBackup(source.data(), snapshot.data(), length);
-                return test.atCompletion && start == QUORLIN_RESULT_OK ? agent.VssBackupComplete()
-                                                                       : start;
+                return StartThenComplete(agent, source, snapshot, test.atCompletion);
             },
             lines);
         EXPECT_EQ(QUORLIN_RESULT_FAILED, result);

@@ -205,8 +205,10 @@ struct FailureCase {
     const wchar_t* script;
     bool atCompletion;  // the start succeeds; VssBackupComplete fails
     const char* report;
-    size_t aborts;   // AbortBackup calls the stand-in sees
-    size_t deletes;  // DeleteSnapshots calls
+    size_t aborts;               // AbortBackup calls the stand-in sees
+    size_t deletes;              // DeleteSnapshots calls
+    DWORD waitLimit = 0;         // VssSetting QUORLIN_SETTING_WAIT_LIMIT
+    const char* cancelled = "";  // the operation that the agent cancels
 };
 
 TEST(HostTest, FailuresAreReportedAndCleanedUp) {
@@ -246,6 +248,21 @@ TEST(HostTest, FailuresAreReportedAndCleanedUp) {
          "There was a COM failure 0x80042301 - .\\QuorlinClass (691)", 0, 1},
         {Entry::kNoWriter, L"BackupComplete.Status=0x800423f4", true,
          "Completion of backup failed.", 0, 1},
+        // A step that never ends is cancelled at the limit and fails at its wait.
+        {Entry::kSingle, L"GatherWriterMetadata.Status=pending", false,
+         "There was a COM failure 0x800705b4 - .\\QuorlinClass (336)", 1, 0, 2000,
+         "GatherWriterMetadata"},
+        {Entry::kSingle, L"PrepareForBackup.Status=pending", false,
+         "There was a COM failure 0x800705b4 - .\\QuorlinClass (555)", 1, 0, 2000,
+         "PrepareForBackup"},
+        {Entry::kMulti, L"DoSnapshotSet.Status=pending", false,
+         "There was a COM failure 0x800705b4 - .\\QuorlinClass (1145)", 1, 1, 2000,
+         "DoSnapshotSet"},
+        {Entry::kNoWriter, L"DoSnapshotSet.Status=pending", false,
+         "There was a COM failure 0x800705b4 - .\\QuorlinClass (189)", 1, 1, 2000, "DoSnapshotSet"},
+        {Entry::kNoWriter, L"BackupComplete.Status=pending", true,
+         "There was a COM failure 0x800705b4 - .\\QuorlinClass (693)", 0, 1, 2000,
+         "BackupComplete"},
     };
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(testing::Message() << c.report);
@@ -262,6 +279,7 @@ TEST(HostTest, FailuresAreReportedAndCleanedUp) {
         {
             CQuorlin agent;
             agent.VssSetting(_Quorlin_Setting{0, 2, trace.Handle()});
+            agent.VssSetting(QUORLIN_SETTING_WAIT_LIMIT, static_cast<int>(c.waitLimit));
             Start(agent, c.entry, backup);
             if (c.atCompletion) {
                 EXPECT_EQ(QUORLIN_RESULT_OK, backup.result);
@@ -273,66 +291,14 @@ TEST(HostTest, FailuresAreReportedAndCleanedUp) {
             // What the failed call did; the agent's destructor completes once more.
             EXPECT_EQ(c.aborts, session.LinesStarting("AbortBackup ").size());
             EXPECT_EQ(c.deletes, session.LinesStarting("DeleteSnapshots ").size());
+            if (*c.cancelled) {  // polled, never blocked in Wait
+                const std::string operation = c.cancelled;
+                EXPECT_EQ(1u, session.LinesStarting(operation + ".Cancel -> 0x00000000").size());
+                EXPECT_TRUE(session.LinesStarting(operation + ".Wait").empty());
+            }
             agent.VssSetting(1, 0);
         }
         EXPECT_EQ(std::string(c.report) + "\r\n", trace.Text());
-        EXPECT_EQ(0u, session.SnapshotsInStore());
-        EXPECT_EQ(std::vector<std::string>(), session.Unreleased());
-    }
-}
-
-// With a time limit, a step that never ends is cancelled: the call fails at its wait's site
-// with the timeout code, the backup is aborted (a completion is not), the set is deleted
-// once DoSnapshotSet has started, and nothing is left in the store or held.
-TEST(HostTest, AStepThatNeverEndsIsCancelledAtTheTimeLimit) {
-    const struct {
-        Entry entry;
-        const char* operation;  // it never ends
-        const wchar_t* script;  // the stand-in's script for that
-        bool atCompletion;
-        int site;
-        size_t aborts;
-        size_t deletes;
-    } cases[] = {
-        {Entry::kSingle, "GatherWriterMetadata", L"GatherWriterMetadata.Status=pending", false, 336,
-         1, 0},
-        {Entry::kSingle, "PrepareForBackup", L"PrepareForBackup.Status=pending", false, 555, 1, 0},
-        {Entry::kMulti, "DoSnapshotSet", L"DoSnapshotSet.Status=pending", false, 1145, 1, 1},
-        {Entry::kNoWriter, "DoSnapshotSet", L"DoSnapshotSet.Status=pending", false, 189, 1, 1},
-        {Entry::kNoWriter, "BackupComplete", L"BackupComplete.Status=pending", true, 693, 0, 1},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.site);
-        StandInSession session;
-        LiveFiles live(session);
-        Backup backup;
-        backup.sources = {L"C:\\quorlin-host\\a.txt"};
-        ASSERT_TRUE(WriteBytes(backup.sources[0], Original(0)));
-        session.Script(c.script);
-        OutputFile trace;
-        const DWORD started = ::GetTickCount();
-        {
-            CQuorlin agent;
-            agent.VssSetting(_Quorlin_Setting{0, 2, trace.Handle()});
-            agent.VssSetting(QUORLIN_SETTING_WAIT_LIMIT, 2000);
-            Start(agent, c.entry, backup);
-            if (c.atCompletion) {
-                EXPECT_EQ(QUORLIN_RESULT_OK, backup.result);
-                EXPECT_EQ(QUORLIN_RESULT_FAILED, agent.VssBackupComplete());
-            } else {
-                EXPECT_EQ(QUORLIN_RESULT_FAILED, backup.result);
-            }
-            EXPECT_EQ(c.aborts, session.LinesStarting("AbortBackup ").size());
-            EXPECT_EQ(c.deletes, session.LinesStarting("DeleteSnapshots ").size());
-            agent.VssSetting(1, 0);
-        }
-        EXPECT_LT(::GetTickCount() - started, 60000u) << "a hang";
-        const std::string operation = c.operation;
-        EXPECT_EQ(1u, session.LinesStarting(operation + ".Cancel -> 0x00000000").size());
-        EXPECT_TRUE(session.LinesStarting(operation + ".Wait").empty()) << "polled, never blocked";
-        EXPECT_EQ("There was a COM failure 0x800705b4 - .\\QuorlinClass (" +
-                      std::to_string(c.site) + ")\r\n",
-                  trace.Text());
         EXPECT_EQ(0u, session.SnapshotsInStore());
         EXPECT_EQ(std::vector<std::string>(), session.Unreleased());
     }
