@@ -3,9 +3,10 @@
 //
 // Each entry point runs its preparation steps, then its protected region through
 // the failure capture (snapshot/FailureCapture.h): a failure there aborts the
-// backup, deletes the snapshot set once it exists, writes one report line and
-// becomes result 1. The numbers below are the fixed site numbers that the
-// COM-failure report line shows for each call.
+// backup, deletes the snapshot set once DoSnapshotSet has started (whether or not
+// its wait succeeded), writes one report line and becomes result 1. The numbers
+// below are the fixed site numbers that the COM-failure report line shows for each
+// call.
 #include "Quorlin.h"
 
 #include "agent/WaitLimits.h"
