@@ -14,11 +14,10 @@ namespace quorlin {
 const HRESULT kWaitTimedOut = static_cast<HRESULT>(0x800705B4);
 
 // Waits until `operation` has ended. With `milliseconds` 0 that is Wait(INFINITE), exactly
-// as without a limit; its answer is returned. Otherwise QueryStatus is polled (VSS before
-// Windows Vista accepts only INFINITE for Wait): S_OK as soon as the operation is no longer
-// pending or QueryStatus fails (the caller's own QueryStatus then reports that). Once the
-// limit has passed the operation is cancelled; kWaitTimedOut, unless Cancel answers that it
-// had just finished (then S_OK).
+// as without a limit. Otherwise Wait(milliseconds); when the operation is still pending
+// after it, it is cancelled and the answer is kWaitTimedOut, unless Cancel answers that
+// it had just finished (then S_OK). A failed Wait's answer is returned as it is; a failed
+// QueryStatus counts as ended, for the caller's own QueryStatus to report.
 HRESULT WaitWithin(AsyncOperation& operation, DWORD milliseconds);
 
 }  // namespace quorlin

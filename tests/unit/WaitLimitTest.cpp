@@ -12,67 +12,67 @@ namespace quorlin {
 namespace testing {
 namespace {
 
-// An operation that stays pending for `pendingPolls` QueryStatus calls (-1: for ever).
-class PolledOperation : public AsyncOperation {
+// An operation that ends during its first Wait when `endsInWait`, else never (until
+// Cancel, which answers `cancelAnswer`).
+class ScriptedOperation : public AsyncOperation {
 public:
     unsigned long AddRef() override { return 2; }
     unsigned long Release() override { return 1; }
     HRESULT Wait(DWORD milliseconds) override {
         waits.push_back(milliseconds);
+        ended = ended || endsInWait;
         return waitAnswer;
     }
     HRESULT QueryStatus(HRESULT* status, int*) override {
-        ++polls;
-        if (queryAnswer != S_OK)
-            return queryAnswer;
-        *status =
-            pendingPolls < 0 || polls <= pendingPolls ? VSS_S_ASYNC_PENDING : VSS_S_ASYNC_FINISHED;
-        return S_OK;
+        *status = ended ? VSS_S_ASYNC_FINISHED : VSS_S_ASYNC_PENDING;
+        return queryAnswer;
     }
     HRESULT Cancel() override {
         ++cancels;
         return cancelAnswer;
     }
 
-    int pendingPolls = -1;
+    bool endsInWait = false;
+    bool ended = false;
     HRESULT waitAnswer = S_OK;
     HRESULT queryAnswer = S_OK;
     HRESULT cancelAnswer = S_OK;
     std::vector<DWORD> waits;
-    int polls = 0;
     int cancels = 0;
 };
 
-TEST(WaitWithin, NoLimitWaitsAsBeforeAndALimitPollsThenCancels) {
+TEST(WaitWithin, NoLimitWaitsAsBeforeAndAPendingOperationIsCancelledAtTheLimit) {
     const struct {
         const char* what;
         DWORD limit;
-        int pendingPolls;
+        bool endsInWait;
+        HRESULT waitAnswer;
         HRESULT queryAnswer;
         HRESULT cancelAnswer;
         HRESULT result;
         int cancels;
-        bool waited;  // Wait(INFINITE), and nothing else
     } cases[] = {
-        {"no limit: Wait(INFINITE) and its answer", 0, -1, S_OK, S_OK, E_FAIL, 0, true},
-        {"ends within the limit", 5000, 3, S_OK, S_OK, S_OK, 0, false},
-        {"never ends: cancelled", 20, -1, S_OK, S_OK, kWaitTimedOut, 1, false},
-        {"ended just before Cancel", 20, -1, S_OK, VSS_S_ASYNC_FINISHED, S_OK, 1, false},
-        {"already cancelled", 20, -1, S_OK, VSS_S_ASYNC_CANCELLED, kWaitTimedOut, 1, false},
-        {"Cancel fails", 20, -1, S_OK, E_FAIL, kWaitTimedOut, 1, false},
-        {"QueryStatus fails: left to the caller's", 5000, -1, E_ACCESSDENIED, S_OK, S_OK, 0, false},
+        {"no limit: Wait(INFINITE) and its answer", 0, false, E_FAIL, S_OK, S_OK, E_FAIL, 0},
+        {"no limit, never ends: no Cancel", 0, false, S_OK, S_OK, S_OK, S_OK, 0},
+        {"ends within the limit", 500, true, S_OK, S_OK, S_OK, S_OK, 0},
+        {"pending after the limit: cancelled", 500, false, S_OK, S_OK, S_OK, kWaitTimedOut, 1},
+        {"ended just before Cancel", 500, false, S_OK, S_OK, VSS_S_ASYNC_FINISHED, S_OK, 1},
+        {"already cancelled", 500, false, S_OK, S_OK, VSS_S_ASYNC_CANCELLED, kWaitTimedOut, 1},
+        {"Cancel fails", 500, false, S_OK, S_OK, E_FAIL, kWaitTimedOut, 1},
+        {"the limited Wait fails: its answer", 500, false, E_ACCESSDENIED, S_OK, S_OK,
+         E_ACCESSDENIED, 0},
+        {"QueryStatus fails: left to the caller's", 500, false, S_OK, E_ACCESSDENIED, S_OK, S_OK,
+         0},
     };
     for (const auto& c : cases) {
-        PolledOperation operation;
-        operation.pendingPolls = c.pendingPolls;
+        ScriptedOperation operation;
+        operation.endsInWait = c.endsInWait;
+        operation.waitAnswer = c.waitAnswer;
         operation.queryAnswer = c.queryAnswer;
         operation.cancelAnswer = c.cancelAnswer;
-        operation.waitAnswer = c.limit == 0 ? E_FAIL : S_OK;
         EXPECT_EQ(c.result, WaitWithin(operation, c.limit)) << c.what;
         EXPECT_EQ(c.cancels, operation.cancels) << c.what;
-        EXPECT_EQ(c.waited ? std::vector<DWORD>{INFINITE} : std::vector<DWORD>{}, operation.waits)
-            << c.what;
-        EXPECT_EQ(c.waited ? 0 : 1, operation.polls > 0 ? 1 : 0) << c.what;
+        EXPECT_EQ(std::vector<DWORD>{c.limit == 0 ? INFINITE : c.limit}, operation.waits) << c.what;
     }
 }
 
@@ -102,8 +102,7 @@ TEST_P(NeverEndingStep, IsCancelledAndFailsAtItsWait) {
                                        std::to_string(row.site) + ")"},
               Lines());
     const std::string op = row.operation;
-    EXPECT_TRUE(requester.CallsNamed(op + ".Wait").empty());  // polled, never blocked
-    EXPECT_FALSE(requester.CallsNamed(op + ".QueryStatus").empty());
+    EXPECT_EQ(std::vector<std::string>{op + ".Wait(30)"}, requester.CallsNamed(op + ".Wait"));
     std::vector<std::string> cleanup;
     if (row.entry != Entry::kComplete)
         cleanup.push_back("AbortBackup()");

@@ -291,7 +291,7 @@ TEST(HostTest, FailuresAreReportedAndCleanedUp) {
             // What the failed call did; the agent's destructor completes once more.
             EXPECT_EQ(c.aborts, session.LinesStarting("AbortBackup ").size());
             EXPECT_EQ(c.deletes, session.LinesStarting("DeleteSnapshots ").size());
-            if (*c.cancelled) {  // polled, never blocked in Wait
+            if (*c.cancelled) {  // VSS's Wait never gets a limit: the adapter polls
                 const std::string operation = c.cancelled;
                 EXPECT_EQ(1u, session.LinesStarting(operation + ".Cancel -> 0x00000000").size());
                 EXPECT_TRUE(session.LinesStarting(operation + ".Wait").empty());
