@@ -36,6 +36,7 @@ Backup::Backup(const BackupOptions& options)
     setting.traceLevel = options.verbosity > 1 ? kTraceSteps : kTraceResults;
     setting.traceConsole = trace_.Console();
     agent_.VssSetting(setting);
+    agent_.VssSetting(QUORLIN_SETTING_WAIT_LIMIT, options.timeoutSeconds * 1000);
 }
 
 Backup::~Backup() {

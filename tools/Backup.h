@@ -16,6 +16,7 @@ struct BackupOptions {
     int verbosity = 0;         // how often -v was given
     bool incremental = false;  // --incremental
     bool withWriters = true;   // false with --no-writers (one path only)
+    int timeoutSeconds = 600;  // --timeout: limit of each step of the snapshot; 0: none
 };
 
 class Backup {

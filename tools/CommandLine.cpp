@@ -79,6 +79,9 @@ std::vector<std::string> SplitProgram(std::vector<std::string> arguments,
     throw Failure(kExitUsage, problem + "; run \"quorlin --help\" for usage.");
 }
 
+// The longest --timeout: its milliseconds fit the library's int.
+const int kLongestTimeoutSeconds = 2147483;
+
 // The options of both commands; they may also come before the command's name.
 void AddBackupOptions(CLI::App& app, Invocation& invocation, bool& noWriters) {
     app.add_flag("-v,--verbose", invocation.options.verbosity,
@@ -88,6 +91,12 @@ void AddBackupOptions(CLI::App& app, Invocation& invocation, bool& noWriters) {
     app.add_flag("--no-writers", noWriters, "Snapshot one path without the writers");
     app.add_flag("--one-file-system", invocation.oneFileSystem,
                  "Keep to each PATH's own volume; name the nested ones left out");
+    app.add_option("--timeout", invocation.options.timeoutSeconds,
+                   "Give up when a step of taking or deleting the snapshot (the writers, the "
+                   "snapshot itself) takes longer than SECONDS; 0: wait for ever")
+        ->type_name("SECONDS")
+        ->default_str("600")
+        ->check(CLI::Range(0, kLongestTimeoutSeconds));
 }
 
 }  // namespace

@@ -47,6 +47,10 @@ Reason ReasonForCode(std::uint32_t code, bool privileged) {
         case 0x80042306:  // VSS_E_PROVIDER_VETO
             return {"the snapshot provider refused the snapshot",
                     "look in the system log for the provider's reason and try again"};
+        case 0x800705B4:  // HRESULT_FROM_WIN32(ERROR_TIMEOUT): a step ran past --timeout
+            return {"a step of the snapshot took longer than the time limit and was cancelled",
+                    "try again when the system is less busy, allow more time with --timeout "
+                    "SECONDS, or use --no-writers if a writer does not answer"};
         case 0x80042301:  // VSS_E_BAD_STATE
             return {"the snapshot service was not ready for this step", "try again"};
         default: {

@@ -2,6 +2,7 @@
 #include "Quorlin.h"
 
 #include "agent/Options.h"
+#include "agent/WaitLimits.h"
 #include "snapshot/Requester.h"
 
 CQuorlin::CQuorlin()
@@ -24,6 +25,7 @@ CQuorlin::CQuorlin(const CQuorlin& other)
       m_backupInProgress(other.m_backupInProgress),
       m_backupComponents(other.m_backupComponents) {
     CopyVolumes(other);
+    quorlin::CopyWaitLimit(&other, this);
 }
 
 CQuorlin& CQuorlin::operator=(const CQuorlin& other) {
@@ -37,6 +39,7 @@ CQuorlin& CQuorlin::operator=(const CQuorlin& other) {
     m_backupComponents = other.m_backupComponents;
     if (this != &other)
         CopyVolumes(other);
+    quorlin::CopyWaitLimit(&other, this);
     return *this;
 }
 
@@ -52,10 +55,12 @@ void CQuorlin::CopyVolumes(const CQuorlin& other) noexcept {
 }
 
 void CQuorlin::VssSetting(int id, int value) {
-    if (id == 0)
+    if (id == QUORLIN_SETTING_BACKUP_TYPE)
         m_backupType = value;
-    else if (id == 1)
+    else if (id == QUORLIN_SETTING_TRACE_LEVEL)
         quorlin::SetTraceLevel(value);
+    else if (id == QUORLIN_SETTING_WAIT_LIMIT)
+        quorlin::SetWaitLimit(this, value);
 }
 
 void CQuorlin::VssSetting(const _Quorlin_Setting& setting) {

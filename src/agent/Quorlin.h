@@ -21,6 +21,23 @@ enum {
     QUORLIN_RESULT_REFUSED = 100         // refused before any snapshot work; nothing changed
 };
 
+// Setting ids of VssSetting(int id, int value).
+enum {
+    QUORLIN_SETTING_BACKUP_TYPE = 0,  // 2 = incremental, anything else = full (this agent)
+    QUORLIN_SETTING_TRACE_LEVEL = 1,  // module-wide trace verbosity: 2 outcome lines, 4 every step
+    // This agent's time limit in milliseconds for each asynchronous step (writer metadata,
+    // preparing the writers, taking the snapshot, completing the backup); 0 or less: none,
+    // the default, and each step is waited for however long it takes. A step that runs past
+    // its limit is cancelled and fails the call at that step's wait like any other failure
+    // there (result 1, the backup aborted, its snapshots deleted) with the report line
+    // "There was a COM failure 0x800705b4 - .\QuorlinClass (<site>)": 0x800705b4 is
+    // HRESULT_FROM_WIN32(ERROR_TIMEOUT), since VSS gives a cancelled operation no failure
+    // code of its own and 0x800423f2 already means a writer missed VSS's own bound. A
+    // completion (VssBackupComplete, the destructor) that runs past it still deletes the
+    // snapshots. Older agents ignore this id.
+    QUORLIN_SETTING_WAIT_LIMIT = 2
+};
+
 // Settings for VssSetting(const _Quorlin_Setting&). A member of zero leaves its target unchanged.
 struct _Quorlin_Setting {
     int backupType;       // 2 = incremental, anything else = full (this agent)
@@ -92,7 +109,8 @@ public:
     // its last reference goes), a failed deletion is a step line and the result 0.
     int VssBackupComplete();
 
-    // id 0: backup type; id 1: trace verbosity; other ids: nothing.
+    // id 0: backup type; id 1: trace verbosity; id 2: time limit of each asynchronous step
+    // (QUORLIN_SETTING_*); other ids: nothing.
     void VssSetting(int id, int value);
     void VssSetting(const _Quorlin_Setting& setting);
 

@@ -50,6 +50,13 @@ int QUORLIN_CALL quorlin_set_backup_type(quorlin_agent* agent, int type) {
     return QUORLIN_OK;
 }
 
+int QUORLIN_CALL quorlin_set_timeout(quorlin_agent* agent, int milliseconds) {
+    if (agent == nullptr)
+        return QUORLIN_REFUSED;
+    agent->VssSetting(QUORLIN_SETTING_WAIT_LIMIT, milliseconds);
+    return QUORLIN_OK;
+}
+
 int QUORLIN_CALL quorlin_set_verbosity(quorlin_agent* agent, int level) {
     if (agent == nullptr)
         return QUORLIN_REFUSED;

@@ -3,11 +3,13 @@
 //
 // Each entry point runs its preparation steps, then its protected region through
 // the failure capture (snapshot/FailureCapture.h): a failure there aborts the
-// backup, deletes the snapshot set once it exists, writes one report line and
-// becomes result 1. The numbers below are the fixed site numbers that the
-// COM-failure report line shows for each call.
+// backup, deletes the snapshot set once DoSnapshotSet has started (whether or not
+// its wait succeeded), writes one report line and becomes result 1. The numbers
+// below are the fixed site numbers that the COM-failure report line shows for each
+// call.
 #include "Quorlin.h"
 
+#include "agent/WaitLimits.h"
 #include "diag/Exceptions.h"
 #include "diag/Trace.h"
 #include "platform/Platform.h"
@@ -128,21 +130,22 @@ int EndHeldBackup(CQuorlin& agent, int backupInProgress, bool withWriters) {
 
 // The writer workflows' first steps: a new components object, initialised, with
 // the writers' metadata gathered. Returns the new object.
-BackupComponents& CreateAndGather(ComPtr<BackupComponents>& components, const WriterSites& sites) {
+BackupComponents& CreateAndGather(ComPtr<BackupComponents>& components, const WriterSites& sites,
+                                  DWORD waitLimit) {
     quorlin::CreateComponents(components, sites.create);
     BackupComponents& created = *components.Get();
     quorlin::InitializeForBackup(created, sites.initialize);
-    quorlin::GatherWriterMetadata(created, sites.gather);
+    quorlin::GatherWriterMetadata(created, sites.gather, waitLimit);
     return created;
 }
 
 // The writer workflows' steps once the volumes are in the set: the backup state,
 // the writers prepared, the snapshot taken.
 void PrepareAndSnapshot(BackupComponents& components, const WriterSites& sites, int backupType,
-                        bool& snapshotCreated) {
+                        DWORD waitLimit, bool& snapshotCreated) {
     quorlin::SetBackupState(components, false, backupType, sites.backupState);
-    quorlin::PrepareForBackup(components, sites.prepare);
-    quorlin::DoSnapshotSet(components, sites.doSnapshot, snapshotCreated);
+    quorlin::PrepareForBackup(components, sites.prepare, waitLimit);
+    quorlin::DoSnapshotSet(components, sites.doSnapshot, waitLimit, snapshotCreated);
 }
 
 // The volume root of one path and the snapshot of that volume in the set.
@@ -183,7 +186,10 @@ bool ArgumentsPresent(wchar_t** sourcePaths, wchar_t** snapshotPaths, int pathCo
 
 }  // namespace
 
-CQuorlin::~CQuorlin() { VssBackupComplete(); }
+CQuorlin::~CQuorlin() {
+    VssBackupComplete();
+    quorlin::ForgetWaitLimit(this);
+}
 
 HRESULT CQuorlin::Cleanup(bool abortBackup, bool deleteSnapshots,
                           ComPtr<BackupComponents> components, GUID snapshotSetId) {
@@ -224,14 +230,17 @@ int CQuorlin::VssStartBackup(wchar_t* sourcePath, wchar_t* snapshotPath, int& sn
         quorlin::SetSecurityAndPrivilege();
 
         capture.EnterProtectedRegion();
+        const DWORD waitLimit = quorlin::WaitLimitOf(this);
         BeginAttempt(m_snapshotSetId, m_snapshotCreated, m_abortNeeded, m_backupInProgress);
         m_withWriters = true;
-        BackupComponents& components = CreateAndGather(m_backupComponents, kStartBackupSites);
+        BackupComponents& components =
+            CreateAndGather(m_backupComponents, kStartBackupSites, waitLimit);
         TraceDetail(L"Calling GetWriterMetadataCount");  // the metadata is not read
         quorlin::StartSnapshotSet(components, m_snapshotSetId, kStartBackupSites.snapshotSet);
         SinglePathVolume volume;
         AddVolumeOf(components, sourcePath, kStartBackupSites.add, volume);
-        PrepareAndSnapshot(components, kStartBackupSites, m_backupType, m_snapshotCreated);
+        PrepareAndSnapshot(components, kStartBackupSites, m_backupType, waitLimit,
+                           m_snapshotCreated);
         WriteSnapshotPath(components, volume, kStartBackupSites.properties, snapshotPath,
                           snapshotPathLength);
         m_backupInProgress = 1;
@@ -257,8 +266,10 @@ int CQuorlin::VssStartBackup2(wchar_t** sourcePaths, wchar_t** snapshotPaths, in
         quorlin::SetSecurityAndPrivilege();
 
         capture.EnterProtectedRegion();
+        const DWORD waitLimit = quorlin::WaitLimitOf(this);
         BeginAttempt(m_snapshotSetId, m_snapshotCreated, m_abortNeeded, m_backupInProgress);
-        BackupComponents& components = CreateAndGather(m_backupComponents, kStartBackup2Sites);
+        BackupComponents& components =
+            CreateAndGather(m_backupComponents, kStartBackup2Sites, waitLimit);
         quorlin::StartSnapshotSet(components, m_snapshotSetId, kStartBackup2Sites.snapshotSet);
 
         TraceDetail(L"Calling GetVolumePathName");
@@ -266,7 +277,8 @@ int CQuorlin::VssStartBackup2(wchar_t** sourcePaths, wchar_t** snapshotPaths, in
         quorlin::AddVolumesOf(components, sourcePaths,
                               static_cast<size_t>(pathCount > 0 ? pathCount : 0),
                               kStartBackup2Sites.add, m_volumes, places);
-        PrepareAndSnapshot(components, kStartBackup2Sites, m_backupType, m_snapshotCreated);
+        PrepareAndSnapshot(components, kStartBackup2Sites, m_backupType, waitLimit,
+                           m_snapshotCreated);
         TraceDetail(L"Calling GetSnapshotProperties");
         quorlin::WriteSnapshotPaths(components, m_volumes, places, snapshotPaths,
                                     kStartBackup2Sites.properties);
@@ -294,6 +306,7 @@ int CQuorlin::VssStartBackupNoWriter(wchar_t* sourcePath, wchar_t* snapshotPath,
         quorlin::SetSecurityAndPrivilege();
 
         capture.EnterProtectedRegion();
+        const DWORD waitLimit = quorlin::WaitLimitOf(this);
         BeginAttempt(m_snapshotSetId, m_snapshotCreated, m_abortNeeded, m_backupInProgress);
         m_withWriters = false;
         quorlin::CreateComponents(m_backupComponents, kNoWriterSites.create);
@@ -304,7 +317,7 @@ int CQuorlin::VssStartBackupNoWriter(wchar_t* sourcePath, wchar_t* snapshotPath,
         quorlin::StartSnapshotSet(components, m_snapshotSetId, kNoWriterSites.snapshotSet);
         SinglePathVolume volume;
         AddVolumeOf(components, sourcePath, kNoWriterSites.add, volume);
-        quorlin::DoSnapshotSet(components, kNoWriterSites.doSnapshot, m_snapshotCreated);
+        quorlin::DoSnapshotSet(components, kNoWriterSites.doSnapshot, waitLimit, m_snapshotCreated);
         WriteSnapshotPath(components, volume, kNoWriterSites.properties, snapshotPath,
                           snapshotPathLength);
         m_backupInProgress = 1;
@@ -329,7 +342,7 @@ int CQuorlin::VssBackupComplete() {
 
         capture.EnterProtectedRegion();
         m_backupInProgress = 0;
-        quorlin::BackupComplete(*m_backupComponents.Get(), kComplete);
+        quorlin::BackupComplete(*m_backupComponents.Get(), kComplete, quorlin::WaitLimitOf(this));
         capture.LeaveProtectedRegion();
 
         // Snapshots that remain make the completion fail: the agent keeps the components

@@ -27,7 +27,8 @@ protected:
 class AsyncOperation : public Counted {
 public:
     // Blocks until the operation has ended or `milliseconds` have passed (INFINITE: no
-    // limit); S_OK either way, QueryStatus then tells which.
+    // limit); S_OK either way, QueryStatus then tells which. (The Windows adapter polls
+    // for a limited wait: VSS before Vista accepts only INFINITE.)
     virtual HRESULT Wait(DWORD milliseconds) = 0;
     // Writes the operation's status (VSS_S_ASYNC_FINISHED, VSS_S_ASYNC_CANCELLED,
     // VSS_S_ASYNC_PENDING or a failure code) into `status`. `reserved` must be null.

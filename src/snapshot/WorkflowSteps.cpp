@@ -4,6 +4,7 @@
 #include "diag/SystemErrorText.h"
 #include "diag/Trace.h"
 #include "platform/Platform.h"
+#include "snapshot/LimitedWait.h"
 #include "snapshot/PathTranslation.h"
 #include "text/Format.h"
 
@@ -28,20 +29,20 @@ HRESULT ResultWithObject(HRESULT hr, bool hasObject) {
     return hr == S_OK && !hasObject ? E_UNEXPECTED : hr;
 }
 
-// Starts an operation, waits for it without a time-out and returns its final status.
-// `waited` becomes true once the wait has succeeded.
+// Starts an operation, waits for it within `limit` milliseconds (0: no limit) and
+// returns its final status. `started` becomes true once the operation has started.
 HRESULT AwaitOperation(BackupComponents& components, StartOperation start,
-                       const OperationLines& lines, const AsyncSites& sites,
-                       bool* waited = nullptr) {
+                       const OperationLines& lines, const AsyncSites& sites, DWORD limit,
+                       bool* started = nullptr) {
     TraceDetail(lines.call);
     ComPtr<AsyncOperation> async;
-    const HRESULT started = (components.*start)(async);
-    CheckResult(ResultWithObject(started, static_cast<bool>(async)), sites.call);
+    const HRESULT hr = (components.*start)(async);
+    CheckResult(ResultWithObject(hr, static_cast<bool>(async)), sites.call);
+    if (started)
+        *started = true;
     if (lines.wait)
         TraceDetail(lines.wait);
-    CheckResult(async->Wait(INFINITE), sites.wait);
-    if (waited)
-        *waited = true;
+    CheckResult(WaitWithin(*async.Get(), limit), sites.wait);
     if (lines.status)
         TraceDetail(lines.status);
     HRESULT status = S_OK;
@@ -90,32 +91,35 @@ void AddToSnapshotSet(BackupComponents& components, const wchar_t* volumePath, V
     CheckResult(components.AddToSnapshotSet(volumePath, GUID_NULL, &snapshotId), site);
 }
 
-void GatherWriterMetadata(BackupComponents& components, const AsyncSites& sites) {
+void GatherWriterMetadata(BackupComponents& components, const AsyncSites& sites, DWORD limit) {
     const OperationLines lines = {L"Calling GatherWriterMetadata", L"Waiting for writer metadata",
                                   L"Calling QueryStatus for GatherWriterMetadata"};
     const HRESULT status =
-        AwaitOperation(components, &BackupComponents::GatherWriterMetadata, lines, sites);
+        AwaitOperation(components, &BackupComponents::GatherWriterMetadata, lines, sites, limit);
     if (status == VSS_S_ASYNC_CANCELLED)
         ThrowQuorlinFailure(L"GatherWriterMetadata was cancelled.");
 }
 
-void PrepareForBackup(BackupComponents& components, const AsyncSites& sites) {
+void PrepareForBackup(BackupComponents& components, const AsyncSites& sites, DWORD limit) {
     const OperationLines lines = {L"Calling PrepareForBackup", nullptr, nullptr};
-    RequireFinished(AwaitOperation(components, &BackupComponents::PrepareForBackup, lines, sites),
-                    L"Prepare for backup failed.");
+    RequireFinished(
+        AwaitOperation(components, &BackupComponents::PrepareForBackup, lines, sites, limit),
+        L"Prepare for backup failed.");
 }
 
-void DoSnapshotSet(BackupComponents& components, const AsyncSites& sites, bool& snapshotCreated) {
+void DoSnapshotSet(BackupComponents& components, const AsyncSites& sites, DWORD limit,
+                   bool& snapshotStarted) {
     const OperationLines lines = {L"Calling DoSnapshotSet", nullptr, nullptr};
     RequireFinished(AwaitOperation(components, &BackupComponents::DoSnapshotSet, lines, sites,
-                                   &snapshotCreated),
+                                   limit, &snapshotStarted),
                     L"DoSnapshotSet failed.");
 }
 
-void BackupComplete(BackupComponents& components, const AsyncSites& sites) {
+void BackupComplete(BackupComponents& components, const AsyncSites& sites, DWORD limit) {
     const OperationLines lines = {L"Calling BackupComplete", nullptr, nullptr};
-    RequireFinished(AwaitOperation(components, &BackupComponents::BackupComplete, lines, sites),
-                    L"Completion of backup failed.");
+    RequireFinished(
+        AwaitOperation(components, &BackupComponents::BackupComplete, lines, sites, limit),
+        L"Completion of backup failed.");
 }
 
 std::vector<wchar_t> NewVolumeRootBuffer() {

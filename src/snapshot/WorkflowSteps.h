@@ -34,16 +34,22 @@ struct AsyncSites {
     int status;
 };
 
+// Each operation is waited for within `limit` milliseconds (0: no limit, see
+// LimitedWait.h); one that runs past it is cancelled and fails at its wait's site with
+// kWaitTimedOut.
+//
 // "Calling GatherWriterMetadata", waited for; a cancelled gathering raises
 // "GatherWriterMetadata was cancelled.", any other status goes on.
-void GatherWriterMetadata(BackupComponents& components, const AsyncSites& sites);
+void GatherWriterMetadata(BackupComponents& components, const AsyncSites& sites, DWORD limit);
 // "Calling PrepareForBackup"; anything but finished raises "Prepare for backup failed.".
-void PrepareForBackup(BackupComponents& components, const AsyncSites& sites);
-// "Calling DoSnapshotSet"; `snapshotCreated` becomes true as soon as the wait has
-// succeeded; anything but finished then raises "DoSnapshotSet failed.".
-void DoSnapshotSet(BackupComponents& components, const AsyncSites& sites, bool& snapshotCreated);
+void PrepareForBackup(BackupComponents& components, const AsyncSites& sites, DWORD limit);
+// "Calling DoSnapshotSet"; `snapshotStarted` becomes true as soon as the operation has
+// started (from then on snapshots of the set may exist, whatever the wait gives);
+// anything but finished then raises "DoSnapshotSet failed.".
+void DoSnapshotSet(BackupComponents& components, const AsyncSites& sites, DWORD limit,
+                   bool& snapshotStarted);
 // "Calling BackupComplete"; anything but finished raises "Completion of backup failed.".
-void BackupComplete(BackupComponents& components, const AsyncSites& sites);
+void BackupComplete(BackupComponents& components, const AsyncSites& sites, DWORD limit);
 
 // Room for one volume root: PlatformVolumeRootRoom() units, made once per call.
 std::vector<wchar_t> NewVolumeRootBuffer();

@@ -74,6 +74,14 @@ protected:
         return result;
     }
 
+    // VssStartBackup of `source`, then VssBackupComplete when `complete` and it succeeded.
+    static int StartThenComplete(CQuorlin& agent, std::vector<wchar_t>& source,
+                                 std::vector<wchar_t>& snapshot, bool complete) {
+        int length = 0;
+        const int start = agent.VssStartBackup(source.data(), snapshot.data(), length);
+        return complete && start == QUORLIN_RESULT_OK ? agent.VssBackupComplete() : start;
+    }
+
     static std::vector<wchar_t> Wide(const std::string& path) {
         const std::wstring wide = FromUtf8(path);
         std::vector<wchar_t> units(wide.begin(), wide.end());
@@ -181,10 +189,7 @@ TEST_F(WritersOnBtrfsTest, AFailedWriterFailsTheSetWithAWriterErrorAtTheStepsSit
         const auto started = std::chrono::steady_clock::now();
         const int result = Traced(
             [&](CQuorlin& agent) {
-                int length = 0;
-                const int start = agent.VssStartBackup(source.data(), snapshot.data(), length);
-                return test.atCompletion && start == QUORLIN_RESULT_OK ? agent.VssBackupComplete()
-                                                                       : start;
+                return StartThenComplete(agent, source, snapshot, test.atCompletion);
             },
             lines);
         EXPECT_EQ(QUORLIN_RESULT_FAILED, result);
@@ -197,6 +202,64 @@ TEST_F(WritersOnBtrfsTest, AFailedWriterFailsTheSetWithAWriterErrorAtTheStepsSit
         EXPECT_EQ(test.goodLog, writers_.Log("good"));
         EXPECT_FALSE(writers_.GroupAlive("bad"));
         EXPECT_FALSE(writers_.GroupAlive("good"));
+        EXPECT_TRUE(NothingStored());
+    }
+}
+
+// With the agent's time limit far below the writers' own bounds, a writer that never answers
+// is cancelled when the limit passes: the step fails at its wait's site with the timeout
+// code, the writers are thawed and aborted, and nothing is left stored.
+TEST_F(WritersOnBtrfsTest, AWriterThatNeverAnswersIsCancelledAtTheAgentsTimeLimit) {
+    struct Case {
+        const char* what;
+        std::map<std::string, std::string> stuck;
+        bool atCompletion;
+        int site;
+        Log stuckLog;
+    };
+    const Case cases[] = {
+        {"never identifies", {{"identify", "sleep 120"}}, false, 336, {"identify 1"}},
+        {"never answers prepare",
+         {{"prepare", ":"}},
+         false,
+         555,
+         {"identify 1", "prepare full", "abort"}},
+        {"never answers freeze",
+         {{"freeze", ":"}},
+         false,
+         572,
+         {"identify 1", "prepare full", "freeze", "thaw", "abort"}},
+        {"never answers the completion",
+         {{"complete", ":"}},
+         true,
+         693,
+         {"identify 1", "prepare full", "freeze", "thaw", "complete succeeded", "abort"}},
+    };
+    const std::string volume = NewSubvolume("limited");
+    settings_.bounds = WriterBounds();  // 60 s and more: only the agent's limit ends the wait
+    settings_.bounds.exit = milliseconds(300);
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.what);
+        ::unlink((writers_.Area() + "/stuck.log").c_str());
+        AddWriter("stuck", volume + "/db", test.stuck);
+        std::vector<wchar_t> source = Wide(volume + "/"), snapshot(8192);
+        std::vector<std::string> lines;
+        const auto started = std::chrono::steady_clock::now();
+        const int result = Traced(
+            [&](CQuorlin& agent) {
+                agent.VssSetting(QUORLIN_SETTING_WAIT_LIMIT, 1000);
+                return StartThenComplete(agent, source, snapshot, test.atCompletion);
+            },
+            lines);
+        EXPECT_EQ(QUORLIN_RESULT_FAILED, result);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(40))
+            << "a hang: the writers' own bounds are 60 s";
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ("There was a COM failure 0x800705b4 - .\\QuorlinClass (" +
+                      std::to_string(test.site) + ")",
+                  lines.back());
+        EXPECT_EQ(test.stuckLog, writers_.Log("stuck"));
+        EXPECT_FALSE(writers_.GroupAlive("stuck"));
         EXPECT_TRUE(NothingStored());
     }
 }

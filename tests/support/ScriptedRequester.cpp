@@ -59,7 +59,19 @@ public:
             *status = status_;
         return hr;
     }
-    HRESULT Cancel() override { return owner_.Record(operation_ + ".Cancel", ""); }
+    // As VSS: a pending operation becomes cancelled. A scripted VSS_S_ASYNC_FINISHED
+    // stands for one that ended just before: it becomes finished.
+    HRESULT Cancel() override {
+        const HRESULT hr = owner_.Record(operation_ + ".Cancel", "");
+        if (hr == VSS_S_ASYNC_FINISHED && status_ == VSS_S_ASYNC_PENDING)
+            status_ = VSS_S_ASYNC_FINISHED;
+        if (hr != S_OK)
+            return hr;
+        if (status_ != VSS_S_ASYNC_PENDING)
+            return status_ == VSS_S_ASYNC_CANCELLED ? VSS_S_ASYNC_CANCELLED : VSS_S_ASYNC_FINISHED;
+        status_ = VSS_S_ASYNC_CANCELLED;
+        return S_OK;
+    }
 
 private:
     ScriptedRequester& owner_;

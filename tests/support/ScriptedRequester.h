@@ -41,7 +41,8 @@ public:
     // "PrepareForBackup.QueryStatus", "CreateVssBackupComponents"), from its `occurrence`-th
     // call on (1-based) when given, else every time.
     void Fail(const std::string& call, HRESULT hr, int occurrence = 1);
-    // The status that QueryStatus reports for an operation ("GatherWriterMetadata", ...).
+    // The status that QueryStatus reports for an operation ("GatherWriterMetadata", ...);
+    // VSS_S_ASYNC_PENDING: it never ends, until Cancel makes it VSS_S_ASYNC_CANCELLED.
     void SetStatus(const std::string& operation, HRESULT status);
     // Fail the n-th call (1-based, counting every call since the last ClearCalls) with `hr`.
     void FailCallNumber(int n, HRESULT hr);

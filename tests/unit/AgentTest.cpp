@@ -1,11 +1,14 @@
 #include "Quorlin.h"
 
 #include "agent/Options.h"
+#include "agent/WaitLimits.h"
 #include "support/FakeHost.h"
 #include "support/ScriptedRequester.h"
 #include "support/TraceState.h"
 
 #include <gtest/gtest.h>
+
+#include <new>
 
 namespace quorlin {
 namespace {
@@ -56,9 +59,11 @@ TEST_F(AgentTest, SettingByIdentifier) {
         int value;
         int backupType;
         int traceLevel;
+        DWORD waitLimit;
     } const cases[] = {
-        {0, 2, 2, 0}, {0, 0, 0, 0},   {0, -1, -1, 0}, {1, 4, 1, 4},
-        {1, 0, 1, 0}, {1, -3, 1, -3}, {2, 5, 1, 0},   {-1, 5, 1, 0},
+        {0, 2, 2, 0, 0},  {0, 0, 0, 0, 0},   {0, -1, -1, 0, 0}, {1, 4, 1, 4, 0},
+        {1, 0, 1, 0, 0},  {1, -3, 1, -3, 0}, {2, 5, 1, 0, 5},   {2, 0, 1, 0, 0},
+        {2, -5, 1, 0, 0}, {-1, 5, 1, 0, 0},  {3, 5, 1, 0, 0},   {2, 2147483647, 1, 0, 2147483647u},
     };
     for (const Case& c : cases) {
         Probe agent;
@@ -66,7 +71,33 @@ TEST_F(AgentTest, SettingByIdentifier) {
         agent.VssSetting(c.id, c.value);
         EXPECT_EQ(c.backupType, agent.m_backupType) << c.id << "," << c.value;
         EXPECT_EQ(c.traceLevel, g_traceLevel) << c.id << "," << c.value;
+        EXPECT_EQ(c.waitLimit, WaitLimitOf(&agent)) << c.id << "," << c.value;
     }
+}
+
+// The limit is the agent's own: a later setting replaces it, copies carry it, and an agent
+// made where one went starts without.
+TEST_F(AgentTest, WaitLimitBelongsToItsAgent) {
+    alignas(Probe) unsigned char place[sizeof(Probe)];
+    Probe* first = new (place) Probe;
+    first->VssSetting(QUORLIN_SETTING_WAIT_LIMIT, 300);
+    Probe other;
+    EXPECT_EQ(0u, WaitLimitOf(&other));
+    Probe copy(*first);
+    other = *first;
+    first->VssSetting(QUORLIN_SETTING_WAIT_LIMIT, 40);
+    EXPECT_EQ(40u, WaitLimitOf(first));
+    EXPECT_EQ(300u, WaitLimitOf(&copy));
+    EXPECT_EQ(300u, WaitLimitOf(&other));
+    other = Probe();
+    EXPECT_EQ(0u, WaitLimitOf(&other));
+    const Probe& same = copy;
+    copy = same;
+    EXPECT_EQ(300u, WaitLimitOf(&copy));
+    first->~Probe();
+    Probe* second = new (place) Probe;
+    EXPECT_EQ(0u, WaitLimitOf(second));
+    second->~Probe();
 }
 
 TEST_F(AgentTest, SettingRecordAppliesOnlyNonZeroMembers) {

@@ -11,7 +11,7 @@ struct FailureSite {
     const char* call;  // the scripted call that fails
     int site;
     bool setStarted;  // StartSnapshotSet has run before it
-    bool setExists;   // the wait on DoSnapshotSet has succeeded before it
+    bool setExists;   // DoSnapshotSet has started before it
 };
 
 void PrintTo(const FailureSite& row, std::ostream* out) { *out << row.call << " " << row.site; }
@@ -37,7 +37,7 @@ const FailureSite kStartBackupSites[] = {
     {"PrepareForBackup.Wait", 555, true, false},
     {"PrepareForBackup.QueryStatus", 558, true, false},
     {"DoSnapshotSet", 570, true, false},
-    {"DoSnapshotSet.Wait", 572, true, false},
+    {"DoSnapshotSet.Wait", 572, true, true},
     {"DoSnapshotSet.QueryStatus", 577, true, true},
     {"GetSnapshotProperties", 586, true, true},
 };
@@ -55,7 +55,7 @@ const FailureSite kStartBackup2Sites[] = {
     {"PrepareForBackup.Wait", 1128, true, false},
     {"PrepareForBackup.QueryStatus", 1131, true, false},
     {"DoSnapshotSet", 1143, true, false},
-    {"DoSnapshotSet.Wait", 1145, true, false},
+    {"DoSnapshotSet.Wait", 1145, true, true},
     {"DoSnapshotSet.QueryStatus", 1150, true, true},
     {"GetSnapshotProperties", 1174, true, true},
 };
@@ -68,7 +68,7 @@ const FailureSite kNoWriterSites[] = {
     {"StartSnapshotSet", 160, false, false},
     {"AddToSnapshotSet", 179, true, false},
     {"DoSnapshotSet", 187, true, false},
-    {"DoSnapshotSet.Wait", 189, true, false},
+    {"DoSnapshotSet.Wait", 189, true, true},
     {"DoSnapshotSet.QueryStatus", 194, true, true},
     {"GetSnapshotProperties", 203, true, true},
 };

@@ -38,7 +38,9 @@ HRESULT FakeVssAsync::Wait(DWORD milliseconds) {
 
 HRESULT FakeVssAsync::QueryStatus(HRESULT* statusOut, INT* reserved) {
     calls.push_back(reserved ? "QueryStatus reserved" : "QueryStatus");
-    *statusOut = status;
+    *statusOut = pendingPolls != 0 ? VSS_S_ASYNC_PENDING : status;
+    if (pendingPolls > 0)
+        --pendingPolls;
     return result;
 }
 

@@ -18,6 +18,8 @@ public:
     std::vector<std::string> calls;
     HRESULT result = S_OK;
     HRESULT status = VSS_S_ASYNC_FINISHED;
+    // QueryStatus reports VSS_S_ASYNC_PENDING this many times first (-1: always).
+    int pendingPolls = 0;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }

@@ -130,6 +130,46 @@ TEST(Win32RequesterTest, OperationsHandOutTheVssOperationBehindTheSeam) {
     }
 }
 
+// VSS before Vista takes only INFINITE for Wait: a limited wait polls QueryStatus until the
+// operation has ended, the time has passed or QueryStatus fails, and answers S_OK as Wait.
+TEST(Win32RequesterTest, ALimitedWaitPollsTheStatusInsteadOfHandingVssTheLimit) {
+    const struct {
+        const char* what;
+        DWORD milliseconds;
+        int pendingPolls;
+        HRESULT answer;  // of the native calls
+        int polls;       // 0: Wait(INFINITE) instead; -1: two or more, until the time passed
+    } cases[] = {
+        {"no limit", INFINITE, -1, S_OK, 0},
+        {"ends after three polls", 60000, 3, S_OK, 4},
+        {"QueryStatus fails", 60000, -1, E_ACCESSDENIED, 1},
+        {"never ends", 40, -1, S_OK, -1},
+    };
+    for (const auto& c : cases) {
+        FakeVssComponents native;
+        FakeVssAsync async;
+        async.pendingPolls = c.pendingPolls;
+        async.result = c.answer;
+        native.operation = &async;
+        ComPtr<BackupComponents> components;
+        AdoptVssBackupComponents(&native, components);
+        ComPtr<AsyncOperation> operation;
+        components->DoSnapshotSet(operation);
+        ASSERT_TRUE(operation) << c.what;
+        EXPECT_EQ(S_OK, operation->Wait(c.milliseconds)) << c.what;
+        if (c.polls == 0) {
+            EXPECT_EQ(std::vector<std::string>{"Wait 4294967295"}, async.calls) << c.what;
+            continue;
+        }
+        EXPECT_EQ(std::vector<std::string>(async.calls.size(), "QueryStatus"), async.calls)
+            << c.what;
+        if (c.polls > 0)
+            EXPECT_EQ(static_cast<size_t>(c.polls), async.calls.size()) << c.what;
+        else
+            EXPECT_GE(async.calls.size(), 2u) << c.what;
+    }
+}
+
 // Wine's VssFreeSnapshotProperties is not implemented; this one frees the
 // record's strings as VSS does and counts its calls.
 int g_freedRecords = 0;

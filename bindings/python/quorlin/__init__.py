@@ -44,8 +44,15 @@ __all__ = [
     "BUFFER_TOO_SMALL",
     "WRONG_SEQUENCE",
     "REFUSED",
+    "TIMEOUT",
 ]
 __version__ = "1.1.0"
+
+# QuorlinError.code of a step that ran past the limit of Snapshot.set_timeout:
+# HRESULT_FROM_WIN32(ERROR_TIMEOUT).
+TIMEOUT = 0x800705B4
+# The longest limit the library takes: its milliseconds fit a C int.
+_LONGEST_TIMEOUT_S = 2147483
 
 logger = logging.getLogger("quorlin")
 _lib = _capi.lib
@@ -148,10 +155,26 @@ class Snapshot:
             raise ValueError("a Snapshot without writers takes exactly one path")
         self._writers = writers
         self._incremental = incremental
+        self._timeout_ms = 0
         self._agent = None
         self._snapshots = []
 
     # --- the backup ---
+
+    def set_timeout(self, seconds):
+        """Limits each step that start() and complete() wait for (the writers, the snapshot
+        itself) to `seconds`; None or 0: no limit, the default. A step that runs past it is
+        cancelled and raises QuorlinError with code TIMEOUT (the snapshots are deleted).
+        Takes effect at the next start()."""
+        if seconds is None:
+            seconds = 0
+        if isinstance(seconds, bool) or not isinstance(seconds, (int, float)):
+            raise TypeError("seconds must be a number, not %s" % type(seconds).__name__)
+        if not 0 <= seconds <= _LONGEST_TIMEOUT_S:
+            raise ValueError("seconds must lie between 0 and %d" % _LONGEST_TIMEOUT_S)
+        self._timeout_ms = int(round(seconds * 1000))
+        if seconds > 0 and self._timeout_ms == 0:
+            self._timeout_ms = 1
 
     def start(self):
         """Takes the snapshots. Raises QuorlinError when the library fails or refuses."""
@@ -175,6 +198,7 @@ class Snapshot:
         _lib.quorlin_set_trace_callback(agent, _trace_callback, None)
         _lib.quorlin_set_backup_type(
             agent, BACKUP_INCREMENTAL if self._incremental else BACKUP_FULL)
+        _lib.quorlin_set_timeout(agent, self._timeout_ms)
         if len(self._encoded) > 1:
             paths = (c_char_p * len(self._encoded))(*self._encoded)
             result = _lib.quorlin_start_multi(agent, paths, len(self._encoded), None, None, None)

@@ -68,6 +68,7 @@ _FUNCTIONS = {
     "quorlin_last_error_site": (c_int, [AgentPointer]),
     "quorlin_set_backup_type": (c_int, [AgentPointer, c_int]),
     "quorlin_set_verbosity": (c_int, [AgentPointer, c_int]),
+    "quorlin_set_timeout": (c_int, [AgentPointer, c_int]),
     "quorlin_set_trace_console": (c_int, [AgentPointer, c_void_p]),
     "quorlin_set_trace_callback": (c_int, [AgentPointer, TraceCallback, c_void_p]),
 }

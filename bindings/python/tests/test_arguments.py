@@ -93,6 +93,29 @@ def test_a_snapshot_without_writers_takes_one_path():
     quorlin.Snapshot(["/a"], writers=False)
 
 
+@pytest.mark.parametrize("seconds, error, milliseconds", [
+    (None, None, 0),
+    (0, None, 0),
+    (2, None, 2000),
+    (0.0004, None, 1),  # a limit, however short, is never none
+    (1.5, None, 1500),
+    (2147483, None, 2147483000),
+    (2147484, ValueError, None),
+    (-1, ValueError, None),
+    ("2", TypeError, None),
+    (True, TypeError, None),
+])
+def test_a_timeout_is_whole_milliseconds_within_what_the_library_takes(seconds, error,
+                                                                       milliseconds):
+    snapshot = quorlin.Snapshot("/srv/db")
+    if error is not None:
+        with pytest.raises(error):
+            snapshot.set_timeout(seconds)
+    else:
+        snapshot.set_timeout(seconds)
+        assert snapshot._timeout_ms == milliseconds
+
+
 def test_paths_are_only_there_while_the_backup_is_held():
     snapshot = quorlin.Snapshot("/srv/db")
     with pytest.raises(RuntimeError):
@@ -107,7 +130,7 @@ def test_every_function_is_declared():
         function = getattr(_capi.lib, name)
         assert function.restype is restype, name
         assert function.argtypes == argtypes, name
-    assert len(_capi._FUNCTIONS) == 21
+    assert len(_capi._FUNCTIONS) == 22
 
 
 def test_the_c_interface_refuses_missing_arguments_and_says_why():

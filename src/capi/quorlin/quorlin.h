@@ -205,6 +205,17 @@ QUORLIN_C_API int QUORLIN_CALL quorlin_last_error_site(const quorlin_agent* agen
 /* This agent's backup type for its next start call: QUORLIN_BACKUP_INCREMENTAL, or
  * anything else for a full backup. */
 QUORLIN_C_API int QUORLIN_CALL quorlin_set_backup_type(quorlin_agent* agent, int type);
+/* This agent's time limit, in milliseconds, for each step that its calls wait for
+ * (the writers' metadata, preparing the writers, taking the snapshot, completing the
+ * backup); 0 or less: none, the default, and every step is waited for however long it
+ * takes. A step that runs past it is cancelled and the call fails as at any failure of
+ * that step (QUORLIN_FAILED, the backup aborted, its snapshots deleted), with the error
+ * code QUORLIN_ERROR_TIMEOUT and the step's site. */
+QUORLIN_C_API int QUORLIN_CALL quorlin_set_timeout(quorlin_agent* agent, int milliseconds);
+/* quorlin_last_error_code after a step ran past its time limit: 0x800705b4,
+ * HRESULT_FROM_WIN32(ERROR_TIMEOUT) ("This operation returned because the timeout
+ * period expired."); VSS gives a cancelled step no failure code of its own. */
+#define QUORLIN_ERROR_TIMEOUT 0x800705B4UL
 /* Process-wide: which trace lines are written (QUORLIN_TRACE_*). */
 QUORLIN_C_API int QUORLIN_CALL quorlin_set_verbosity(quorlin_agent* agent, int level);
 /* Process-wide: a console or file for trace lines, as 8-bit text with CR LF line ends

@@ -100,6 +100,7 @@ public:
 
     void SetBackupType(int type) { Check(quorlin_set_backup_type(agent_, type)); }
     void SetVerbosity(int level) { Check(quorlin_set_verbosity(agent_, level)); }
+    void SetTimeout(int milliseconds) { Check(quorlin_set_timeout(agent_, milliseconds)); }
     void SetTraceConsole(void* console) { Check(quorlin_set_trace_console(agent_, console)); }
     void SetTraceCallback(quorlin_trace_callback callback, void* context) {
         Check(quorlin_set_trace_callback(agent_, callback, context));

@@ -296,6 +296,8 @@ static void check_null_agent(void) {
                  QUORLIN_REFUSED, 10);
     check_number("quorlin_set_verbosity(NULL agent)", quorlin_set_verbosity(0, 2), QUORLIN_REFUSED,
                  10);
+    check_number("quorlin_set_timeout(NULL agent)", quorlin_set_timeout(0, 2000), QUORLIN_REFUSED,
+                 10);
     check_number("quorlin_set_trace_console(NULL agent)", quorlin_set_trace_console(0, 0),
                  QUORLIN_REFUSED, 10);
     check_number("quorlin_set_trace_callback(NULL agent)", quorlin_set_trace_callback(0, 0, 0),

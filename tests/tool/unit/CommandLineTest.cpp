@@ -78,12 +78,31 @@ TEST(CommandLine, MistakesAreUsageErrors) {
         {"copy", "/a", "/b", "--", "cat"},
         {"snapshot", "--in-place", "/a"},
         {"copy", "--in-place", "/a", "/b"},
+        {"snapshot", "--timeout", "-1", "/a"},
+        {"snapshot", "--timeout", "2147484", "/a"},
+        {"snapshot", "--timeout", "ten", "/a"},
+        {"snapshot", "/a", "--timeout"},
     };
     for (const auto& mistake : mistakes) {
         std::string line;
         for (const auto& argument : mistake)
             line += argument + " ";
         EXPECT_EQ(UsageExitCode(mistake), kExitUsage) << line;
+    }
+}
+
+TEST(CommandLine, TimeoutIsSecondsForEachStepAndTenMinutesUnlessGiven) {
+    const struct {
+        std::vector<std::string> arguments;
+        int seconds;
+    } cases[] = {
+        {{"snapshot", "/a"}, 600},
+        {{"snapshot", "--timeout", "5", "/a"}, 5},
+        {{"--timeout=0", "copy", "/a", "/b"}, 0},
+        {{"copy", "/a", "/b", "--timeout", "2147483"}, 2147483},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Parse(c.arguments).options.timeoutSeconds, c.seconds) << c.arguments.size();
     }
 }
 
@@ -94,6 +113,7 @@ TEST(CommandLine, HelpAndVersionAreAnsweredWithoutACommand) {
     std::string printed = testing::internal::GetCapturedStdout();
     EXPECT_NE(printed.find("quorlin 1."), std::string::npos);
     EXPECT_NE(printed.find("-- COMMAND [ARGS...]"), std::string::npos);
+    EXPECT_NE(printed.find("--timeout SECONDS"), std::string::npos);
 }
 
 }  // namespace

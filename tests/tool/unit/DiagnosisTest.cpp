@@ -35,6 +35,10 @@ TEST(Diagnosis, EachReportGivesOneSentenceWithItsRemedy) {
                   "once (at most 64)."},
         {1, "There was a COM failure 0x80070013 - .\\QuorlinClass (505)", kExitFailed,
          action + "the volume is read-only; " + ReadOnlyVolumeAdvice() + "."},
+        {1, "There was a COM failure 0x800705b4 - .\\QuorlinClass (572)", kExitFailed,
+         action + "a step of the snapshot took longer than the time limit and was cancelled; "
+                  "try again when the system is less busy, allow more time with --timeout "
+                  "SECONDS, or use --no-writers if a writer does not answer."},
         {1, "There was a COM failure 0x80001234 - .\\QuorlinClass (328)", kExitFailed,
          action + "the snapshot service reported error 0x80001234; run the command again with "
                   "-vv to see each step."},

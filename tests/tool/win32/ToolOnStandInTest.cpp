@@ -224,6 +224,12 @@ TEST(ToolOnStandInTest, AFailureNamesItsSiteAndLeavesNoSnapshot) {
          "There was a COM failure 0x80042302 - .\\QuorlinClass (577)\nquorlin: could not take "
          "a snapshot of C:\\quorlin-tool\\live.txt",
          true, true},
+        {L"-v --timeout 2 snapshot C:\\quorlin-tool\\live.txt -- cmd /c type {}",
+         L"DoSnapshotSet.Status=pending",
+         "There was a COM failure 0x800705b4 - .\\QuorlinClass (572)\nquorlin: could not take "
+         "a snapshot of C:\\quorlin-tool\\live.txt: a step of the snapshot took longer than the "
+         "time limit and was cancelled",
+         true, true},
         {L"-v --no-writers snapshot C:\\quorlin-tool\\live.txt -- cmd /c type {}",
          L"BackupComplete.Status=0x800423f4",
          "Completion of backup failed.\nquorlin: could not "

@@ -205,8 +205,10 @@ struct FailureCase {
     const wchar_t* script;
     bool atCompletion;  // the start succeeds; VssBackupComplete fails
     const char* report;
-    size_t aborts;   // AbortBackup calls the stand-in sees
-    size_t deletes;  // DeleteSnapshots calls
+    size_t aborts;               // AbortBackup calls the stand-in sees
+    size_t deletes;              // DeleteSnapshots calls
+    DWORD waitLimit = 0;         // VssSetting QUORLIN_SETTING_WAIT_LIMIT
+    const char* cancelled = "";  // the operation that the agent cancels
 };
 
 TEST(HostTest, FailuresAreReportedAndCleanedUp) {
@@ -222,7 +224,7 @@ TEST(HostTest, FailuresAreReportedAndCleanedUp) {
         {Entry::kSingle, L"PrepareForBackup.Status=0x800423f2", false, "Prepare for backup failed.",
          1, 0},
         {Entry::kSingle, L"DoSnapshotSet.Wait=0x80042302", false,
-         "There was a COM failure 0x80042302 - .\\QuorlinClass (572)", 1, 0},
+         "There was a COM failure 0x80042302 - .\\QuorlinClass (572)", 1, 1},
         {Entry::kSingle, L"DoSnapshotSet.QueryStatus=0x80042302", false,
          "There was a COM failure 0x80042302 - .\\QuorlinClass (577)", 1, 1},
         {Entry::kSingle, L"DoSnapshotSet.Status=0x8004231f", false, "DoSnapshotSet failed.", 1, 1},
@@ -236,6 +238,8 @@ TEST(HostTest, FailuresAreReportedAndCleanedUp) {
          "There was a COM failure 0x80042308 - .\\QuorlinClass (1174)", 1, 1},
         {Entry::kNoWriter, L"SetContext=0x8004231b", false,
          "There was a COM failure 0x8004231b - .\\QuorlinClass (152)", 1, 0},
+        {Entry::kNoWriter, L"DoSnapshotSet.Wait=0x80042302", false,
+         "There was a COM failure 0x80042302 - .\\QuorlinClass (189)", 1, 1},
         {Entry::kNoWriter, L"DoSnapshotSet.QueryStatus=0x80042302", false,
          "There was a COM failure 0x80042302 - .\\QuorlinClass (194)", 1, 1},
         {Entry::kNoWriter, L"GetSnapshotProperties=0x80042308", false,
@@ -244,6 +248,21 @@ TEST(HostTest, FailuresAreReportedAndCleanedUp) {
          "There was a COM failure 0x80042301 - .\\QuorlinClass (691)", 0, 1},
         {Entry::kNoWriter, L"BackupComplete.Status=0x800423f4", true,
          "Completion of backup failed.", 0, 1},
+        // A step that never ends is cancelled at the limit and fails at its wait.
+        {Entry::kSingle, L"GatherWriterMetadata.Status=pending", false,
+         "There was a COM failure 0x800705b4 - .\\QuorlinClass (336)", 1, 0, 2000,
+         "GatherWriterMetadata"},
+        {Entry::kSingle, L"PrepareForBackup.Status=pending", false,
+         "There was a COM failure 0x800705b4 - .\\QuorlinClass (555)", 1, 0, 2000,
+         "PrepareForBackup"},
+        {Entry::kMulti, L"DoSnapshotSet.Status=pending", false,
+         "There was a COM failure 0x800705b4 - .\\QuorlinClass (1145)", 1, 1, 2000,
+         "DoSnapshotSet"},
+        {Entry::kNoWriter, L"DoSnapshotSet.Status=pending", false,
+         "There was a COM failure 0x800705b4 - .\\QuorlinClass (189)", 1, 1, 2000, "DoSnapshotSet"},
+        {Entry::kNoWriter, L"BackupComplete.Status=pending", true,
+         "There was a COM failure 0x800705b4 - .\\QuorlinClass (693)", 0, 1, 2000,
+         "BackupComplete"},
     };
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(testing::Message() << c.report);
@@ -260,6 +279,7 @@ TEST(HostTest, FailuresAreReportedAndCleanedUp) {
         {
             CQuorlin agent;
             agent.VssSetting(_Quorlin_Setting{0, 2, trace.Handle()});
+            agent.VssSetting(QUORLIN_SETTING_WAIT_LIMIT, static_cast<int>(c.waitLimit));
             Start(agent, c.entry, backup);
             if (c.atCompletion) {
                 EXPECT_EQ(QUORLIN_RESULT_OK, backup.result);
@@ -271,6 +291,11 @@ TEST(HostTest, FailuresAreReportedAndCleanedUp) {
             // What the failed call did; the agent's destructor completes once more.
             EXPECT_EQ(c.aborts, session.LinesStarting("AbortBackup ").size());
             EXPECT_EQ(c.deletes, session.LinesStarting("DeleteSnapshots ").size());
+            if (*c.cancelled) {  // VSS's Wait never gets a limit: the adapter polls
+                const std::string operation = c.cancelled;
+                EXPECT_EQ(1u, session.LinesStarting(operation + ".Cancel -> 0x00000000").size());
+                EXPECT_TRUE(session.LinesStarting(operation + ".Wait").empty());
+            }
             agent.VssSetting(1, 0);
         }
         EXPECT_EQ(std::string(c.report) + "\r\n", trace.Text());
