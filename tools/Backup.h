@@ -16,6 +16,7 @@ struct BackupOptions {
     int verbosity = 0;         // how often -v was given
     bool incremental = false;  // --incremental
     bool withWriters = true;   // false with --no-writers (one path only)
+    int retries = 0;           // --retry N: tries after a retryable refusal (Retry.h)
 };
 
 class Backup {
@@ -41,6 +42,7 @@ private:
     TraceRelay trace_;
     CQuorlin agent_;
     bool withWriters_;
+    int retries_;
     bool held_ = false;
 };
 

@@ -76,6 +76,11 @@ void AddBackupOptions(CLI::App& app, Invocation& invocation, bool& noWriters) {
     app.add_flag("--incremental", invocation.options.incremental,
                  "Make an incremental backup instead of a full one");
     app.add_flag("--no-writers", noWriters, "Snapshot one path without the writers");
+    app.add_option("--retry", invocation.options.retries,
+                   "Try N more times, after 1 s, 2 s, 4 s..., while another snapshot is "
+                   "being taken or a writer asks for a retry")
+        ->type_name("N")
+        ->check(CLI::Range(0, 1000));
 }
 
 }  // namespace

@@ -17,6 +17,11 @@ Failure DiagnoseFailure(const std::string& action, int result, const std::string
 Failure DiagnoseFailure(const std::string& action, int result, const std::string& reportLine,
                         bool privileged);
 
+// The code of a report line "There was a COM failure 0x...", else 0.
+unsigned ReportedCode(const std::string& reportLine);
+// Why a call failed, as far as its report line tells ("another snapshot is being taken").
+std::string FailureCause(const std::string& reportLine);
+
 }  // namespace qtool
 
 #endif  // QUORLIN_TOOL_DIAGNOSIS_H

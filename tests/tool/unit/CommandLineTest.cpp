@@ -35,13 +35,15 @@ TEST(CommandLine, SnapshotTakesPathsAndTheCommandAfterTheFirstSeparator) {
 }
 
 TEST(CommandLine, OptionsMayComeBeforeOrAfterTheCommandName) {
-    Invocation before = Parse({"--incremental", "--no-writers", "copy", "/a", "/b"});
-    Invocation after = Parse({"copy", "/a", "--incremental", "/b", "--no-writers"});
+    Invocation before =
+        Parse({"--incremental", "--no-writers", "--retry", "3", "copy", "/a", "/b"});
+    Invocation after = Parse({"copy", "/a", "--incremental", "/b", "--no-writers", "--retry=3"});
     for (const Invocation& invocation : {before, after}) {
         EXPECT_EQ(invocation.command, Command::kCopy);
         EXPECT_EQ(invocation.paths, (std::vector<std::string>{"/a", "/b"}));
         EXPECT_TRUE(invocation.options.incremental);
         EXPECT_FALSE(invocation.options.withWriters);
+        EXPECT_EQ(invocation.options.retries, 3);
     }
 }
 
@@ -56,6 +58,8 @@ TEST(CommandLine, MistakesAreUsageErrors) {
         {"copy", "/a"},
         {"copy", "/a", "/b", "/c"},
         {"copy", "/a", "/b", "--", "cat"},
+        {"snapshot", "--retry", "-1", "/a"},
+        {"snapshot", "--retry", "many", "/a"},
     };
     for (const auto& mistake : mistakes) {
         std::string line;
