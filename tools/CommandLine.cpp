@@ -34,6 +34,22 @@ const char kCopyFooter[] =
     "\n"
     "  quorlin copy /srv/db/live.sqlite /backup/";
 
+const char kListFooter[] =
+    "Shows the snapshots that outlive a backup on the volume of PATH (without PATH: on\n"
+    "every volume), one line each: SET-ID, VOLUME, CONTEXT (persistent, or auto-release:\n"
+    "it goes with its owner), OWNER (process id, running or gone) and AGE. On Windows it\n"
+    "shows the persistent sets of quorlin's own context that VSS keeps.\n"
+    "\n"
+    "  quorlin list /srv";
+
+const char kDeleteFooter[] =
+    "Deletes the snapshot set SET-ID (as \"quorlin list\" shows it), or with --orphans the\n"
+    "auto-release snapshots whose owner process is gone, on the volume of PATH (without\n"
+    "PATH: wherever they are); the deletion is made durable. A set whose owner still runs\n"
+    "is never deleted. Only snapshots that quorlin made are touched.\n"
+    "\n"
+    "  quorlin delete --orphans";
+
 const char kFooter[] =
     "Run \"quorlin COMMAND --help\" for a command's details.\n"
     "\n"
@@ -52,7 +68,10 @@ const char kFooter[] =
     "Examples:\n"
     "  quorlin snapshot /srv/db -- tar -C {} -cf /backup/db.tar .\n"
     "  quorlin snapshot /srv/db /home -- sh -c 'ls \"$QUORLIN_SNAPSHOT_2\"'\n"
-    "  quorlin copy /srv/db/live.sqlite /backup/live.sqlite";
+    "  quorlin copy /srv/db/live.sqlite /backup/live.sqlite\n"
+    "  quorlin --retry 3 snapshot /srv/db -- tar -C {} -cf /backup/db.tar .\n"
+    "  quorlin list\n"
+    "  quorlin delete --orphans";
 
 // Splits off the command after the first "--".
 std::vector<std::string> SplitProgram(std::vector<std::string> arguments,
@@ -108,6 +127,26 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& argum
     AddBackupOptions(*copy, invocation, noWriters);
     copy->add_option("SOURCE", source, "File or folder to copy")->required();
     copy->add_option("DEST", destination, "Where the copy goes (a folder: into it)")->required();
+
+    std::vector<std::string> listPaths;
+    CLI::App* list = app.add_subcommand("list", "Show the snapshots held on the volumes");
+    list->footer(kListFooter);
+    list->add_option("PATH", listPaths, "A file or folder on the volume to look at")
+        ->expected(0, 1);
+
+    std::vector<std::string> deleteArguments;
+    bool orphans = false;
+    CLI::App* remove =
+        app.add_subcommand("delete", "Delete a held snapshot set, or the orphaned snapshots");
+    remove->footer(kDeleteFooter);
+    remove->add_flag("--orphans", orphans,
+                     "Delete the auto-release snapshots whose owner process is gone");
+    remove
+        ->add_option("SET-ID", deleteArguments,
+                     "The set (as list shows it), then a PATH on its volume; with --orphans "
+                     "only the PATH")
+        ->type_name("[SET-ID] [PATH]")
+        ->expected(0, 2);
     app.footer(kFooter);
 
     std::vector<std::string> reversed(options.rbegin(), options.rend() - 1);
@@ -127,11 +166,28 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& argum
         if (!problem.empty() && problem.back() == '.')
             problem.pop_back();
         if (app.get_subcommands().empty())
-            problem = "name a command: snapshot or copy";
+            problem = "name a command: snapshot, copy, list or delete";
         Usage(problem);
     }
 
     invocation.options.withWriters = !noWriters;
+    if (list->parsed()) {
+        invocation.command = Command::kList;
+        invocation.paths = listPaths;
+    }
+    if (remove->parsed()) {
+        invocation.command = Command::kDelete;
+        if (!orphans && deleteArguments.empty())
+            Usage("delete takes a SET-ID or --orphans");
+        if (orphans && deleteArguments.size() > 1)
+            Usage("delete --orphans takes at most one PATH");
+        if (!orphans)
+            invocation.setId = deleteArguments[0];
+        if (deleteArguments.size() > (orphans ? 0u : 1u))
+            invocation.paths = {deleteArguments.back()};
+    }
+    if ((list->parsed() || remove->parsed()) && !invocation.program.empty())
+        Usage("list and delete take no command after --");
     if (copy->parsed()) {
         invocation.command = Command::kCopy;
         invocation.paths = {source, destination};

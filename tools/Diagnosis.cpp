@@ -116,6 +116,12 @@ int ExitCodeForResult(int result) {
     }
 }
 
+Failure DiagnoseCode(const std::string& action, unsigned long code) {
+    const Reason reason = ReasonForCode(static_cast<std::uint32_t>(code), HoldsSnapshotRights());
+    return Failure(kExitFailed, "could not " + action + ": " + reason.cause + "; " +
+                                    reason.advice + ".");
+}
+
 unsigned ReportedCode(const std::string& reportLine) {
     unsigned code = 0;
     if (std::sscanf(reportLine.c_str(), "There was a COM failure 0x%x", &code) != 1)

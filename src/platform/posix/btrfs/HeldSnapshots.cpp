@@ -1,0 +1,186 @@
+// The held snapshots on Linux: those in the btrfs service's stores (StoredSnapshots.h),
+// whose owners are told alive or gone by the lock on their records.
+#include "snapshot/HeldSnapshots.h"
+
+#include "platform/posix/btrfs/ErrnoResult.h"
+#include "platform/posix/btrfs/GuardedCall.h"
+#include "platform/posix/btrfs/Guid.h"
+#include "platform/posix/btrfs/MountedFileSystems.h"
+#include "platform/posix/btrfs/StoredSnapshots.h"
+#include "platform/posix/Utf8.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quorlin {
+
+namespace {
+
+// The file systems to look at: that of `path`, or all. EINVAL-style failures as HRESULTs.
+HRESULT FileSystemsOf(const std::wstring* path, std::vector<MountedFileSystem>& fileSystems) {
+    if (path == nullptr) {
+        fileSystems = FindMountedFileSystems();
+        return S_OK;
+    }
+    const std::string name = ToUtf8(*path);
+    // Only which file system it lies on is read through the path; nothing is changed there.
+    UniqueFd fd(::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd.Valid())
+        return ReportErrno("opening", name, errno);
+    fileSystems = FindMountedFileSystems(fd.Get());
+    return fileSystems.empty() ? VSS_E_VOLUME_NOT_SUPPORTED : S_OK;
+}
+
+// The path of the folder `fd` as the kernel names it now (for people to read).
+std::string FolderPath(int fd) {
+    char path[4096];
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t length = ::readlink(link.c_str(), path, sizeof path);
+    return length > 0 && static_cast<size_t>(length) < sizeof path ? std::string(path, length)
+                                                                    : std::string();
+}
+
+// When the record `name` in `folder` was made (its birth, else its last status change).
+int64_t CreationTime(int folder, const std::string& name) {
+    struct statx status;
+    if (::statx(folder, name.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_CTIME,
+                &status) != 0)
+        return 0;
+    return (status.stx_mask & STATX_BTIME) != 0 ? status.stx_btime.tv_sec
+                                                : status.stx_ctime.tv_sec;
+}
+
+OwnerState OwnerOf(const StoredSnapshot& snapshot) {
+    UniqueFd claim;
+    bool abandoned = false;
+    if (ClaimAbandonedRecord(snapshot.folder, RecordFileName(snapshot.record), claim,
+                             abandoned) != 0)
+        return OwnerState::kUnknown;
+    return abandoned ? OwnerState::kGone : OwnerState::kLives;
+}
+
+// One file system's stored snapshots, kept open while they are worked on.
+struct StoredOn {
+    const MountedFileSystem* fileSystem;
+    std::unique_ptr<StoredSnapshotList> list;
+};
+
+std::vector<StoredOn> ReadAll(const std::vector<MountedFileSystem>& fileSystems) {
+    std::vector<StoredOn> all;
+    for (const MountedFileSystem& fileSystem : fileSystems) {
+        StoredOn on{&fileSystem, std::make_unique<StoredSnapshotList>()};
+        on.list->Read(fileSystem.root.Get(), fileSystem.StoreFds());
+        all.push_back(std::move(on));
+    }
+    return all;
+}
+
+HRESULT Committed(const MountedFileSystem& fileSystem, DeletionTally& tally) {
+    const int error = SystemVolumeCalls().Commit(fileSystem.root.Get());
+    if (error != 0 && tally.firstFailure == S_OK)
+        tally.firstFailure = ReportErrno("committing the deletion on", fileSystem.mountPoint, error);
+    return tally.firstFailure;
+}
+
+}  // namespace
+
+HRESULT ListHeldSnapshots(const std::wstring* path, std::vector<HeldSnapshot>& snapshots) {
+    return GuardedCall([&] {
+        std::vector<MountedFileSystem> fileSystems;
+        const HRESULT hr = FileSystemsOf(path, fileSystems);
+        if (hr != S_OK)
+            return hr;
+        for (const StoredOn& on : ReadAll(fileSystems)) {
+            for (const StoredSnapshot& stored : on.list->Snapshots()) {
+                if (!stored.snapshotExists)
+                    continue;  // a record waiting for the next sweep
+                HeldSnapshot held;
+                held.setId = stored.record.setId;
+                held.snapshotId = stored.record.snapshotId;
+                held.volume = FromUtf8(on.fileSystem->mountPoint);
+                held.snapshotPath =
+                    FromUtf8(FolderPath(stored.folder) + "/" + GuidText(stored.record.snapshotId));
+                held.persistent = !IsAutoRelease(stored.record.context);
+                held.ownerPid = stored.record.ownerPid;
+                held.owner = OwnerOf(stored);
+                held.created = CreationTime(stored.folder, RecordFileName(stored.record));
+                snapshots.push_back(std::move(held));
+            }
+        }
+        return S_OK;
+    });
+}
+
+HRESULT DeleteHeldSet(const std::wstring* path, const VSS_ID& setId, LONG& deleted) {
+    deleted = 0;
+    return GuardedCall([&] {
+        std::vector<MountedFileSystem> fileSystems;
+        HRESULT hr = FileSystemsOf(path, fileSystems);
+        if (hr != S_OK)
+            return hr;
+        std::vector<StoredOn> all = ReadAll(fileSystems);
+        // Every member's record is claimed first: a set whose owner runs stays whole.
+        std::vector<UniqueFd> claims;
+        bool matched = false;
+        for (const StoredOn& on : all) {
+            for (const StoredSnapshot& stored : on.list->Snapshots()) {
+                if (stored.record.setId != setId)
+                    continue;
+                matched = true;
+                UniqueFd claim;
+                bool abandoned = false;
+                const int error = ClaimAbandonedRecord(
+                    stored.folder, RecordFileName(stored.record), claim, abandoned);
+                if (error != 0)
+                    return ReportErrno("checking the owner of", RecordFileName(stored.record), error);
+                if (!abandoned)
+                    return kOwnerStillRuns;
+                claims.push_back(std::move(claim));
+            }
+        }
+        if (!matched)
+            return VSS_E_OBJECT_NOT_FOUND;
+        DeletionTally tally;
+        for (const StoredOn& on : all) {
+            bool here = false;
+            for (const StoredSnapshot& stored : on.list->Snapshots()) {
+                if (stored.record.setId != setId)
+                    continue;
+                here = true;
+                const int error = RemoveSnapshot(SystemVolumeCalls(), stored.folder, stored.record);
+                if (stored.snapshotExists)
+                    tally.Count(stored.record.snapshotId, error,
+                                SnapshotPath(on.fileSystem->mountPoint, stored.record.snapshotId));
+            }
+            if (here)
+                Committed(*on.fileSystem, tally);
+        }
+        deleted = tally.deleted;
+        return tally.firstFailure;
+    });
+}
+
+HRESULT DeleteOrphans(const std::wstring* path, LONG& deleted) {
+    deleted = 0;
+    return GuardedCall([&] {
+        std::vector<MountedFileSystem> fileSystems;
+        const HRESULT hr = FileSystemsOf(path, fileSystems);
+        if (hr != S_OK)
+            return hr;
+        DeletionTally tally;
+        for (const StoredOn& on : ReadAll(fileSystems)) {
+            const LONG before = tally.deleted;
+            RemoveAbandonedSnapshots(SystemVolumeCalls(), *on.list, on.fileSystem->mountPoint,
+                                     &tally);
+            if (tally.deleted != before)
+                Committed(*on.fileSystem, tally);
+        }
+        deleted = tally.deleted;
+        return tally.firstFailure;
+    });
+}
+
+}  // namespace quorlin
