@@ -82,10 +82,9 @@ std::vector<std::string> Backup::Start(const std::vector<std::string>& sources) 
         ++tries;
     } while (result != QUORLIN_RESULT_OK && WaitToRetry(tries, retries_, result, report));
     if (result != QUORLIN_RESULT_OK)
-        throw DiagnoseFailure(ActionFor(sources) + (tries > 1 ? " in " + std::to_string(tries) +
-                                                                    " tries"
-                                                              : ""),
-                              result, report);
+        throw DiagnoseFailure(
+            ActionFor(sources) + (tries > 1 ? " in " + std::to_string(tries) + " tries" : ""),
+            result, report);
     held_ = true;
     std::vector<std::string> snapshotPaths;
     for (const auto& buffer : buffers)

@@ -118,8 +118,8 @@ int ExitCodeForResult(int result) {
 
 Failure DiagnoseCode(const std::string& action, unsigned long code) {
     const Reason reason = ReasonForCode(static_cast<std::uint32_t>(code), HoldsSnapshotRights());
-    return Failure(kExitFailed, "could not " + action + ": " + reason.cause + "; " +
-                                    reason.advice + ".");
+    return Failure(kExitFailed,
+                   "could not " + action + ": " + reason.cause + "; " + reason.advice + ".");
 }
 
 unsigned ReportedCode(const std::string& reportLine) {

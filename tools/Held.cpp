@@ -9,8 +9,8 @@
 namespace qtool {
 namespace {
 
-const unsigned long kNoSuchSet = 0x80042308;     // VSS_E_OBJECT_NOT_FOUND
-const unsigned long kOwnerRuns = 0x800700AA;     // ERROR_BUSY
+const unsigned long kNoSuchSet = 0x80042308;        // VSS_E_OBJECT_NOT_FOUND
+const unsigned long kOwnerRuns = 0x800700AA;        // ERROR_BUSY
 const unsigned long kInvalidArgument = 0x80070057;  // E_INVALIDARG
 
 void QUORLIN_CALL Collect(void* context, const quorlin_held_snapshot* snapshot) {

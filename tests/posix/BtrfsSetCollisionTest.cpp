@@ -44,8 +44,7 @@ TEST_F(BtrfsSetCollisionTest, SecondRequesterIsRefusedUntilTheFirstHasTakenOrLet
          },
          false},
         {"AbortBackup", [](ComPtr<BackupComponents>& first) { first->AbortBackup(); }, true},
-        {"the last reference went", [](ComPtr<BackupComponents>& first) { first = nullptr; },
-         true},
+        {"the last reference went", [](ComPtr<BackupComponents>& first) { first.Reset(); }, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -91,8 +90,8 @@ TEST_F(BtrfsSetCollisionTest, LockFolderThatOthersControlIsRefused) {
     RemoveAfterTest(base);
     struct Case {
         const char* name;
-        std::string parent;  // made 0755 by root unless `openParent`
-        bool openParent;     // the parent may be written by anyone
+        std::string parent;   // made 0755 by root unless `openParent`
+        bool openParent;      // the parent may be written by anyone
         std::string prepare;  // "link", "nobody" (a folder of nobody's), "wide" (0755)
         int error;
     };
@@ -106,15 +105,19 @@ TEST_F(BtrfsSetCollisionTest, LockFolderThatOthersControlIsRefused) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_EQ(0, ::mkdir(c.parent.c_str(), 0755));
-        if (c.openParent)
+        if (c.openParent) {
             ASSERT_EQ(0, ::chmod(c.parent.c_str(), 0777));
+        }
         const std::string folder = c.parent + "/quorlin";
-        if (c.prepare == "link")
+        if (c.prepare == "link") {
             ASSERT_EQ(0, ::symlink(base.c_str(), folder.c_str()));
-        if (c.prepare == "nobody" || c.prepare == "wide")
+        }
+        if (c.prepare == "nobody" || c.prepare == "wide") {
             ASSERT_EQ(0, ::mkdir(folder.c_str(), c.prepare == "wide" ? 0755 : 0700));
-        if (c.prepare == "nobody")
+        }
+        if (c.prepare == "nobody") {
             ASSERT_EQ(0, ::chown(folder.c_str(), 65534, 65534));
+        }
         UniqueFd lock;
         EXPECT_EQ(c.error, LockSetCreation(lock, folder));
         EXPECT_EQ(c.error == 0, lock.Valid());

@@ -220,17 +220,13 @@ QUORLIN_C_API int QUORLIN_CALL quorlin_set_trace_callback(quorlin_agent* agent,
 /* --- snapshots held on the volumes --- */
 
 /* Whether the owner of a held snapshot still runs. */
-enum {
-    QUORLIN_OWNER_UNKNOWN = 0,
-    QUORLIN_OWNER_LIVES = 1,
-    QUORLIN_OWNER_GONE = 2
-};
+enum { QUORLIN_OWNER_UNKNOWN = 0, QUORLIN_OWNER_LIVES = 1, QUORLIN_OWNER_GONE = 2 };
 
 /* A snapshot that outlives a backup call: of a persistent set (quorlin_start_no_writers),
  * or of an auto-release set whose owner holds it (or, on Linux, left it behind when it
  * died). Texts are UTF-8 and valid during the callback only. */
 typedef struct quorlin_held_snapshot {
-    const char* set_id;        /* "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx" */
+    const char* set_id; /* "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx" */
     const char* snapshot_id;
     const char* volume;        /* where it was taken: a mount point, or a volume name */
     const char* snapshot_path; /* its device object */

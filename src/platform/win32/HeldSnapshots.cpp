@@ -96,8 +96,7 @@ HRESULT DeleteHeldSet(const std::wstring* path, const VSS_ID& setId, LONG& delet
     if (!matched)
         return VSS_E_OBJECT_NOT_FOUND;  // not a set of quorlin's: never deleted
     VSS_ID notDeleted = GUID_NULL;
-    return components->DeleteSnapshots(setId, VSS_OBJECT_SNAPSHOT_SET, true, &deleted,
-                                       &notDeleted);
+    return components->DeleteSnapshots(setId, VSS_OBJECT_SNAPSHOT_SET, true, &deleted, &notDeleted);
 }
 
 HRESULT DeleteOrphans(const std::wstring* path, LONG& deleted) {

@@ -133,14 +133,15 @@ TEST_F(ToolOnBtrfs, ListShowsEachHeldSetAndDeleteTakesOnlyWhatItMay) {
         } else {
             EXPECT_EQ("quorlin: could not delete snapshot set " + set + " on the volume of " +
                           Volume() + ": " + c.deleteErr +
-                          (c.deleteErr.back() == '.' ? "" : "; run \"quorlin list\" to see the "
-                                                            "held sets.") +
+                          (c.deleteErr.back() == '.' ? ""
+                                                     : "; run \"quorlin list\" to see the "
+                                                       "held sets.") +
                           "\n",
                       removed.err);
         }
         const bool stillHeld = !LinesOf(RunTool({"list", Volume()}).out, set).empty();
         EXPECT_EQ(!c.ownerKilled, stillHeld) << "only the live owner's set is left";
-        own = nullptr;  // releases it
+        own.Reset();  // releases it
     }
 }
 
@@ -157,8 +158,8 @@ TEST_F(ToolOnBtrfs, WhatAUserMadeToLookLikeTheStoreIsNeverListedOrDeleted) {
     const std::string store = home + "/.quorlin";
     ASSERT_TRUE(AsNobody([&] {
         return ::mkdir(store.c_str(), 0700) == 0 &&
-               std::system(("btrfs -q subvolume create '" + store + "/" + snapshot + "'").c_str()) ==
-                   0 &&
+               std::system(
+                   ("btrfs -q subvolume create '" + store + "/" + snapshot + "'").c_str()) == 0 &&
                ::close(::open((store + "/" + snapshot + ".record.0." + set + ".1").c_str(),
                               O_CREAT | O_WRONLY, 0600)) == 0 &&
                ::close(::open((store + "/" + link + ".record.0." + set + ".1").c_str(),
@@ -177,11 +178,22 @@ TEST_F(ToolOnBtrfs, WhatAUserMadeToLookLikeTheStoreIsNeverListedOrDeleted) {
     EXPECT_EQ(1, named.exitCode);
     EXPECT_NE(std::string::npos, named.err.find("no such set is held")) << named.err;
 
+    // Nor does a user see the held snapshots as an empty list: quorlin says it may not look.
+    Launch asNobody;
+    asNobody.runner = {"setpriv", "--reuid=" + std::to_string(NobodyUid()),
+                       "--regid=" + std::to_string(NobodyGid()), "--clear-groups"};
+    const Outcome unprivileged = RunTool({"list", Volume()}, asNobody);
+    EXPECT_EQ(1, unprivileged.exitCode);
+    EXPECT_EQ(0u, unprivileged.err.find("quorlin: could not list the held snapshots on the volume "
+                                        "of " +
+                                        Volume() + ": access was denied"))
+        << unprivileged.err;
+
     EXPECT_TRUE(Exists(store + "/" + snapshot));
     EXPECT_TRUE(Exists(store + "/" + snapshot + ".record.0." + set + ".1"));
     EXPECT_EQ("kept", Read(marker));
-    Shell("btrfs -q subvolume delete '" + store + "/" + snapshot + "' && rm -rf '" + home +
-          "' '" + marker + "'");
+    Shell("btrfs -q subvolume delete '" + store + "/" + snapshot + "' && rm -rf '" + home + "' '" +
+          marker + "'");
 }
 
 }  // namespace

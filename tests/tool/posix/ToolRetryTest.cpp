@@ -38,14 +38,23 @@ TEST_F(ToolOnBtrfs, RetryWaitsOutAnotherSetInCreation) {
         std::string err;  // all of standard error; on success its start (timing varies)
     };
     const Case cases[] = {
-        {"no retry", {}, -1, 1,
+        {"no retry",
+         {},
+         -1,
+         1,
          "quorlin: could not take a snapshot of " + file +
              ": another snapshot is being taken; wait a moment and try again.\n"},
-        {"retries run out", {"--retry", "2"}, -1, 1,
+        {"retries run out",
+         {"--retry", "2"},
+         -1,
+         1,
          refused + "1 s (retry 1 of 2).\n" + refused + "2 s (retry 2 of 2).\n" +
              "quorlin: could not take a snapshot of " + file +
              " in 3 tries: another snapshot is being taken; wait a moment and try again.\n"},
-        {"the other set is taken meanwhile", {"--retry", "3"}, 1.5, 0,
+        {"the other set is taken meanwhile",
+         {"--retry", "3"},
+         1.5,
+         0,
          refused + "1 s (retry 1 of 3).\n"},
     };
     for (const Case& c : cases) {
@@ -60,7 +69,7 @@ TEST_F(ToolOnBtrfs, RetryWaitsOutAnotherSetInCreation) {
             other->AbortBackup();
         }
         const Outcome outcome = tool.Wait();
-        other = nullptr;
+        other.Reset();
         EXPECT_EQ(c.exitCode, outcome.exitCode);
         if (c.exitCode != 0)
             EXPECT_EQ(c.err, outcome.err);

@@ -24,7 +24,8 @@ TEST(Held, EachSnapshotIsOneLineOfFields) {
         {true, 9, Owner::kGone, now - 3599, "/srv", "/srv\tpersistent\t9 gone\t59m"},
         {true, 9, Owner::kGone, now - 7200, "/srv", "/srv\tpersistent\t9 gone\t2h"},
         {true, 9, Owner::kGone, now - 3 * 86400 - 5, "/srv", "/srv\tpersistent\t9 gone\t3d"},
-        {true, 0, Owner::kUnknown, 0, "\\\\?\\Volume{x}\\", "\\\\?\\Volume{x}\\\tpersistent\tunknown\t?"},
+        {true, 0, Owner::kUnknown, 0, "\\\\?\\Volume{x}\\",
+         "\\\\?\\Volume{x}\\\tpersistent\tunknown\t?"},
         {true, 0, Owner::kGone, now + 10, "/a\tb", "\"/a\\tb\"\tpersistent\tgone\t?"},
     };
     for (const auto& c : cases) {

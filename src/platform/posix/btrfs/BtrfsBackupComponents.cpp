@@ -333,7 +333,7 @@ private:
     SnapshotSet set_;
     std::vector<std::pair<VSS_ID, std::wstring>> deviceObjects_;
     std::unique_ptr<WriterSession> writers_;  // once the writers' metadata is gathered
-    UniqueFd creationLock_;  // from StartSnapshotSet until DoSnapshotSet has ended
+    UniqueFd creationLock_;                   // from StartSnapshotSet until DoSnapshotSet has ended
     OperationWorker worker_;                  // stopped first by the destructor
 };
 

@@ -40,24 +40,22 @@ std::string FolderPath(int fd) {
     const std::string link = "/proc/self/fd/" + std::to_string(fd);
     const ssize_t length = ::readlink(link.c_str(), path, sizeof path);
     return length > 0 && static_cast<size_t>(length) < sizeof path ? std::string(path, length)
-                                                                    : std::string();
+                                                                   : std::string();
 }
 
 // When the record `name` in `folder` was made (its birth, else its last status change).
 int64_t CreationTime(int folder, const std::string& name) {
     struct statx status;
-    if (::statx(folder, name.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_CTIME,
-                &status) != 0)
+    if (::statx(folder, name.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_CTIME, &status) != 0)
         return 0;
-    return (status.stx_mask & STATX_BTIME) != 0 ? status.stx_btime.tv_sec
-                                                : status.stx_ctime.tv_sec;
+    return (status.stx_mask & STATX_BTIME) != 0 ? status.stx_btime.tv_sec : status.stx_ctime.tv_sec;
 }
 
 OwnerState OwnerOf(const StoredSnapshot& snapshot) {
     UniqueFd claim;
     bool abandoned = false;
-    if (ClaimAbandonedRecord(snapshot.folder, RecordFileName(snapshot.record), claim,
-                             abandoned) != 0)
+    if (ClaimAbandonedRecord(snapshot.folder, RecordFileName(snapshot.record), claim, abandoned) !=
+        0)
         return OwnerState::kUnknown;
     return abandoned ? OwnerState::kGone : OwnerState::kLives;
 }
@@ -68,20 +66,32 @@ struct StoredOn {
     std::unique_ptr<StoredSnapshotList> list;
 };
 
-std::vector<StoredOn> ReadAll(const std::vector<MountedFileSystem>& fileSystems) {
-    std::vector<StoredOn> all;
+// Reads the stored snapshots of each file system into `all`. Without the rights to read
+// the stores (not root), E_ACCESSDENIED rather than a list that looks empty; other
+// failures (a folder that went meanwhile) leave out what could not be read.
+HRESULT ReadAll(const std::vector<MountedFileSystem>& fileSystems, std::vector<StoredOn>& all) {
     for (const MountedFileSystem& fileSystem : fileSystems) {
         StoredOn on{&fileSystem, std::make_unique<StoredSnapshotList>()};
-        on.list->Read(fileSystem.root.Get(), fileSystem.StoreFds());
+        const int error = on.list->Read(fileSystem.root.Get(), fileSystem.StoreFds());
+        if (error == EPERM || error == EACCES)
+            return ReportErrno("reading the snapshots of", fileSystem.mountPoint, error);
         all.push_back(std::move(on));
     }
-    return all;
+    return S_OK;
+}
+
+// The stored snapshots on the file systems to look at (FileSystemsOf, ReadAll).
+HRESULT ReadStored(const std::wstring* path, std::vector<MountedFileSystem>& fileSystems,
+                   std::vector<StoredOn>& all) {
+    const HRESULT hr = FileSystemsOf(path, fileSystems);
+    return hr == S_OK ? ReadAll(fileSystems, all) : hr;
 }
 
 HRESULT Committed(const MountedFileSystem& fileSystem, DeletionTally& tally) {
     const int error = SystemVolumeCalls().Commit(fileSystem.root.Get());
     if (error != 0 && tally.firstFailure == S_OK)
-        tally.firstFailure = ReportErrno("committing the deletion on", fileSystem.mountPoint, error);
+        tally.firstFailure =
+            ReportErrno("committing the deletion on", fileSystem.mountPoint, error);
     return tally.firstFailure;
 }
 
@@ -90,10 +100,11 @@ HRESULT Committed(const MountedFileSystem& fileSystem, DeletionTally& tally) {
 HRESULT ListHeldSnapshots(const std::wstring* path, std::vector<HeldSnapshot>& snapshots) {
     return GuardedCall([&] {
         std::vector<MountedFileSystem> fileSystems;
-        const HRESULT hr = FileSystemsOf(path, fileSystems);
+        std::vector<StoredOn> all;
+        HRESULT hr = ReadStored(path, fileSystems, all);
         if (hr != S_OK)
             return hr;
-        for (const StoredOn& on : ReadAll(fileSystems)) {
+        for (const StoredOn& on : all) {
             for (const StoredSnapshot& stored : on.list->Snapshots()) {
                 if (!stored.snapshotExists)
                     continue;  // a record waiting for the next sweep
@@ -118,10 +129,10 @@ HRESULT DeleteHeldSet(const std::wstring* path, const VSS_ID& setId, LONG& delet
     deleted = 0;
     return GuardedCall([&] {
         std::vector<MountedFileSystem> fileSystems;
-        HRESULT hr = FileSystemsOf(path, fileSystems);
+        std::vector<StoredOn> all;
+        HRESULT hr = ReadStored(path, fileSystems, all);
         if (hr != S_OK)
             return hr;
-        std::vector<StoredOn> all = ReadAll(fileSystems);
         // Every member's record is claimed first: a set whose owner runs stays whole.
         std::vector<UniqueFd> claims;
         bool matched = false;
@@ -132,10 +143,11 @@ HRESULT DeleteHeldSet(const std::wstring* path, const VSS_ID& setId, LONG& delet
                 matched = true;
                 UniqueFd claim;
                 bool abandoned = false;
-                const int error = ClaimAbandonedRecord(
-                    stored.folder, RecordFileName(stored.record), claim, abandoned);
+                const int error = ClaimAbandonedRecord(stored.folder, RecordFileName(stored.record),
+                                                       claim, abandoned);
                 if (error != 0)
-                    return ReportErrno("checking the owner of", RecordFileName(stored.record), error);
+                    return ReportErrno("checking the owner of", RecordFileName(stored.record),
+                                       error);
                 if (!abandoned)
                     return kOwnerStillRuns;
                 claims.push_back(std::move(claim));
@@ -167,11 +179,12 @@ HRESULT DeleteOrphans(const std::wstring* path, LONG& deleted) {
     deleted = 0;
     return GuardedCall([&] {
         std::vector<MountedFileSystem> fileSystems;
-        const HRESULT hr = FileSystemsOf(path, fileSystems);
+        std::vector<StoredOn> all;
+        HRESULT hr = ReadStored(path, fileSystems, all);
         if (hr != S_OK)
             return hr;
         DeletionTally tally;
-        for (const StoredOn& on : ReadAll(fileSystems)) {
+        for (const StoredOn& on : all) {
             const LONG before = tally.deleted;
             RemoveAbandonedSnapshots(SystemVolumeCalls(), *on.list, on.fileSystem->mountPoint,
                                      &tally);

@@ -41,8 +41,8 @@ int LockSetCreation(UniqueFd& lock, const std::string& folder) {
     UniqueFd parent;
     struct stat parentStatus;
     std::string refusedAt;
-    int error = OpenTrustedPath(slash == 0 ? "/" : folder.substr(0, slash),
-                                O_RDONLY | O_DIRECTORY, parent, parentStatus, refusedAt);
+    int error = OpenTrustedPath(slash == 0 ? "/" : folder.substr(0, slash), O_RDONLY | O_DIRECTORY,
+                                parent, parentStatus, refusedAt);
     if (error != 0)
         return error;
     if (!OnlyRootCanWrite(parentStatus))
