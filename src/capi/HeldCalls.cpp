@@ -4,6 +4,7 @@
 #include "snapshot/HeldSnapshots.h"
 #include "text/GuidText.h"
 
+#include <cstdint>
 #include <memory>
 
 namespace quorlin {

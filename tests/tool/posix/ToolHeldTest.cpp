@@ -97,6 +97,9 @@ TEST_F(ToolOnBtrfs, ListShowsEachHeldSetAndDeleteTakesOnlyWhatItMay) {
          "its owner, process " + self +
              ", still runs; an auto-release set goes by itself when its owner ends, so nothing "
              "is deleted."},
+        {"a persistent set of a live owner", VSS_CTX_NAS_ROLLBACK, false, "persistent", 0, 1,
+         "its owner, process " + self +
+             ", still runs; delete the set once that process has ended."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -141,7 +144,11 @@ TEST_F(ToolOnBtrfs, ListShowsEachHeldSetAndDeleteTakesOnlyWhatItMay) {
         }
         const bool stillHeld = !LinesOf(RunTool({"list", Volume()}).out, set).empty();
         EXPECT_EQ(!c.ownerKilled, stillHeld) << "only the live owner's set is left";
-        own.Reset();  // releases it
+        own.Reset();  // an auto-release set goes with it, a persistent one stays
+        if (!c.ownerKilled) {
+            const Outcome after = RunTool({"delete", set, Volume()});
+            EXPECT_EQ(c.context == VSS_CTX_NAS_ROLLBACK ? 0 : 1, after.exitCode) << after.err;
+        }
     }
 }
 

@@ -87,23 +87,50 @@ HRESULT ReadStored(const std::wstring* path, std::vector<MountedFileSystem>& fil
     return hr == S_OK ? ReadAll(fileSystems, all) : hr;
 }
 
-HRESULT Committed(const MountedFileSystem& fileSystem, DeletionTally& tally) {
-    const int error = SystemVolumeCalls().Commit(fileSystem.root.Get());
-    if (error != 0 && tally.firstFailure == S_OK)
-        tally.firstFailure =
-            ReportErrno("committing the deletion on", fileSystem.mountPoint, error);
+// Runs `work` over the stored snapshots on the file systems to look at; no exception
+// leaves it.
+template <class Work>
+HRESULT OnStored(const std::wstring* path, Work&& work) {
+    return GuardedCall([&] {
+        std::vector<MountedFileSystem> fileSystems;
+        std::vector<StoredOn> all;
+        const HRESULT hr = ReadStored(path, fileSystems, all);
+        return hr != S_OK ? hr : work(all);
+    });
+}
+
+// Removes a stored snapshot and its record, counting the snapshot.
+void Remove(const StoredOn& on, const StoredSnapshot& stored, DeletionTally& tally) {
+    const int error = RemoveSnapshot(SystemVolumeCalls(), stored.folder, stored.record);
+    if (stored.snapshotExists)
+        tally.Count(stored.record.snapshotId, error,
+                    SnapshotPath(on.fileSystem->mountPoint, stored.record.snapshotId));
+}
+
+// Runs `remove` on each file system and commits where it removed anything; the count of
+// snapshots removed into `deleted`, and the first failure.
+template <class Removal>
+HRESULT RemoveAndCommit(const std::vector<StoredOn>& all, LONG& deleted, Removal&& remove) {
+    DeletionTally tally;
+    for (const StoredOn& on : all) {
+        const LONG before = tally.deleted;
+        const HRESULT failedBefore = tally.firstFailure;
+        remove(on, tally);
+        if (tally.deleted == before && tally.firstFailure == failedBefore)
+            continue;
+        const int error = SystemVolumeCalls().Commit(on.fileSystem->root.Get());
+        if (error != 0 && tally.firstFailure == S_OK)
+            tally.firstFailure =
+                ReportErrno("committing the deletion on", on.fileSystem->mountPoint, error);
+    }
+    deleted = tally.deleted;
     return tally.firstFailure;
 }
 
 }  // namespace
 
 HRESULT ListHeldSnapshots(const std::wstring* path, std::vector<HeldSnapshot>& snapshots) {
-    return GuardedCall([&] {
-        std::vector<MountedFileSystem> fileSystems;
-        std::vector<StoredOn> all;
-        HRESULT hr = ReadStored(path, fileSystems, all);
-        if (hr != S_OK)
-            return hr;
+    return OnStored(path, [&](const std::vector<StoredOn>& all) {
         for (const StoredOn& on : all) {
             for (const StoredSnapshot& stored : on.list->Snapshots()) {
                 if (!stored.snapshotExists)
@@ -127,72 +154,41 @@ HRESULT ListHeldSnapshots(const std::wstring* path, std::vector<HeldSnapshot>& s
 
 HRESULT DeleteHeldSet(const std::wstring* path, const VSS_ID& setId, LONG& deleted) {
     deleted = 0;
-    return GuardedCall([&] {
-        std::vector<MountedFileSystem> fileSystems;
-        std::vector<StoredOn> all;
-        HRESULT hr = ReadStored(path, fileSystems, all);
-        if (hr != S_OK)
-            return hr;
+    return OnStored(path, [&](const std::vector<StoredOn>& all) {
         // Every member's record is claimed first: a set whose owner runs stays whole.
         std::vector<UniqueFd> claims;
-        bool matched = false;
         for (const StoredOn& on : all) {
             for (const StoredSnapshot& stored : on.list->Snapshots()) {
                 if (stored.record.setId != setId)
                     continue;
-                matched = true;
                 UniqueFd claim;
                 bool abandoned = false;
-                const int error = ClaimAbandonedRecord(stored.folder, RecordFileName(stored.record),
-                                                       claim, abandoned);
+                const std::string name = RecordFileName(stored.record);
+                const int error = ClaimAbandonedRecord(stored.folder, name, claim, abandoned);
                 if (error != 0)
-                    return ReportErrno("checking the owner of", RecordFileName(stored.record),
-                                       error);
+                    return ReportErrno("checking the owner of", name, error);
                 if (!abandoned)
                     return kOwnerStillRuns;
                 claims.push_back(std::move(claim));
             }
         }
-        if (!matched)
+        if (claims.empty())
             return VSS_E_OBJECT_NOT_FOUND;
-        DeletionTally tally;
-        for (const StoredOn& on : all) {
-            bool here = false;
-            for (const StoredSnapshot& stored : on.list->Snapshots()) {
-                if (stored.record.setId != setId)
-                    continue;
-                here = true;
-                const int error = RemoveSnapshot(SystemVolumeCalls(), stored.folder, stored.record);
-                if (stored.snapshotExists)
-                    tally.Count(stored.record.snapshotId, error,
-                                SnapshotPath(on.fileSystem->mountPoint, stored.record.snapshotId));
-            }
-            if (here)
-                Committed(*on.fileSystem, tally);
-        }
-        deleted = tally.deleted;
-        return tally.firstFailure;
+        return RemoveAndCommit(all, deleted, [&](const StoredOn& on, DeletionTally& tally) {
+            for (const StoredSnapshot& stored : on.list->Snapshots())
+                if (stored.record.setId == setId)
+                    Remove(on, stored, tally);
+        });
     });
 }
 
 HRESULT DeleteOrphans(const std::wstring* path, LONG& deleted) {
     deleted = 0;
-    return GuardedCall([&] {
-        std::vector<MountedFileSystem> fileSystems;
-        std::vector<StoredOn> all;
-        HRESULT hr = ReadStored(path, fileSystems, all);
-        if (hr != S_OK)
-            return hr;
-        DeletionTally tally;
-        for (const StoredOn& on : all) {
-            const LONG before = tally.deleted;
+    return OnStored(path, [&](const std::vector<StoredOn>& all) {
+        return RemoveAndCommit(all, deleted, [](const StoredOn& on, DeletionTally& tally) {
             RemoveAbandonedSnapshots(SystemVolumeCalls(), *on.list, on.fileSystem->mountPoint,
                                      &tally);
-            if (tally.deleted != before)
-                Committed(*on.fileSystem, tally);
-        }
-        deleted = tally.deleted;
-        return tally.firstFailure;
+        });
     });
 }
 
