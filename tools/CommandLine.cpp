@@ -128,25 +128,21 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& argum
     copy->add_option("SOURCE", source, "File or folder to copy")->required();
     copy->add_option("DEST", destination, "Where the copy goes (a folder: into it)")->required();
 
-    std::vector<std::string> listPaths;
+    std::string listPath;
     CLI::App* list = app.add_subcommand("list", "Show the snapshots held on the volumes");
     list->footer(kListFooter);
-    list->add_option("PATH", listPaths, "A file or folder on the volume to look at")
-        ->expected(0, 1);
+    list->add_option("PATH", listPath, "A file or folder on the volume to look at");
 
-    std::vector<std::string> deleteArguments;
+    std::string deleteFirst;
+    std::string deleteSecond;
     bool orphans = false;
     CLI::App* remove =
         app.add_subcommand("delete", "Delete a held snapshot set, or the orphaned snapshots");
     remove->footer(kDeleteFooter);
     remove->add_flag("--orphans", orphans,
                      "Delete the auto-release snapshots whose owner process is gone");
-    remove
-        ->add_option("SET-ID", deleteArguments,
-                     "The set (as list shows it), then a PATH on its volume; with --orphans "
-                     "only the PATH")
-        ->type_name("[SET-ID] [PATH]")
-        ->expected(0, 2);
+    remove->add_option("SET-ID", deleteFirst, "The set, as list shows it (with --orphans: PATH)");
+    remove->add_option("PATH", deleteSecond, "A file or folder on the volume to look at");
     app.footer(kFooter);
 
     std::vector<std::string> reversed(options.rbegin(), options.rend() - 1);
@@ -173,18 +169,20 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& argum
     invocation.options.withWriters = !noWriters;
     if (list->parsed()) {
         invocation.command = Command::kList;
-        invocation.paths = listPaths;
+        if (!listPath.empty())
+            invocation.paths = {listPath};
     }
     if (remove->parsed()) {
         invocation.command = Command::kDelete;
-        if (!orphans && deleteArguments.empty())
+        if (!orphans && deleteFirst.empty())
             Usage("delete takes a SET-ID or --orphans");
-        if (orphans && deleteArguments.size() > 1)
+        if (orphans && !deleteSecond.empty())
             Usage("delete --orphans takes at most one PATH");
         if (!orphans)
-            invocation.setId = deleteArguments[0];
-        if (deleteArguments.size() > (orphans ? 0u : 1u))
-            invocation.paths = {deleteArguments.back()};
+            invocation.setId = deleteFirst;
+        const std::string& path = orphans ? deleteFirst : deleteSecond;
+        if (!path.empty())
+            invocation.paths = {path};
     }
     if ((list->parsed() || remove->parsed()) && !invocation.program.empty())
         Usage("list and delete take no command after --");
