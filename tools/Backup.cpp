@@ -1,6 +1,7 @@
 #include "Backup.h"
 
 #include "Diagnosis.h"
+#include "Retry.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -28,7 +29,9 @@ std::string ActionFor(const std::vector<std::string>& sources) {
 }  // namespace
 
 Backup::Backup(const BackupOptions& options)
-    : trace_(options.verbosity > 0 ? stderr : nullptr), withWriters_(options.withWriters) {
+    : trace_(options.verbosity > 0 ? stderr : nullptr),
+      withWriters_(options.withWriters),
+      retries_(options.retries) {
     // The report line of a failure is always traced, so that the command can explain it;
     // the trace is shown, as it is written, only under -v.
     _Quorlin_Setting setting = {};
@@ -71,10 +74,18 @@ std::vector<std::string> Backup::Start(const std::vector<std::string>& sources) 
         wideSources.push_back(WideFromUtf8(source));
         buffers.emplace_back(SnapshotPathRoom(wideSources.back()), L'\0');
     }
-    int result = StartOne(wideSources, buffers);
-    std::string report = trace_.Collect();
+    int result = QUORLIN_RESULT_OK;
+    std::string report;
+    int tries = 0;
+    do {
+        result = StartOne(wideSources, buffers);
+        report = trace_.Collect();
+        ++tries;
+    } while (result != QUORLIN_RESULT_OK && WaitToRetry(tries, retries_, result, report));
     if (result != QUORLIN_RESULT_OK)
-        throw DiagnoseFailure(ActionFor(sources), result, report);
+        throw DiagnoseFailure(
+            ActionFor(sources) + (tries > 1 ? " in " + std::to_string(tries) + " tries" : ""),
+            result, report);
     held_ = true;
     std::vector<std::string> snapshotPaths;
     for (const auto& buffer : buffers)

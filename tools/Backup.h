@@ -17,6 +17,7 @@ struct BackupOptions {
     bool incremental = false;  // --incremental
     bool withWriters = true;   // false with --no-writers (one path only)
     int timeoutSeconds = 600;  // --timeout: limit of each step of the snapshot; 0: none
+    int retries = 0;           // --retry N: tries after a retryable refusal (Retry.h)
 };
 
 class Backup {
@@ -42,6 +43,7 @@ private:
     TraceRelay trace_;
     CQuorlin agent_;
     bool withWriters_;
+    int retries_;
     bool held_ = false;
 };
 

@@ -44,6 +44,22 @@ const char kCopyFooter[] =
     "\n"
     "  quorlin copy /srv/db/live.sqlite /backup/";
 
+const char kListFooter[] =
+    "Shows the snapshots that outlive a backup on the volume of PATH (without PATH: on\n"
+    "every volume), one line each: SET-ID, VOLUME, CONTEXT (persistent, or auto-release:\n"
+    "it goes with its owner), OWNER (process id, running or gone) and AGE. On Windows it\n"
+    "shows the persistent sets of quorlin's own context that VSS keeps.\n"
+    "\n"
+    "  quorlin list /srv";
+
+const char kDeleteFooter[] =
+    "Deletes the snapshot set SET-ID (as \"quorlin list\" shows it), or with --orphans the\n"
+    "auto-release snapshots whose owner process is gone, on the volume of PATH (without\n"
+    "PATH: wherever they are); the deletion is made durable. A set whose owner still runs\n"
+    "is never deleted. Only snapshots that quorlin made are touched.\n"
+    "\n"
+    "  quorlin delete --orphans";
+
 const char kFooter[] =
     "Run \"quorlin COMMAND --help\" for a command's details.\n"
     "\n"
@@ -62,7 +78,10 @@ const char kFooter[] =
     "Examples:\n"
     "  quorlin snapshot /srv/db -- tar -C {} -cf /backup/db.tar .\n"
     "  quorlin snapshot /srv/db /home -- sh -c 'ls \"$QUORLIN_SNAPSHOT_2\"'\n"
-    "  quorlin copy /srv/db/live.sqlite /backup/live.sqlite";
+    "  quorlin copy /srv/db/live.sqlite /backup/live.sqlite\n"
+    "  quorlin --retry 3 snapshot /srv/db -- tar -C {} -cf /backup/db.tar .\n"
+    "  quorlin list\n"
+    "  quorlin delete --orphans";
 
 // Splits off the command after the first "--".
 std::vector<std::string> SplitProgram(std::vector<std::string> arguments,
@@ -97,6 +116,11 @@ void AddBackupOptions(CLI::App& app, Invocation& invocation, bool& noWriters) {
         ->type_name("SECONDS")
         ->default_str("600")
         ->check(CLI::Range(0, kLongestTimeoutSeconds));
+    app.add_option("--retry", invocation.options.retries,
+                   "Try N more times, after 1 s, 2 s, 4 s..., while another snapshot is "
+                   "being taken or a writer asks for a retry")
+        ->type_name("N")
+        ->check(CLI::Range(0, 1000));
 }
 
 }  // namespace
@@ -126,6 +150,22 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& argum
     AddBackupOptions(*copy, invocation, noWriters);
     copy->add_option("SOURCE", source, "File or folder to copy")->required();
     copy->add_option("DEST", destination, "Where the copy goes (a folder: into it)")->required();
+
+    std::string listPath;
+    CLI::App* list = app.add_subcommand("list", "Show the snapshots held on the volumes");
+    list->footer(kListFooter);
+    list->add_option("PATH", listPath, "A file or folder on the volume to look at");
+
+    std::string deleteFirst;
+    std::string deleteSecond;
+    bool orphans = false;
+    CLI::App* remove =
+        app.add_subcommand("delete", "Delete a held snapshot set, or the orphaned snapshots");
+    remove->footer(kDeleteFooter);
+    remove->add_flag("--orphans", orphans,
+                     "Delete the auto-release snapshots whose owner process is gone");
+    remove->add_option("SET-ID", deleteFirst, "The set, as list shows it (with --orphans: PATH)");
+    remove->add_option("PATH", deleteSecond, "A file or folder on the volume to look at");
     app.footer(kFooter);
 
     std::vector<std::string> reversed(options.rbegin(), options.rend() - 1);
@@ -145,11 +185,30 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& argum
         if (!problem.empty() && problem.back() == '.')
             problem.pop_back();
         if (app.get_subcommands().empty())
-            problem = "name a command: snapshot or copy";
+            problem = "name a command: snapshot, copy, list or delete";
         Usage(problem);
     }
 
     invocation.options.withWriters = !noWriters;
+    if (list->parsed()) {
+        invocation.command = Command::kList;
+        if (!listPath.empty())
+            invocation.paths = {listPath};
+    }
+    if (remove->parsed()) {
+        invocation.command = Command::kDelete;
+        if (!orphans && deleteFirst.empty())
+            Usage("delete takes a SET-ID or --orphans");
+        if (orphans && !deleteSecond.empty())
+            Usage("delete --orphans takes at most one PATH");
+        if (!orphans)
+            invocation.setId = deleteFirst;
+        const std::string& path = orphans ? deleteFirst : deleteSecond;
+        if (!path.empty())
+            invocation.paths = {path};
+    }
+    if ((list->parsed() || remove->parsed()) && !invocation.program.empty())
+        Usage("list and delete take no command after --");
     if (copy->parsed()) {
         invocation.command = Command::kCopy;
         invocation.paths = {source, destination};

@@ -10,12 +10,14 @@
 
 namespace qtool {
 
-enum class Command { kSnapshot, kCopy };
+enum class Command { kSnapshot, kCopy, kList, kDelete };
 
 struct Invocation {
     Command command = Command::kSnapshot;
     BackupOptions options;
-    std::vector<std::string> paths;    // snapshot: the PATHs; copy: SOURCE and DEST
+    std::vector<std::string> paths;    // snapshot: the PATHs; copy: SOURCE and DEST;
+                                       // list, delete: the PATH, if any
+    std::string setId;                 // delete: the SET-ID; empty with --orphans
     std::vector<std::string> program;  // snapshot: the command after --, if any
     bool inPlace = false;              // snapshot --in-place
     bool oneFileSystem = false;        // --one-file-system

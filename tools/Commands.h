@@ -1,4 +1,4 @@
-// The two commands of quorlin. Each returns the exit code or throws Failure.
+// The commands of quorlin. Each returns the exit code or throws Failure.
 #ifndef QUORLIN_TOOL_COMMANDS_H
 #define QUORLIN_TOOL_COMMANDS_H
 
@@ -10,6 +10,10 @@ namespace qtool {
 int RunSnapshot(const Invocation& invocation);
 // quorlin copy SOURCE DEST
 int RunCopy(const Invocation& invocation);
+// quorlin list [PATH]
+int RunList(const Invocation& invocation);
+// quorlin delete SET-ID|--orphans [PATH]
+int RunDelete(const Invocation& invocation);
 
 }  // namespace qtool
 

@@ -81,8 +81,7 @@ std::string ErrorTextOf(const std::string& line) {
 }
 
 Reason ReasonForReport(const std::string& line, bool privileged) {
-    unsigned code = 0;
-    if (std::sscanf(line.c_str(), "There was a COM failure 0x%x", &code) == 1)
+    if (const unsigned code = ReportedCode(line))
         return ReasonForCode(code, privileged);
     if (StartsWith(line, "There was an error retrieving the volume name from the path.")) {
         std::string error = ErrorTextOf(line);
@@ -119,6 +118,23 @@ int ExitCodeForResult(int result) {
         default:
             return kExitFailed;
     }
+}
+
+Failure DiagnoseCode(const std::string& action, unsigned long code) {
+    const Reason reason = ReasonForCode(static_cast<std::uint32_t>(code), HoldsSnapshotRights());
+    return Failure(kExitFailed,
+                   "could not " + action + ": " + reason.cause + "; " + reason.advice + ".");
+}
+
+unsigned ReportedCode(const std::string& reportLine) {
+    unsigned code = 0;
+    if (std::sscanf(reportLine.c_str(), "There was a COM failure 0x%x", &code) != 1)
+        return 0;
+    return code;
+}
+
+std::string FailureCause(const std::string& reportLine) {
+    return ReasonForReport(reportLine, HoldsSnapshotRights()).cause;
 }
 
 Failure DiagnoseFailure(const std::string& action, int result, const std::string& reportLine) {

@@ -17,6 +17,15 @@ Failure DiagnoseFailure(const std::string& action, int result, const std::string
 Failure DiagnoseFailure(const std::string& action, int result, const std::string& reportLine,
                         bool privileged);
 
+// The same for a call that answered the failure code `code` (an HRESULT) without a
+// report line.
+Failure DiagnoseCode(const std::string& action, unsigned long code);
+
+// The code of a report line "There was a COM failure 0x...", else 0.
+unsigned ReportedCode(const std::string& reportLine);
+// Why a call failed, as far as its report line tells ("another snapshot is being taken").
+std::string FailureCause(const std::string& reportLine);
+
 }  // namespace qtool
 
 #endif  // QUORLIN_TOOL_DIAGNOSIS_H

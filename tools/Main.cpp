@@ -26,8 +26,16 @@ int Run(int argc, char** argv) {
             qtool::ParseCommandLine(qtool::Utf8Arguments(argc, argv));
         if (!invocation)
             return qtool::kExitSuccess;
-        return invocation->command == qtool::Command::kCopy ? qtool::RunCopy(*invocation)
-                                                            : qtool::RunSnapshot(*invocation);
+        switch (invocation->command) {
+            case qtool::Command::kCopy:
+                return qtool::RunCopy(*invocation);
+            case qtool::Command::kList:
+                return qtool::RunList(*invocation);
+            case qtool::Command::kDelete:
+                return qtool::RunDelete(*invocation);
+            default:
+                return qtool::RunSnapshot(*invocation);
+        }
     } catch (const qtool::Failure& failure) {
         std::fflush(stdout);
         std::string sentence = failure.what();

@@ -8,8 +8,10 @@
 #include "QuorlinComPtr.h"
 #include "QuorlinTypes.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace quorlin {
 
@@ -47,6 +49,8 @@ struct SnapshotProperties {
     std::wstring
         snapshotDeviceObject;  // name under which the snapshot reads, no trailing separator
     std::wstring originalVolumeName;
+    LONG attributes = 0;            // VSS_VOLSNAP_ATTR_* (its context among them)
+    int64_t creationTimestamp = 0;  // VSS_TIMESTAMP: 100 ns units since 1601 (UTC)
 };
 
 // The components object (IVssBackupComponents).
@@ -69,6 +73,13 @@ public:
     virtual HRESULT DeleteSnapshots(const VSS_ID& sourceObjectId, VSS_OBJECT_TYPE sourceObjectType,
                                     bool forceDelete, LONG* deletedSnapshots,
                                     VSS_ID* nondeletedSnapshotId) = 0;
+    // Query(GUID_NULL, VSS_OBJECT_NONE, VSS_OBJECT_SNAPSHOT): the properties of every
+    // snapshot of the object's context, appended to `snapshots`. E_NOTIMPL where the
+    // service has no such query.
+    virtual HRESULT QuerySnapshots(std::vector<SnapshotProperties>& snapshots) {
+        (void)snapshots;
+        return E_NOTIMPL;
+    }
 };
 
 using BackupComponentsFactory = std::function<HRESULT(ComPtr<BackupComponents>&)>;

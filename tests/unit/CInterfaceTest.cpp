@@ -399,6 +399,36 @@ struct ParseCase {
     int site;
 };
 
+void QUORLIN_CALL CountHeld(void* context, const quorlin_held_snapshot*) {
+    ++*static_cast<int*>(context);
+}
+
+TEST(CInterfaceHeldTest, MalformedArgumentsAreRefusedBeforeAnyWork) {
+    const unsigned long kInvalidArgument = 0x80070057;
+    const char notUtf8[] = {'/', char(0xC3), char(0x28), 0};
+    int seen = 0;
+    EXPECT_EQ(kInvalidArgument, quorlin_held_list(nullptr, nullptr, &seen));
+    EXPECT_EQ(kInvalidArgument, quorlin_held_list(notUtf8, CountHeld, &seen));
+    EXPECT_EQ(0, seen);
+    const struct {
+        const char* path;
+        const char* setId;
+    } cases[] = {
+        {nullptr, ""},
+        {nullptr, "0f1e2d3c-4b5a-4968-8776-a5b4c3d2e1f"},
+        {nullptr, "{0f1e2d3c-4b5a-4968-8776-a5b4c3d2e1f0}"},
+        {nullptr, "0f1e2d3c-4b5a-4968-8776-a5b4c3d2e1fg"},
+        {notUtf8, "0f1e2d3c-4b5a-4968-8776-a5b4c3d2e1f0"},
+        {notUtf8, nullptr},
+    };
+    for (const auto& c : cases) {
+        long deleted = -1;
+        EXPECT_EQ(kInvalidArgument, quorlin_held_delete(c.path, c.setId, &deleted))
+            << (c.setId ? c.setId : "(orphans)");
+        EXPECT_EQ(0, deleted);
+    }
+}
+
 TEST(CallReportTest, ComFailureNumbersComeFromTheReportLine) {
     const ParseCase cases[] = {
         {L"There was a COM failure 0x8004230c - .\\QuorlinClass (505)", true, 0x8004230C, 505},

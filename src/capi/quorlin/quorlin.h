@@ -228,6 +228,43 @@ QUORLIN_C_API int QUORLIN_CALL quorlin_set_trace_callback(quorlin_agent* agent,
                                                           quorlin_trace_callback callback,
                                                           void* context);
 
+/* --- snapshots held on the volumes --- */
+
+/* Whether the owner of a held snapshot still runs. */
+enum { QUORLIN_OWNER_UNKNOWN = 0, QUORLIN_OWNER_LIVES = 1, QUORLIN_OWNER_GONE = 2 };
+
+/* A snapshot that outlives a backup call: of a persistent set (quorlin_start_no_writers),
+ * or of an auto-release set whose owner holds it (or, on Linux, left it behind when it
+ * died). Texts are UTF-8 and valid during the callback only. */
+typedef struct quorlin_held_snapshot {
+    const char* set_id; /* "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx" */
+    const char* snapshot_id;
+    const char* volume;        /* where it was taken: a mount point, or a volume name */
+    const char* snapshot_path; /* its device object */
+    int persistent;            /* 1: persistent; 0: goes with its owner (auto-release) */
+    long owner_pid;            /* the owner's process id as it saw it; 0: not known */
+    int owner;                 /* QUORLIN_OWNER_* */
+    double created;            /* seconds since 1970 (UTC), whole; 0: not known */
+} quorlin_held_snapshot;
+
+typedef void(QUORLIN_CALL* quorlin_held_callback)(void* context,
+                                                  const quorlin_held_snapshot* snapshot);
+
+/* Calls `callback` once per snapshot held on the volume of `path_utf8` (NULL: on every
+ * volume). On Windows these are the snapshots of the context that quorlin_start_no_writers
+ * uses, as VSS's Query returns them. Returns 0, or the failure's code (an HRESULT, as
+ * quorlin_last_error_code: 0x80004001 where the snapshot service cannot be asked). */
+QUORLIN_C_API unsigned long QUORLIN_CALL quorlin_held_list(const char* path_utf8,
+                                                           quorlin_held_callback callback,
+                                                           void* context);
+/* Deletes the held set `set_id` (NULL: the auto-release snapshots whose owner is gone) on
+ * the volume of `path_utf8` (NULL: wherever it is), and makes the deletion durable.
+ * `deleted` (may be NULL) receives how many snapshots went. Returns 0, or the failure's
+ * code: 0x80042308 no such set, 0x800700AA its owner still runs (nothing deleted),
+ * 0x80070057 a malformed set id. */
+QUORLIN_C_API unsigned long QUORLIN_CALL quorlin_held_delete(const char* path_utf8,
+                                                             const char* set_id, long* deleted);
+
 #ifdef __cplusplus
 }
 #endif

@@ -3,6 +3,7 @@
 #include "platform/win32/VssAdapter.h"
 #include "platform/win32/VssOperation.h"
 
+#include <memory>
 #include <new>
 
 namespace quorlin {
@@ -32,6 +33,22 @@ private:
 };
 
 std::wstring TextOf(const wchar_t* text) { return text ? std::wstring(text) : std::wstring(); }
+
+SnapshotProperties PropertiesOf(const VSS_SNAPSHOT_PROP& prop) {
+    SnapshotProperties properties;
+    properties.snapshotId = prop.m_SnapshotId;
+    properties.snapshotSetId = prop.m_SnapshotSetId;
+    properties.snapshotDeviceObject = TextOf(prop.m_pwszSnapshotDeviceObject);
+    properties.originalVolumeName = TextOf(prop.m_pwszOriginalVolumeName);
+    properties.attributes = prop.m_lSnapshotAttributes;
+    properties.creationTimestamp = prop.m_tsCreationTimestamp;
+    return properties;
+}
+
+// Releases an enumeration that VSS made, on every path.
+struct EnumRelease {
+    void operator()(IVssEnumObject* list) const { list->Release(); }
+};
 
 class VssComponents final : public VssAdapter<BackupComponents, IVssBackupComponents> {
 public:
@@ -93,13 +110,8 @@ public:
         if (FAILED(hr))
             return hr;
         record.MarkFilled();
-        if (properties != nullptr) {
-            const VSS_SNAPSHOT_PROP& prop = *record.Get();
-            properties->snapshotId = prop.m_SnapshotId;
-            properties->snapshotSetId = prop.m_SnapshotSetId;
-            properties->snapshotDeviceObject = TextOf(prop.m_pwszSnapshotDeviceObject);
-            properties->originalVolumeName = TextOf(prop.m_pwszOriginalVolumeName);
-        }
+        if (properties != nullptr)
+            *properties = PropertiesOf(*record.Get());
         return hr;
     }
 
@@ -117,6 +129,32 @@ public:
         return native_->DeleteSnapshots(sourceObjectId, sourceObjectType,
                                         forceDelete ? TRUE : FALSE, deletedSnapshots,
                                         nondeletedSnapshotId);
+    }
+
+    HRESULT QuerySnapshots(std::vector<SnapshotProperties>& snapshots) override {
+        IVssEnumObject* native = nullptr;
+        HRESULT hr = native_->Query(GUID_NULL, VSS_OBJECT_NONE, VSS_OBJECT_SNAPSHOT, &native);
+        if (FAILED(hr))
+            return hr;
+        if (native == nullptr)
+            return S_OK;  // nothing to list
+        const std::unique_ptr<IVssEnumObject, EnumRelease> list(native);
+        for (;;) {
+            VSS_OBJECT_PROP object;
+            ZeroMemory(&object, sizeof object);
+            ULONG fetched = 0;
+            hr = list->Next(1, &object, &fetched);
+            if (FAILED(hr))
+                return hr;
+            if (fetched == 0)
+                return S_OK;
+            if (object.Type != VSS_OBJECT_SNAPSHOT)
+                continue;
+            SnapshotPropRecord record(freeProp_);
+            *record.Get() = object.Obj.Snap;
+            record.MarkFilled();
+            snapshots.push_back(PropertiesOf(*record.Get()));
+        }
     }
 
 private:

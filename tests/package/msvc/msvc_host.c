@@ -307,6 +307,11 @@ static void check_null_agent(void) {
     check_number("quorlin_last_error_site(NULL agent)", (unsigned long)quorlin_last_error_site(0),
                  0, 10);
     check_number("needed is left alone when refused", (unsigned long)needed, 7, 10);
+    /* The held snapshots' calls refuse malformed arguments before asking VSS. */
+    check_number("quorlin_held_list(NULL callback)", quorlin_held_list(0, 0, 0), 0x80070057UL,
+                 16);
+    check_number("quorlin_held_delete(a set id that is none)", quorlin_held_delete(0, "none", 0),
+                 0x80070057UL, 16);
 }
 
 static void check_argument_refusals(quorlin_agent* agent) {

@@ -35,13 +35,15 @@ TEST(CommandLine, SnapshotTakesPathsAndTheCommandAfterTheFirstSeparator) {
 }
 
 TEST(CommandLine, OptionsMayComeBeforeOrAfterTheCommandName) {
-    Invocation before = Parse({"--incremental", "--no-writers", "copy", "/a", "/b"});
-    Invocation after = Parse({"copy", "/a", "--incremental", "/b", "--no-writers"});
+    Invocation before =
+        Parse({"--incremental", "--no-writers", "--retry", "3", "copy", "/a", "/b"});
+    Invocation after = Parse({"copy", "/a", "--incremental", "/b", "--no-writers", "--retry=3"});
     for (const Invocation& invocation : {before, after}) {
         EXPECT_EQ(invocation.command, Command::kCopy);
         EXPECT_EQ(invocation.paths, (std::vector<std::string>{"/a", "/b"}));
         EXPECT_TRUE(invocation.options.incremental);
         EXPECT_FALSE(invocation.options.withWriters);
+        EXPECT_EQ(invocation.options.retries, 3);
     }
 }
 
@@ -82,6 +84,8 @@ TEST(CommandLine, MistakesAreUsageErrors) {
         {"snapshot", "--timeout", "2147484", "/a"},
         {"snapshot", "--timeout", "ten", "/a"},
         {"snapshot", "/a", "--timeout"},
+        {"snapshot", "--retry", "-1", "/a"},
+        {"snapshot", "--retry", "many", "/a"},
     };
     for (const auto& mistake : mistakes) {
         std::string line;

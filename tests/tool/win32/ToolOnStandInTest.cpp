@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,8 +42,9 @@ std::wstring Here() {
     return path.substr(0, path.rfind(L'\\'));
 }
 
-// Runs quorlin.exe with `arguments` (standard input empty) to its end, at most two minutes.
-Outcome RunQuorlin(const std::wstring& arguments) {
+// Runs quorlin.exe with `arguments` (standard input empty) to its end, at most two minutes;
+// with `killOnceHeld`, kills it as soon as it has printed a line (it holds a snapshot).
+Outcome RunQuorlin(const std::wstring& arguments, bool killOnceHeld = false) {
     OutputFile output(true);
     OutputFile errors(true);
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
@@ -60,6 +62,13 @@ Outcome RunQuorlin(const std::wstring& arguments) {
     if (::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                          &startup, &process)) {
         ::CloseHandle(process.hThread);
+        for (int wait = 0; killOnceHeld && wait < 1200; ++wait) {
+            if (output.Text().find('\n') != std::string::npos ||
+                ::WaitForSingleObject(process.hProcess, 100) == WAIT_OBJECT_0)
+                break;
+        }
+        if (killOnceHeld)
+            ::TerminateProcess(process.hProcess, 9);
         if (::WaitForSingleObject(process.hProcess, 120000) != WAIT_OBJECT_0)
             ::TerminateProcess(process.hProcess, ~0u);
         ::GetExitCodeProcess(process.hProcess, &outcome.exit);
@@ -235,6 +244,11 @@ TEST(ToolOnStandInTest, AFailureNamesItsSiteAndLeavesNoSnapshot) {
          "Completion of backup failed.\nquorlin: could not "
          "complete the backup",
          false, true},
+        {L"--retry 1 snapshot C:\\quorlin-tool\\live.txt", L"StartSnapshotSet=0x80042316",
+         "quorlin: another snapshot is being taken; trying again in 1 s (retry 1 of 1).\n"
+         "quorlin: could not take a snapshot of C:\\quorlin-tool\\live.txt in 2 tries: another "
+         "snapshot is being taken; wait a moment and try again.",
+         true, false},
     };
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(testing::Message() << "script " << c.script);
@@ -252,6 +266,57 @@ TEST(ToolOnStandInTest, AFailureNamesItsSiteAndLeavesNoSnapshot) {
         EXPECT_EQ(c.deletes, !session.LinesStarting("DeleteSnapshots ").empty());
         EXPECT_FALSE(standin::Exists(live / L"copy.txt"));
         ExpectNothingLeft(session);
+    }
+}
+
+TEST(ToolOnStandInTest, ListAndDeleteTheHeldSetsThroughVss) {
+    StandInSession session;
+    LiveFolder live(kLive);
+    LiveFolder onD(kLiveOnD);
+    session.Freeze(live.Path());
+    const std::wstring file = live / L"held.txt";
+    ASSERT_TRUE(WriteBytes(file, "held"));
+    // A persistent set whose quorlin was killed while it held it.
+    RunQuorlin(L"--no-writers snapshot " + file, true);
+    ASSERT_EQ(1u, session.SnapshotsInStore());
+
+    const Outcome listed = RunQuorlin(L"list " + live.Path());
+    EXPECT_EQ(0u, listed.exit) << listed.errors;
+    const std::string set = listed.output.substr(0, listed.output.find('\t'));
+    ASSERT_EQ(36u, set.size()) << listed.output;
+    const std::string fields = set + "\tC:\\\tpersistent\tunknown\t";
+    EXPECT_EQ(fields, listed.output.substr(0, fields.size()));
+    EXPECT_EQ(1, std::count(listed.output.begin(), listed.output.end(), '\n'));
+    EXPECT_EQ(1u, session.LinesStarting("Query ").size());
+
+    const struct {
+        const char* name;
+        std::wstring arguments;
+        DWORD exit;
+        std::string output;
+        std::string errorStart;
+        size_t left;
+    } cases[] = {
+        {"another volume holds none", L"list " + onD.Path(), 0, "", "", 1},
+        {"orphans: VSS releases them itself", L"delete --orphans", 0,
+         "quorlin: deleted 0 snapshots.\n", "", 1},
+        {"no such set", L"delete 00000000-0000-4000-8000-000000000000", 1, "",
+         "quorlin: could not delete snapshot set 00000000-0000-4000-8000-000000000000: no such "
+         "set is held",
+         1},
+        {"the set on another volume",
+         L"delete " + std::wstring(set.begin(), set.end()) + L" " + onD.Path(), 1, "",
+         "quorlin: could not delete snapshot set " + set + " on the volume of D:", 1},
+        {"the set", L"delete " + std::wstring(set.begin(), set.end()), 0,
+         "quorlin: deleted 1 snapshot.\n", "", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome outcome = RunQuorlin(c.arguments);
+        EXPECT_EQ(c.exit, outcome.exit);
+        EXPECT_EQ(c.output, outcome.output);
+        EXPECT_EQ(c.errorStart, outcome.errors.substr(0, c.errorStart.size()));
+        EXPECT_EQ(c.left, session.SnapshotsInStore());
     }
 }
 

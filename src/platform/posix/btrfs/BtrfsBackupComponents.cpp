@@ -11,7 +11,10 @@
 // operation that involves writers runs on a thread of its own (OperationWorker.h); while it
 // runs, the object refuses other calls with VSS_E_BAD_STATE, and AbortBackup cancels it.
 // Without writers (none in the folder, none with a path in the set, or a context without
-// writers) the work is done inside the call, as the cheap path it is.
+// writers) the work is done inside the call, as the cheap path it is. From StartSnapshotSet
+// until DoSnapshotSet has ended (or the set is let go) the object holds the system's one
+// set-creation lock (SetCreationLock.h): another requester's StartSnapshotSet is refused
+// meanwhile with VSS_E_SNAPSHOT_SET_IN_PROGRESS, as VSS refuses it.
 #include "platform/posix/btrfs/BtrfsBackupComponents.h"
 
 #include "platform/posix/btrfs/OperationWorker.h"
@@ -20,6 +23,7 @@
 #include "platform/posix/btrfs/Guid.h"
 #include "platform/posix/btrfs/GuardedCall.h"
 #include "platform/posix/btrfs/RefCounted.h"
+#include "platform/posix/btrfs/SetCreationLock.h"
 #include "platform/posix/btrfs/SnapshotSet.h"
 #include "platform/posix/btrfs/StoredSnapshotDeletion.h"
 #include "platform/posix/btrfs/StoredSnapshots.h"
@@ -28,6 +32,7 @@
 #include "platform/posix/writers/WriterSession.h"
 #include "snapshot/FailureCapture.h"
 
+#include <cerrno>
 #include <cwchar>
 #include <memory>
 #include <utility>
@@ -108,10 +113,16 @@ public:
         if (snapshotSetId == nullptr)
             return E_INVALIDARG;
         return GuardedCall([&] {
+            UniqueFd lock;
+            // Where the lock cannot be had at all (no root, no /run) sets are not kept
+            // apart; nothing but the one-at-a-time rule depends on it.
+            if (LockSetCreation(lock) == EWOULDBLOCK)
+                return VSS_E_SNAPSHOT_SET_IN_PROGRESS;
             VSS_ID id;
             const int error = NewRandomGuid(id);
             if (error != 0)
                 return ReportErrno("drawing a set identity from", "getrandom", error);
+            creationLock_ = std::move(lock);
             set_.Start(id, context_);
             *snapshotSetId = id;
             phase_ = Phase::kSetStarted;
@@ -180,6 +191,7 @@ public:
             if (hr != S_OK)
                 return hr;  // nothing taken yet: no snapshot without its report
             hr = set_.Take();
+            creationLock_.Reset();
             setTaken_ = hr == S_OK;
             phase_ = setTaken_ ? Phase::kTaken : Phase::kFailed;
             if (hr != S_OK)
@@ -233,6 +245,7 @@ public:
         if (phase_ == Phase::kCreated)
             return VSS_E_BAD_STATE;
         phase_ = Phase::kAborted;
+        creationLock_.Reset();
         return GuardedCall([&] {
             if (writers_)
                 writers_->Abort();
@@ -289,6 +302,7 @@ private:
             hr = VSS_S_ASYNC_CANCELLED;
         if (taken && hr != S_OK)
             set_.RollBack();
+        creationLock_.Reset();
         setTaken_ = hr == S_OK;
         phase_ = setTaken_ ? Phase::kTaken : Phase::kFailed;
         return Finished(hr);
@@ -319,6 +333,7 @@ private:
     SnapshotSet set_;
     std::vector<std::pair<VSS_ID, std::wstring>> deviceObjects_;
     std::unique_ptr<WriterSession> writers_;  // once the writers' metadata is gathered
+    UniqueFd creationLock_;                   // from StartSnapshotSet until DoSnapshotSet has ended
     OperationWorker worker_;                  // stopped first by the destructor
 };
 

@@ -81,19 +81,28 @@ int StoredSnapshotList::AddFolder(UniqueFd folder) {
     return 0;
 }
 
-void SweepAbandonedSnapshots(VolumeCalls& calls, int fsFd, int storeFd) {
-    StoredSnapshotList list;
-    list.Read(fsFd, storeFd >= 0 ? std::vector<int>{storeFd} : std::vector<int>{});
+void RemoveAbandonedSnapshots(VolumeCalls& calls, const StoredSnapshotList& list,
+                              const std::string& mountPoint, DeletionTally* tally) {
     for (const StoredSnapshot& snapshot : list.Snapshots()) {
         if (snapshot.snapshotExists && !IsAutoRelease(snapshot.record.context))
             continue;  // persistent: it stays until it is deleted
         UniqueFd claim;
         bool abandoned = false;
         if (ClaimAbandonedRecord(snapshot.folder, RecordFileName(snapshot.record), claim,
-                                 abandoned) == 0 &&
-            abandoned)
-            RemoveSnapshot(calls, snapshot.folder, snapshot.record);
+                                 abandoned) != 0 ||
+            !abandoned)
+            continue;
+        const int error = RemoveSnapshot(calls, snapshot.folder, snapshot.record);
+        if (tally != nullptr && snapshot.snapshotExists)
+            tally->Count(snapshot.record.snapshotId, error,
+                         SnapshotPath(mountPoint, snapshot.record.snapshotId));
     }
+}
+
+void SweepAbandonedSnapshots(VolumeCalls& calls, int fsFd, int storeFd) {
+    StoredSnapshotList list;
+    list.Read(fsFd, storeFd >= 0 ? std::vector<int>{storeFd} : std::vector<int>{});
+    RemoveAbandonedSnapshots(calls, list, "", nullptr);
 }
 
 }  // namespace quorlin

@@ -33,6 +33,12 @@ private:
     std::vector<StoredSnapshot> snapshots_;
 };
 
+// Removes, of the snapshots in `list`, the auto-release ones whose owner is gone and the
+// records that lost their snapshot and owner; with `tally`, counts the snapshots removed
+// (`mountPoint` names them in the trace of a failure). Nothing is committed.
+void RemoveAbandonedSnapshots(VolumeCalls& calls, const StoredSnapshotList& list,
+                              const std::string& mountPoint, DeletionTally* tally);
+
 // Removes from the file system that holds `fsFd` (and from the store `storeFd`, when valid)
 // the auto-release snapshots whose owner is gone and the records that lost their snapshot
 // and owner. Persistent snapshots and those whose owner lives stay. What cannot be removed
