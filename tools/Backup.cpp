@@ -20,6 +20,9 @@ const int kTraceResults = 2;  // failure reports
 const int kTraceSteps = 4;    // every step as well
 const int kTraceLevelId = 1;  // VssSetting(id, value): the trace verbosity
 
+// Whether the library traces every step: for -vv, and for the phases of --timings.
+bool TracesSteps(const BackupOptions& options) { return options.verbosity > 1 || options.timings; }
+
 std::string ActionFor(const std::vector<std::string>& sources) {
     if (sources.size() == 1)
         return "take a snapshot of " + sources[0];
@@ -29,22 +32,29 @@ std::string ActionFor(const std::vector<std::string>& sources) {
 }  // namespace
 
 Backup::Backup(const BackupOptions& options)
-    : trace_(options.verbosity > 0 ? stderr : nullptr),
+    : trace_(options.verbosity > 0 ? stderr : nullptr, TracesSteps(options)),
       withWriters_(options.withWriters),
-      retries_(options.retries) {
+      retries_(options.retries),
+      timings_(options.timings) {
     // The report line of a failure is always traced, so that the command can explain it;
     // the trace is shown, as it is written, only under -v.
     _Quorlin_Setting setting = {};
     setting.backupType = options.incremental ? 2 : 0;
-    setting.traceLevel = options.verbosity > 1 ? kTraceSteps : kTraceResults;
+    setting.traceLevel = TracesSteps(options) ? kTraceSteps : kTraceResults;
     setting.traceConsole = trace_.Console();
     agent_.VssSetting(setting);
     agent_.VssSetting(QUORLIN_SETTING_WAIT_LIMIT, options.timeoutSeconds * 1000);
 }
 
 Backup::~Backup() {
-    if (held_)
+    if (held_) {
+        complete_.begun = TraceClock::now();
         agent_.VssBackupComplete();
+        complete_.ended = TraceClock::now();
+        completed_ = true;
+        trace_.Collect();
+    }
+    ShowTimings();
     // The trace console is the module's and outlives this object: nothing may be written
     // to it once the relay has closed it.
     agent_.VssSetting(kTraceLevelId, 0);
@@ -77,8 +87,12 @@ std::vector<std::string> Backup::Start(const std::vector<std::string>& sources) 
     int result = QUORLIN_RESULT_OK;
     std::string report;
     int tries = 0;
+    // The start phase of --timings spans every try, the waits between them included.
+    started_ = true;
+    start_.begun = TraceClock::now();
     do {
         result = StartOne(wideSources, buffers);
+        start_.ended = TraceClock::now();
         report = trace_.Collect();
         ++tries;
     } while (result != QUORLIN_RESULT_OK && WaitToRetry(tries, retries_, result, report));
@@ -95,10 +109,33 @@ std::vector<std::string> Backup::Start(const std::vector<std::string>& sources) 
 
 void Backup::Complete() {
     held_ = false;
+    complete_.begun = TraceClock::now();
     int result = agent_.VssBackupComplete();
+    complete_.ended = TraceClock::now();
+    completed_ = true;
     std::string report = trace_.Collect();
     if (result != QUORLIN_RESULT_OK)
         throw DiagnoseFailure("complete the backup and delete its snapshots", result, report);
+}
+
+std::string Backup::SetId() const {
+    const VSS_ID& id = agent_.SetId();
+    char text[40];
+    std::snprintf(text, sizeof text, "%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x",
+                  static_cast<unsigned long>(id.Data1), static_cast<unsigned>(id.Data2),
+                  static_cast<unsigned>(id.Data3), id.Data4[0], id.Data4[1], id.Data4[2],
+                  id.Data4[3], id.Data4[4], id.Data4[5], id.Data4[6], id.Data4[7]);
+    return text;
+}
+
+void Backup::ShowTimings() {
+    if (!timings_ || !started_)
+        return;
+    std::string text =
+        TimingsText(PhasesOf(trace_.Lines(), start_, completed_ ? &complete_ : nullptr));
+    std::fflush(stdout);
+    std::fputs(text.c_str(), stderr);
+    std::fflush(stderr);
 }
 
 }  // namespace qtool

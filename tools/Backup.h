@@ -18,6 +18,13 @@ struct BackupOptions {
     bool withWriters = true;   // false with --no-writers (one path only)
     int timeoutSeconds = 600;  // --timeout: limit of each step of the snapshot; 0: none
     int retries = 0;           // --retry N: tries after a retryable refusal (Retry.h)
+    bool timings = false;      // --timings: one line per phase on standard error at the end
+};
+
+// The agent, with the identity of its snapshot set in view.
+class SetAgent : public CQuorlin {
+public:
+    const VSS_ID& SetId() const { return m_snapshotSetId; }
 };
 
 class Backup {
@@ -33,18 +40,27 @@ public:
     std::vector<std::string> Start(const std::vector<std::string>& sources);
     // Ends the held backup and deletes its snapshots. Throws Failure.
     void Complete();
+    // The snapshot set of the last start call, "8-4-4-4-12" hexadecimal digits.
+    std::string SetId() const;
 
 private:
     int StartOne(const std::vector<std::wstring>& sources,
                  std::vector<std::vector<wchar_t>>& buffers);
+    // Under --timings, the phases of the calls made, on standard error.
+    void ShowTimings();
 
     // Declared in the order they must come up; the agent goes first at the end.
     ComScope com_;
     TraceRelay trace_;
-    CQuorlin agent_;
+    SetAgent agent_;
     bool withWriters_;
     int retries_;
+    bool timings_;
     bool held_ = false;
+    bool started_ = false;    // a start call was made
+    bool completed_ = false;  // and a completion call after it
+    CallSpan start_;
+    CallSpan complete_;
 };
 
 }  // namespace qtool

@@ -121,9 +121,18 @@ void AddBackupOptions(CLI::App& app, Invocation& invocation, bool& noWriters) {
                    "being taken or a writer asks for a retry")
         ->type_name("N")
         ->check(CLI::Range(0, 1000));
+    app.add_flag("--timings", invocation.options.timings,
+                 "At the end, the milliseconds of each phase on standard error");
+    app.add_flag("--json", invocation.json,
+                 "Print the set, or the failure, as one JSON line on standard output");
 }
 
 }  // namespace
+
+bool JsonRequested(const std::vector<std::string>& arguments) {
+    auto end = std::find(arguments.begin(), arguments.end(), "--");
+    return std::find(arguments.begin(), end, "--json") != end;
+}
 
 std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& arguments) {
     Invocation invocation;

@@ -21,7 +21,11 @@ struct Invocation {
     std::vector<std::string> program;  // snapshot: the command after --, if any
     bool inPlace = false;              // snapshot --in-place
     bool oneFileSystem = false;        // --one-file-system
+    bool json = false;                 // --json: answers for scripts on standard output
 };
+
+// Whether --json comes before any "--": known even when the rest of the line is wrong.
+bool JsonRequested(const std::vector<std::string>& arguments);
 
 // Parses UTF-8 arguments, the program name first. Returns nothing when it has answered
 // --help or --version on standard output. Throws Failure (usage) for a bad command line.

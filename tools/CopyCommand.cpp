@@ -1,6 +1,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "Failure.h"
+#include "Json.h"
 #include "NestedVolumes.h"
 #include "SourcePath.h"
 #include "StopSignal.h"
@@ -57,6 +58,13 @@ int RunCopy(const Invocation& invocation) {
     Backup backup(invocation.options);
     std::vector<std::string> snapshots = backup.Start(volumes);
     CheckNestedSnapshots(volumes, snapshots, 1);
+    if (invocation.json) {
+        std::vector<std::string> given = volumes;
+        given[0] = invocation.paths[0];
+        std::printf("%s\n",
+                    SuccessJson(backup.SetId(), JsonPaths(given, volumes, snapshots)).c_str());
+        std::fflush(stdout);
+    }
     TreeCopy copy(PathFromUtf8(snapshots[0]), source, store, StopRequested);
     for (size_t i = 1; i < volumes.size(); ++i) {
         fs::path place = PathFromUtf8(volumes[i]);

@@ -153,7 +153,8 @@ Failure DiagnoseFailure(const std::string& action, int result, const std::string
     else
         reason = ReasonForReport(reportLine, privileged);
     return Failure(ExitCodeForResult(result),
-                   "could not " + action + ": " + reason.cause + "; " + reason.advice + ".");
+                   "could not " + action + ": " + reason.cause + "; " + reason.advice + ".", result,
+                   reportLine);
 }
 
 }  // namespace qtool

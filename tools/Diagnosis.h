@@ -4,6 +4,7 @@
 
 #include "Failure.h"
 
+#include <cstdint>
 #include <string>
 
 namespace qtool {

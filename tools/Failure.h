@@ -30,10 +30,23 @@ class Failure : public std::runtime_error {
 public:
     Failure(int exitCode, const std::string& sentence)
         : std::runtime_error(sentence), exitCode_(exitCode) {}
+    // A failed library call: also its result and its report line (empty when none).
+    Failure(int exitCode, const std::string& sentence, int result, const std::string& report)
+        : std::runtime_error(sentence),
+          exitCode_(exitCode),
+          fromLibrary_(true),
+          result_(result),
+          report_(report) {}
     int ExitCode() const { return exitCode_; }
+    bool FromLibrary() const { return fromLibrary_; }
+    int Result() const { return result_; }
+    const std::string& Report() const { return report_; }
 
 private:
     int exitCode_;
+    bool fromLibrary_ = false;
+    int result_ = 0;
+    std::string report_;
 };
 
 }  // namespace qtool

@@ -3,6 +3,7 @@
 #include "Console.h"
 #include "Failure.h"
 #include "InPlace.h"
+#include "Json.h"
 #include "StopSignal.h"
 
 #include <cstdio>
@@ -20,10 +21,12 @@ struct CleanupDone {
 
 int Run(int argc, char** argv) {
     CleanupDone done;
+    bool json = false;
     try {
         qtool::PrepareConsole();
-        std::optional<qtool::Invocation> invocation =
-            qtool::ParseCommandLine(qtool::Utf8Arguments(argc, argv));
+        const std::vector<std::string> arguments = qtool::Utf8Arguments(argc, argv);
+        json = qtool::JsonRequested(arguments);
+        std::optional<qtool::Invocation> invocation = qtool::ParseCommandLine(arguments);
         if (!invocation)
             return qtool::kExitSuccess;
         switch (invocation->command) {
@@ -41,6 +44,9 @@ int Run(int argc, char** argv) {
         std::string sentence = failure.what();
         if (!sentence.empty() && sentence.back() != '.')
             sentence += '.';
+        if (json)
+            std::printf("%s\n", qtool::FailureJson(failure, sentence).c_str());
+        std::fflush(stdout);
         std::fprintf(stderr, "quorlin: %s\n", sentence.c_str());
         return failure.ExitCode();
     } catch (const std::exception& error) {

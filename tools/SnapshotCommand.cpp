@@ -3,12 +3,14 @@
 #include "Console.h"
 #include "Failure.h"
 #include "InPlace.h"
+#include "Json.h"
 #include "NestedVolumes.h"
 #include "Placeholders.h"
 #include "SourcePath.h"
 #include "StopSignal.h"
 #include "Text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -34,9 +36,15 @@ int RunSnapshot(const Invocation& invocation) {
     CheckNestedSnapshots(volumes, volumeSnapshots, sources.size());
     std::vector<std::string> snapshotPaths(volumeSnapshots.begin(),
                                            volumeSnapshots.begin() + sources.size());
-    for (size_t i = 0; i < volumes.size(); ++i)
-        std::printf("%s\t%s\n",
-                    FieldForLine(i < sources.size() ? invocation.paths[i] : volumes[i]).c_str(),
+    // The PATHs as given, then the nested volumes that joined the set.
+    std::vector<std::string> given = volumes;
+    std::copy(invocation.paths.begin(), invocation.paths.end(), given.begin());
+    if (invocation.json)
+        std::printf(
+            "%s\n",
+            SuccessJson(backup.SetId(), JsonPaths(given, volumes, volumeSnapshots)).c_str());
+    for (size_t i = 0; i < volumes.size() && !invocation.json; ++i)
+        std::printf("%s\t%s\n", FieldForLine(given[i]).c_str(),
                     FieldForLine(volumeSnapshots[i]).c_str());
     // Nothing is run on paths that no one could read; the backup completes as quorlin ends.
     if (std::fflush(stdout) != 0 || std::ferror(stdout))

@@ -17,4 +17,22 @@ std::string ResolveSourcePath(const std::string& path) {
     return Utf8FromPath(resolved);
 }
 
+std::string VolumeOf(const std::string& source, const std::string& snapshot) {
+    const char separator = static_cast<char>(std::filesystem::path::preferred_separator);
+    auto endsBoth = [&](std::string::size_type at) {
+        const std::string::size_type tail = source.size() - at;
+        return tail <= snapshot.size() &&
+               snapshot.compare(snapshot.size() - tail, tail, source, at, tail) == 0;
+    };
+    for (std::string::size_type at = 0; at < source.size(); ++at) {
+        if (source[at] != separator || !endsBoth(at))
+            continue;
+        std::string volume = source.substr(0, at);
+        if (volume.empty() || volume.back() == ':')
+            volume += separator;
+        return volume;
+    }
+    return source;
+}
+
 }  // namespace qtool

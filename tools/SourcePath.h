@@ -11,6 +11,13 @@ namespace qtool {
 // exist, so that a mistyped path is caught before any snapshot is taken.
 std::string ResolveSourcePath(const std::string& path);
 
+// The volume of the resolved `source`, read off its `snapshot` path: the snapshot path is
+// the snapshot's device name, a separator and the rest of `source` below its volume, so
+// the volume is what stays of `source` once the longest tail that begins with a
+// separator and ends both paths is taken off ("C:\" and "/" keep their separator).
+// `source` itself when no such tail exists (it is the volume's root).
+std::string VolumeOf(const std::string& source, const std::string& snapshot);
+
 }  // namespace qtool
 
 #endif  // QUORLIN_TOOL_SOURCE_PATH_H

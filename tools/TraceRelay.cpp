@@ -37,9 +37,11 @@ std::string LastLineOf(const std::string& text) {
 }  // namespace
 
 struct TraceRelay::Shared {
-    explicit Shared(std::FILE* stream) : shown(stream != nullptr), output(stream) {}
+    Shared(std::FILE* stream, bool stamp)
+        : shown(stream != nullptr), stamped(stamp), output(stream), lineBegun(TraceClock::now()) {}
 
     const bool shown;
+    const bool stamped;
     RawOutput output;  // the shower's
 
     std::mutex mutex;
@@ -48,29 +50,60 @@ struct TraceRelay::Shared {
     unsigned long marksRead = 0;
     bool ended = false;  // the reader has seen the end of the pipe
 
-    bool returnHeld = false;    // the reader's: a '\r' not yet known to end a line
-    std::string pending;        // to show
-    std::uint64_t queued = 0;   // bytes put in `pending` (or dropped) so far
-    std::uint64_t handled = 0;  // of those, shown (or dropped)
-    bool dropped = false;       // some were dropped since the last show
-    bool stalled = false;       // the output did not take the last lines in time
+    bool returnHeld = false;           // the reader's: a '\r' not yet known to end a line
+    bool lineOpen = false;             // the reader's: a line has begun and not ended
+    TraceClock::time_point lineBegun;  // when it began (or the one before, between lines)
+    std::string line;                  // its text so far
+    std::string suffix;                // its step time, when stamped
+    std::vector<TracedLine> lines;     // complete and not empty
+    std::string pending;               // to show
+    std::uint64_t queued = 0;          // bytes put in `pending` (or dropped) so far
+    std::uint64_t handled = 0;         // of those, shown (or dropped)
+    bool dropped = false;              // some were dropped since the last show
+    bool stalled = false;              // the output did not take the last lines in time
     bool showerDone = false;
 
-    // The bytes of `chunk` meant for the output: without the marks, and with the library's
-    // "\r\n" line ends as "\n".
-    std::string ForOutput(const char* chunk, std::size_t size) {
+    // Takes in a chunk that reached the reader `now`: counts the marks, keeps the text and
+    // the stamped lines, and returns the bytes meant for the output: without the marks,
+    // with the library's "\r\n" line ends as "\n", and with the step times if stamped.
+    std::string Take(const char* chunk, std::size_t size, TraceClock::time_point now) {
         std::string out;
         for (std::size_t i = 0; i < size; ++i) {
             char byte = chunk[i];
-            if (byte == kMark)
+            if (byte == kMark) {
+                ++marksRead;
                 continue;
+            }
+            text += byte;
+            if (!lineOpen) {
+                lineOpen = true;
+                if (stamped && byte != '\r' && byte != '\n')
+                    suffix = StepTimeSuffix(now - lineBegun);
+                lineBegun = now;
+            }
             if (returnHeld && byte != '\n')
                 out += '\r';
             returnHeld = byte == '\r';
-            if (!returnHeld)
+            if (byte == '\n') {
+                EndLine(out);
+            } else if (!returnHeld) {
                 out += byte;
+                line += byte;
+            }
         }
-        return out;
+        return shown ? out : std::string();
+    }
+
+    void EndLine(std::string& out) {
+        while (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty())
+            lines.push_back({line, lineBegun});
+        out += line.empty() ? std::string() : suffix;
+        out += '\n';
+        suffix.clear();
+        line.clear();
+        lineOpen = false;
     }
 
     // Holds `out` for the shower, unless too much is held already.
@@ -109,8 +142,8 @@ struct TraceRelay::Shared {
     }
 };
 
-TraceRelay::TraceRelay(std::FILE* shown)
-    : shared_(std::make_shared<Shared>(shown)),
+TraceRelay::TraceRelay(std::FILE* shown, bool stamped)
+    : shared_(std::make_shared<Shared>(shown, stamped)),
       shower_(&Shared::Show, shared_),
       reader_(&TraceRelay::Drain, this) {}
 
@@ -136,15 +169,11 @@ void TraceRelay::Drain() {
         std::size_t size = pipe_.Read(chunk, sizeof chunk);
         if (size == 0)
             break;
+        const TraceClock::time_point now = TraceClock::now();
         std::lock_guard<std::mutex> lock(shared.mutex);
+        std::string out = shared.Take(chunk, size, now);
         if (shared.shown)
-            shared.Queue(shared.ForOutput(chunk, size));
-        for (std::size_t i = 0; i < size; ++i) {
-            if (chunk[i] == kMark)
-                ++shared.marksRead;
-            else
-                shared.text += chunk[i];
-        }
+            shared.Queue(out);
         shared.changed.notify_all();
     }
     std::lock_guard<std::mutex> lock(shared.mutex);
@@ -170,6 +199,11 @@ std::string TraceRelay::Collect() {
     std::string text;
     text.swap(shared.text);
     return LastLineOf(text);
+}
+
+std::vector<TracedLine> TraceRelay::Lines() {
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    return shared_->lines;
 }
 
 }  // namespace qtool

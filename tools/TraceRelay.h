@@ -3,12 +3,14 @@
 #ifndef QUORLIN_TOOL_TRACE_RELAY_H
 #define QUORLIN_TOOL_TRACE_RELAY_H
 
+#include "PhaseTimes.h"
 #include "TracePipe.h"
 
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace qtool {
 
@@ -17,8 +19,10 @@ public:
     // `shown`: where to copy the trace as it arrives, or null to keep it to ourselves.
     // One thread drains the pipe into memory as it fills, and another shows what it
     // took, so that the library's writes never wait for `shown`, even when it stalls.
-    // Throws Failure when the pipe cannot be made.
-    explicit TraceRelay(std::FILE* shown);
+    // Throws Failure when the pipe cannot be made. Each line is stamped when its first
+    // byte reaches the reader; `stamped`: each shown line ends with the time since the
+    // line before (the first: since the relay was made).
+    explicit TraceRelay(std::FILE* shown, bool stamped = false);
     // Closes the library's end and waits for the reader to take what is left, and a
     // little for it to be shown; an output that stalls is left behind.
     ~TraceRelay();
@@ -31,6 +35,8 @@ public:
     // shown, unless the output stalls), and returns the last non-empty line traced since
     // the last call (empty when none).
     std::string Collect();
+    // Every non-empty line traced so far, with its stamp. Call it after Collect.
+    std::vector<TracedLine> Lines();
 
 private:
     struct Shared;  // between the caller, the reader and the thread that shows

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <string>
 #include <thread>
 
@@ -98,6 +99,45 @@ TEST(TraceRelay, EndsWithoutACollect) {
     TraceTo(agent, relay);
     EXPECT_EQ(agent.VssBackupComplete(), QUORLIN_RESULT_REFUSED);
     agent.VssSetting(kTraceLevelId, 0);
+}
+
+// Stamped, each shown line keeps the library's text and ends with the time since the
+// line before; the lines are kept with their stamps, in order, whether shown or not.
+TEST(TraceRelay, StampsEachLineWhenItArrives) {
+    fs::path shownPath =
+        fs::temp_directory_path() /
+        ("quorlin-stamped-" +
+         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    for (bool shownToo : {true, false}) {
+        std::FILE* shown = shownToo ? std::fopen(shownPath.string().c_str(), "wb") : nullptr;
+        ASSERT_TRUE(shown || !shownToo);
+        std::vector<TracedLine> lines;
+        {
+            TraceRelay relay(shown, true);
+            CQuorlin agent;
+            TraceTo(agent, relay);
+            EXPECT_EQ(agent.VssBackupComplete(), QUORLIN_RESULT_REFUSED);
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            EXPECT_EQ(agent.VssBackupComplete(), QUORLIN_RESULT_REFUSED);
+            EXPECT_EQ(relay.Collect(), "Invalid data.");
+            lines = relay.Lines();
+            agent.VssSetting(kTraceLevelId, 0);
+        }
+        ASSERT_EQ(lines.size(), 4u);
+        EXPECT_EQ(lines[1].text, "Invalid data.");
+        EXPECT_GE(lines[2].at - lines[1].at, std::chrono::milliseconds(30));
+        for (std::size_t i = 1; i < lines.size(); ++i)
+            EXPECT_LE(lines[i - 1].at, lines[i].at);
+        if (!shown)
+            continue;
+        std::fclose(shown);
+        const std::string text = Read(shownPath);
+        const std::regex stamped(
+            "(Wrong calling sequence, call VssStartBackup first\\.  \\[\\+[0-9]+\\.[0-9] ms\\]\n"
+            "Invalid data\\.  \\[\\+[0-9]+\\.[0-9] ms\\]\n){2}");
+        EXPECT_TRUE(std::regex_match(text, stamped)) << text;
+        fs::remove(shownPath);
+    }
 }
 
 }  // namespace
