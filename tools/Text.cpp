@@ -17,11 +17,16 @@ using Utf8Facet = std::conditional_t<sizeof(wchar_t) == 2, std::codecvt_utf8_utf
 }  // namespace
 
 std::wstring WideFromUtf8(const std::string& text) {
+    // A sequence cut short at the end is no error to the converter: it stops there, and
+    // the path would lose its last bytes (and name another file).
+    std::wstring_convert<Utf8Facet> converter;
     try {
-        return std::wstring_convert<Utf8Facet>().from_bytes(text);
+        std::wstring wide = converter.from_bytes(text);
+        if (converter.converted() == text.size())
+            return wide;
     } catch (const std::range_error&) {
-        throw Failure(kExitUsage, "\"" + text + "\" is not valid UTF-8; quorlin takes UTF-8 paths");
     }
+    throw Failure(kExitUsage, "\"" + text + "\" is not valid UTF-8; quorlin takes UTF-8 paths");
 }
 
 std::string Utf8FromWide(const std::wstring& text) {

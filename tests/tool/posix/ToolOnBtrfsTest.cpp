@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <regex>
 #include <sys/stat.h>
 #include <thread>
 
@@ -113,7 +114,7 @@ TEST_F(ToolOnBtrfs, VerboseToolEndsOnASignalAndBesideALingeringProcess) {
     kill(held.Pid(), SIGTERM);
     Outcome stopped = held.Wait(10);
     EXPECT_EQ(stopped.exitCode, 130) << stopped.err;
-    EXPECT_NE(stopped.err.find("Calling AddToSnapshotSet\n"), std::string::npos) << stopped.err;
+    EXPECT_NE(stopped.err.find("Calling AddToSnapshotSet  [+"), std::string::npos) << stopped.err;
     EXPECT_FALSE(Exists(snapshot));
 
     // A background process of the command must not hold the trace pipe open.
@@ -121,7 +122,8 @@ TEST_F(ToolOnBtrfs, VerboseToolEndsOnASignalAndBesideALingeringProcess) {
     tool.CloseInput();
     Outcome lingering = tool.Wait(10);
     EXPECT_EQ(lingering.exitCode, 0) << lingering.err;
-    EXPECT_NE(lingering.err.find("Calling AddToSnapshotSet\n"), std::string::npos) << lingering.err;
+    EXPECT_NE(lingering.err.find("Calling AddToSnapshotSet  [+"), std::string::npos)
+        << lingering.err;
 }
 
 TEST_F(ToolOnBtrfs, EnterReleasesAHeldSnapshot) {
@@ -159,9 +161,15 @@ TEST_F(ToolOnBtrfs, PathOffBtrfsGivesOnePlainSentenceAndTheReportUnderVerbose) {
     EXPECT_EQ(steps.exitCode, 1);
     EXPECT_EQ(steps.out, "");
     EXPECT_NE(steps.err.find("\nCalling AddToSnapshotSet"), std::string::npos) << steps.err;
-    ASSERT_GT(steps.err.size(), report.size() + sentence.size());
-    EXPECT_EQ(steps.err.substr(steps.err.size() - report.size() - sentence.size()),
-              report + sentence);
+    // The report line, with its time, is still the last before the sentence.
+    const std::string::size_type reported = steps.err.rfind(report.substr(0, report.size() - 1));
+    ASSERT_NE(reported, std::string::npos) << steps.err;
+    const std::string rest = steps.err.substr(reported + report.size() - 1);
+    ASSERT_GT(rest.size(), sentence.size());
+    EXPECT_EQ(rest.substr(rest.size() - sentence.size()), sentence);
+    EXPECT_TRUE(std::regex_match(rest.substr(0, rest.size() - sentence.size()),
+                                 std::regex(R"(  \[\+[0-9]+\.[0-9] ms\]\n)")))
+        << steps.err;
     EXPECT_EQ(steps.err.find('\r'), std::string::npos);
     EXPECT_EQ(steps.err.find('\0'), std::string::npos);
 }

@@ -124,17 +124,10 @@ TEST(ToolWithWriters, TheSqliteWriterLeavesTheDatabaseFileComplete) {
         const std::string whole = scratch.Outside() + (writers ? "/with-log" : "/without-log");
         ASSERT_EQ(0, mkdir(whole.c_str(), 0755));
         const long before = QueryNumber(database, "SELECT max(id) FROM rows");
-        std::vector<std::string> arguments = {"-vv",
-                                              "snapshot",
-                                              database,
-                                              "--",
-                                              "sh",
-                                              "-c",
-                                              "cp \"$1\" \"$2\" && cp \"$1\" \"$1-wal\" \"$3\"",
-                                              "sh",
-                                              "{}",
-                                              copy,
-                                              whole};
+        std::vector<std::string> arguments = {
+            "-vv", "--timings", "snapshot", database,
+            "--",  "sh",        "-c",       "cp \"$1\" \"$2\" && cp \"$1\" \"$1-wal\" \"$3\"",
+            "sh",  "{}",        copy,       whole};
         if (!writers)
             arguments.insert(arguments.begin() + 2, "--no-writers");
         const Outcome outcome = RunTool(arguments);
@@ -142,6 +135,10 @@ TEST(ToolWithWriters, TheSqliteWriterLeavesTheDatabaseFileComplete) {
         const long after = QueryNumber(database, "SELECT max(id) FROM rows");
         EXPECT_EQ(writers, outcome.err.find("Writer sqlite: frozen") != std::string::npos)
             << outcome.err;
+        // The phases of the writers' freeze and hold, when they take part.
+        for (const char* phase :
+             {"\nquorlin: timings: writers froze ", "\nquorlin: timings: writers held "})
+            EXPECT_EQ(writers, outcome.err.find(phase) != std::string::npos) << outcome.err;
 
         EXPECT_EQ("ok", IntegrityOf(copy));
         const long rows = QueryNumber(copy, "SELECT count(*) FROM rows");

@@ -19,12 +19,15 @@ TEST(Text, Utf8AndWideRoundTripBeyondTheBasicPlane) {
     EXPECT_EQ(Utf8FromPath(PathFromUtf8(text)), text);
 }
 
+// Also a sequence cut short at the end, which would otherwise name "/data/caf".
 TEST(Text, InvalidUtf8IsAUsageError) {
-    try {
-        WideFromUtf8("/data/\xFF\xFE");
-        ADD_FAILURE() << "accepted";
-    } catch (const Failure& failure) {
-        EXPECT_EQ(failure.ExitCode(), kExitUsage);
+    for (const char* text : {"/data/\xFF\xFE", "/data/caf\xC3", "/data/\xE2\x82"}) {
+        try {
+            WideFromUtf8(text);
+            ADD_FAILURE() << "accepted " << text;
+        } catch (const Failure& failure) {
+            EXPECT_EQ(failure.ExitCode(), kExitUsage);
+        }
     }
 }
 
