@@ -29,6 +29,7 @@ const char kSnapshotFooter[] =
     "With --in-place (Linux), COMMAND runs in a mount namespace of its own in which\n"
     "each PATH and each nested volume is its read-only snapshot bound over its own\n"
     "place, and {} stands for the PATH itself; other processes see the live files.\n"
+    "With --json one line of JSON replaces the PATH lines, before COMMAND's output.\n"
     "\n"
     "  quorlin snapshot /srv/db -- tar -C {} -cf /backup/db.tar .\n"
     "  quorlin snapshot --in-place /srv/db -- tar -cf /backup/db.tar /srv/db";
@@ -81,7 +82,9 @@ const char kFooter[] =
     "  quorlin copy /srv/db/live.sqlite /backup/live.sqlite\n"
     "  quorlin --retry 3 snapshot /srv/db -- tar -C {} -cf /backup/db.tar .\n"
     "  quorlin list\n"
-    "  quorlin delete --orphans";
+    "  quorlin delete --orphans\n"
+    "  quorlin --timings snapshot /srv/db -- tar -C {} -cf /backup/db.tar .\n"
+    "  quorlin snapshot --json /srv/db /home";
 
 // Splits off the command after the first "--".
 std::vector<std::string> SplitProgram(std::vector<std::string> arguments,

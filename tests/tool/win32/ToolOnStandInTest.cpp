@@ -320,4 +320,54 @@ TEST(ToolOnStandInTest, ListAndDeleteTheHeldSetsThroughVss) {
     }
 }
 
+// --json and --timings work on Windows too: the set with each path's volume, the
+// failure with its report line, and the phases on standard error.
+TEST(ToolOnStandInTest, JsonAndTimingsAnswerForScripts) {
+    const struct {
+        const wchar_t* arguments;
+        const wchar_t* script;
+        DWORD exit;
+        std::vector<std::string> output;  // pieces of standard output, in this order
+        const char* phase;                // a line of --timings on standard error
+    } cases[] = {
+        {L"--json --timings snapshot C:\\quorlin-tool\\live.txt D:\\quorlin-tool\\other.txt -- "
+         L"cmd /c echo ran",
+         L"",
+         0,
+         {"{\"ok\":true,\"set\":\"", "\"paths\":[{\"source\":\"C:\\\\quorlin-tool\\\\live.txt\"",
+          "live.txt\",\"volume\":\"C:\\\\\"}", "other.txt\",\"volume\":\"D:\\\\\"}]}\nran\n"},
+         "quorlin: timings: snapshot taken "},
+        {L"snapshot --json --timings C:\\quorlin-tool\\live.txt",
+         L"AddToSnapshotSet=0x8004230c",
+         1,
+         {"{\"ok\":false,\"exit\":1,\"result\":1,\"code\":\"0x8004230c\",\"report\":\"There was a "
+          "COM failure 0x8004230c - .\\\\QuorlinClass (505)\",\"sentence\":\"could not take a "
+          "snapshot of C:\\\\quorlin-tool\\\\live.txt: the volume does not support snapshots"},
+         "quorlin: timings: volumes added "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(c.arguments));
+        StandInSession session;
+        LiveFolder onC(kLive);
+        LiveFolder onD(kLiveOnD);
+        session.Freeze(onC.Path());
+        session.Freeze(onD.Path());
+        ASSERT_TRUE(WriteBytes(onC / L"live.txt", "live"));
+        ASSERT_TRUE(WriteBytes(onD / L"other.txt", "other"));
+        if (*c.script)
+            session.Script(c.script);
+        const Outcome outcome = RunQuorlin(c.arguments);
+
+        EXPECT_EQ(c.exit, outcome.exit) << outcome.errors;
+        size_t at = 0;
+        for (const std::string& piece : c.output) {
+            const size_t found = outcome.output.find(piece, at);
+            EXPECT_NE(std::string::npos, found) << piece << "\nin: " << outcome.output;
+            at = found == std::string::npos ? at : found + piece.size();
+        }
+        EXPECT_NE(std::string::npos, outcome.errors.find(c.phase)) << outcome.errors;
+        ExpectNothingLeft(session);
+    }
+}
+
 }  // namespace
