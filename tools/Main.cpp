@@ -50,8 +50,14 @@ int Run(int argc, char** argv) {
         std::fprintf(stderr, "quorlin: %s\n", sentence.c_str());
         return failure.ExitCode();
     } catch (const std::exception& error) {
+        const std::string sentence =
+            std::string("unexpected error (") + error.what() + "); please report it.";
+        if (json)
+            std::printf(
+                "%s\n",
+                qtool::FailureJson(qtool::Failure(qtool::kExitFailed, sentence), sentence).c_str());
         std::fflush(stdout);
-        std::fprintf(stderr, "quorlin: unexpected error (%s); please report it.\n", error.what());
+        std::fprintf(stderr, "quorlin: %s\n", sentence.c_str());
         return qtool::kExitFailed;
     }
 }
