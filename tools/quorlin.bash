@@ -12,7 +12,8 @@ _quorlin_help_names() {
         if [[ $line == "$section" ]]; then
             inside=1
         elif ((inside)); then
-            [[ $line == "  "[![:space:]]* ]] || break
+            [[ -n $line && $line == " "* ]] || break
+            [[ $line == "  "[![:space:]]* ]] || continue # a description on a line of its own
             line=${line#  }
             line=${line%%  *}
             names=${line%% *}

@@ -35,9 +35,11 @@ done <<'CASES'
 quorlin sn|snapshot
 quorlin |copy snapshot
 quorlin --json c|copy
-quorlin --tim|--timings
+quorlin --tim|--timeout --timings
 quorlin snapshot --j|--json
 quorlin copy --no|--no-writers
+quorlin --timeout |
+quorlin --timeout 30 sn|snapshot
 quorlin -vv snapshot al|alpha.txt
 quorlin snapshot a|a folder alpha.txt
 quorlin snapshot alpha.txt -- quorlin-no-such-prog|
