@@ -4,7 +4,6 @@
 
 #include "Failure.h"
 
-#include <cstdint>
 #include <string>
 
 namespace qtool {
