@@ -33,7 +33,8 @@ while IFS='|' read -r typed expected; do
   fi
 done <<'CASES'
 quorlin sn|snapshot
-quorlin |copy snapshot
+quorlin |copy delete list snapshot
+quorlin delete --or|--orphans
 quorlin --json c|copy
 quorlin --tim|--timeout --timings
 quorlin snapshot --j|--json
