@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <functional>
 #include <memory>
+#include <fcntl.h>
+#include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -218,6 +220,61 @@ TEST_F(VolumeLookupTest, ASessionSeesChangesBetweenLookups) {
         EXPECT_NE("errno", before.fullPath.substr(0, 5)) << c.what;
         EXPECT_EQ((Answer{c.fullPath, c.root}), after) << c.what;
         EXPECT_EQ(LookUp(c.second), after) << c.what;
+    }
+}
+
+// Single lookups share one copy of the mount table in the process. Whatever makes the
+// copy wrong is noticed: a mount, a namespace of the process's own, the copy's descriptor
+// closed and its number given to another file, and a child made by fork, which must not
+// take the parent's notices.
+TEST_F(VolumeLookupTest, TheSharedMountTableNoticesWhatChangesIt) {
+    const std::string volume = NewSubvolume("shared");
+    const std::string folder = volume + "/mount";
+    ASSERT_EQ(0, ::mkdir(folder.c_str(), 0755));
+    RemoveAfterTest(folder);
+    auto mount = [&] { return ::mount("quorlin-shared", folder.c_str(), "tmpfs", 0, "size=1m"); };
+    auto ownNamespace = [&] {
+        return ::unshare(CLONE_NEWNS) != 0 ||
+                       ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+                   ? -1
+                   : mount();
+    };
+    auto descriptorTaken = [&] {
+        for (int fd = 3; fd < 1024; ++fd) {
+            char target[64] = "";
+            const std::string link = "/proc/self/fd/" + std::to_string(fd);
+            if (::readlink(link.c_str(), target, sizeof target - 1) > 0 &&
+                std::string(target).find("mountinfo") != std::string::npos)
+                ::dup2(::open("/dev/null", O_RDONLY), fd);
+        }
+        return mount();
+    };
+    auto inChild = [&] {
+        const std::string seen = RunInChild([&] {
+            const int made = mount();
+            return std::to_string(made) + Lookup(folder + "/a");  // takes the child's notice
+        });
+        return seen == "0" + folder + "/" ? 0 : -1;
+    };
+    const struct {
+        const char* what;
+        std::function<int()> change;
+        bool inOwnProcess;  // else in a child, so that the test's namespace stays as it is
+    } cases[] = {
+        {"a mount", mount, false},
+        {"a namespace of its own", ownNamespace, false},
+        {"the descriptor closed and taken", descriptorTaken, false},
+        {"a mount in a child made by fork", inChild, true},
+    };
+    for (const auto& c : cases) {
+        auto lookUpAround = [&] {
+            const std::string before = Lookup(folder + "/a");
+            const int changed = c.change();
+            return before + " | " + std::to_string(changed) + " | " + Lookup(folder + "/a");
+        };
+        const std::string seen = c.inOwnProcess ? lookUpAround() : RunInChild(lookUpAround);
+        EXPECT_EQ(volume + "/ | 0 | " + folder + "/", seen) << c.what;
+        ::umount2(folder.c_str(), MNT_DETACH);
     }
 }
 

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 
 namespace quorlin {
@@ -32,29 +31,19 @@ std::string ParentText(const std::string& text, size_t slash) {
 }  // namespace
 
 bool LookupSession::MountsCurrent() {
-    if (table_.Valid()) {
-        pollfd notice = {table_.Get(), POLLPRI, 0};
-        const int ready = ::poll(&notice, 1, 0);
-        if (ready == 0)
-            return true;
-        if (ready < 0 || (notice.revents & (POLLPRI | POLLERR)) == 0) {
-            table_.Reset();
-            return false;
-        }
-    } else {
-        table_.Reset(::open(kMountTablePath, O_RDONLY | O_CLOEXEC));
-        if (!table_.Valid())
-            return false;
-    }
-    folders_.clear();
-    found_.folder = nullptr;
-    mountPoints_.clear();
-    if (ReadMountTable(table_.Get(), mounts_) != 0) {
-        table_.Reset();
+    // The session lives within one call on one thread: the first lookup checks everything,
+    // the later ones the change notice.
+    std::shared_ptr<const MountTableCopy> table;
+    if (CurrentMountTable(table, mounts_ ? MountTableCheck::kNoticeOnly : MountTableCheck::kFull) !=
+        0) {
+        mounts_.reset();
         return false;
     }
-    for (const Mount& mount : mounts_)
-        mountPoints_.insert(mount.mountPoint);
+    if (!mounts_ || table->generation != mounts_->generation) {
+        folders_.clear();
+        found_.folder = nullptr;
+    }
+    mounts_ = std::move(table);
     return true;
 }
 
@@ -69,7 +58,7 @@ bool LookupSession::ResolveName(const Folder& folder, const char* name, size_t l
     if (resolved.size() >= PATH_MAX)
         return false;
     // A mount point of its own (perhaps one that another mount hides) or a subvolume root.
-    ownRoot = mountPoints_.count(resolved) != 0;
+    ownRoot = mounts_->mountPoints.count(resolved) != 0;
     missing = true;
     if (!folder.walk.complete)
         return true;  // everything below a missing component is missing
@@ -158,10 +147,10 @@ bool LookupSession::ResolveFast(const std::string& path) {
 
 int LookupSession::RootOfFound(std::string& root) {
     if (found_.ownRoot)
-        return LookupVolumeRoot(found_.resolved, mounts_, root);
+        return LookupVolumeRoot(found_.resolved, mounts_->mounts, root);
     Folder& owner = *found_.folder->volumeFolder;
     if (!owner.rootKnown) {
-        owner.rootError = LookupVolumeRoot(owner.resolved, mounts_, owner.root);
+        owner.rootError = LookupVolumeRoot(owner.resolved, mounts_->mounts, owner.root);
         owner.rootKnown = true;
     }
     root = owner.root;
@@ -185,7 +174,7 @@ int LookupSession::VolumeRoot(const std::string& path, std::string& root) {
     const int error = ResolvePath(path, resolved);
     if (error != 0)
         return error;
-    return MountsCurrent() ? LookupVolumeRoot(resolved, mounts_, root)
+    return MountsCurrent() ? LookupVolumeRoot(resolved, mounts_->mounts, root)
                            : LookupVolumeRoot(resolved, root);
 }
 

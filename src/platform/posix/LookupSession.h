@@ -14,13 +14,12 @@
 #ifndef QUORLIN_PLATFORM_POSIX_LOOKUP_SESSION_H
 #define QUORLIN_PLATFORM_POSIX_LOOKUP_SESSION_H
 
-#include "platform/posix/MountTable.h"
+#include "platform/posix/MountTableCache.h"
 #include "platform/posix/PathResolution.h"
-#include "platform/posix/UniqueFd.h"
 
+#include <memory>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 namespace quorlin {
@@ -66,9 +65,7 @@ private:
     bool ResolveFast(const std::string& path);
     int RootOfFound(std::string& root);
 
-    UniqueFd table_;
-    std::vector<Mount> mounts_;
-    std::unordered_set<std::string> mountPoints_;
+    std::shared_ptr<const MountTableCopy> mounts_;  // as the last lookup saw it
     std::unordered_map<std::string, Folder> folders_;
     Found found_;
     std::string absolute_, folderText_;  // kept for their room

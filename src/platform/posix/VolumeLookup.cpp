@@ -1,10 +1,12 @@
 #include "platform/posix/VolumeLookup.h"
 
+#include "platform/posix/MountTableCache.h"
 #include "platform/posix/btrfs/BtrfsIoctl.h"
 #include "platform/posix/UniqueFd.h"
 
 #include <cerrno>
 #include <fcntl.h>
+#include <memory>
 #include <vector>
 
 namespace quorlin {
@@ -44,9 +46,9 @@ int FindSubvolumeRoot(std::string path, const std::string& mountPoint, std::stri
 }  // namespace
 
 int LookupVolumeRoot(const std::string& resolved, std::string& root) {
-    std::vector<Mount> mounts;
-    const int error = ReadMountTable(mounts);
-    return error != 0 ? error : LookupVolumeRoot(resolved, mounts, root);
+    std::shared_ptr<const MountTableCopy> table;
+    const int error = CurrentMountTable(table);
+    return error != 0 ? error : LookupVolumeRoot(resolved, table->mounts, root);
 }
 
 int LookupVolumeRoot(const std::string& resolved, const std::vector<Mount>& mounts,
