@@ -112,6 +112,19 @@ public:
 
 // The host in use: the platform's own unless a test has installed another.
 Host& GetHost();
+
+// The host's lookups in bulk for the life of the scope.
+class VolumeLookups {
+public:
+    VolumeLookups() : host_(GetHost()) { host_.BeginVolumeLookups(); }
+    ~VolumeLookups() { host_.EndVolumeLookups(); }
+    VolumeLookups(const VolumeLookups&) = delete;
+    VolumeLookups& operator=(const VolumeLookups&) = delete;
+
+private:
+    Host& host_;
+};
+
 // Installs `host` (null restores the platform's own); returns the previous one installed.
 Host* SetHost(Host* host);
 // The platform's own host (one per platform directory).

@@ -17,18 +17,6 @@ void CopyRootInto(const std::wstring& root, _Snapshot_Volume& record) {
         std::wmemcpy(record.volumePath, root.c_str(), root.size() + 1);
 }
 
-// The host's lookups in bulk for the life of the scope.
-class VolumeLookups {
-public:
-    VolumeLookups() : host_(GetHost()) { host_.BeginVolumeLookups(); }
-    ~VolumeLookups() { host_.EndVolumeLookups(); }
-    VolumeLookups(const VolumeLookups&) = delete;
-    VolumeLookups& operator=(const VolumeLookups&) = delete;
-
-private:
-    Host& host_;
-};
-
 }  // namespace
 
 void AddVolumesOf(BackupComponents& components, wchar_t* const* sourcePaths, size_t count,
