@@ -38,13 +38,17 @@ int CallIoctl(int fd, unsigned long request, void* argument) {
     return result < 0 ? errno : 0;
 }
 
+bool IsSubvolumeRoot(const struct statfs& fs, const struct stat& st) {
+    return fs.f_type == BTRFS_SUPER_MAGIC && S_ISDIR(st.st_mode) &&
+           st.st_ino == kSubvolumeRootInode;
+}
+
 int IsSubvolumeRoot(int fd, bool& isRoot) {
     struct statfs fs;
     struct stat st;
     if (::fstatfs(fd, &fs) != 0 || ::fstat(fd, &st) != 0)
         return errno;
-    isRoot =
-        fs.f_type == BTRFS_SUPER_MAGIC && S_ISDIR(st.st_mode) && st.st_ino == kSubvolumeRootInode;
+    isRoot = IsSubvolumeRoot(fs, st);
     return 0;
 }
 

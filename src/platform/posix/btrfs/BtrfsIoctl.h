@@ -5,6 +5,8 @@
 
 #include <array>
 #include <cstdint>
+#include <sys/stat.h>
+#include <sys/statfs.h>
 
 namespace quorlin {
 
@@ -13,6 +15,8 @@ int CallIoctl(int fd, unsigned long request, void* argument);
 
 // Whether the directory `fd` is the root of a btrfs subvolume (a volume here).
 int IsSubvolumeRoot(int fd, bool& isRoot);
+// The same, from the file system's and the file's status.
+bool IsSubvolumeRoot(const struct statfs& fs, const struct stat& st);
 // A read-only snapshot of the subvolume whose root is `sourceFd`, as `name` in `dirFd`.
 int CreateReadOnlySnapshot(int sourceFd, int dirFd, const char* name);
 // Removes the subvolume (or snapshot) `name` in `dirFd`. The removal is durable only

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 
 namespace quorlin {
@@ -19,15 +20,11 @@ namespace {
 const int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 const char kRedirectable[] = "a user other than root could redirect snapshot paths at";
 
-// The root of the volume's mount and the store there, reached through folders that only
-// root can change.
-HRESULT OpenStoreOf(BtrfsVolume& volume) {
-    uint64_t mountId = 0;
-    int error = MountIdOf(volume.root.Get(), mountId);
-    if (error != 0)
-        return ReportErrno("examining", volume.path, error);
+// The root of the volume's mount (`mountId`) and the store there, reached through folders
+// that only root can change.
+HRESULT OpenStoreOf(BtrfsVolume& volume, uint64_t mountId) {
     std::string refusedAt;
-    error = OpenMountRoot(volume.path, mountId, volume.mountRoot, volume.mountPoint, refusedAt);
+    int error = OpenMountRoot(volume.path, mountId, volume.mountRoot, volume.mountPoint, refusedAt);
     if (error == EACCES)
         return ReportErrno(kRedirectable, refusedAt, error);
     if (error != 0)
@@ -59,24 +56,21 @@ HRESULT OpenBtrfsVolume(const std::string& name, BtrfsVolume& volume) {
     if (!volume.root.Valid())
         return errno == ENOTDIR ? VSS_E_VOLUME_NOT_SUPPORTED
                                 : ReportErrno("opening", volume.path, errno);
-    bool isRoot = false;
-    int error = IsSubvolumeRoot(volume.root.Get(), isRoot);
+    struct stat st;
+    uint64_t mountId = 0;
+    struct statfs fs;
+    int error = StatusOf(volume.root.Get(), st, &mountId);
+    if (error == 0 && ::fstatfs(volume.root.Get(), &fs) != 0)
+        error = errno;
     if (error != 0)
         return ReportErrno("examining", volume.path, error);
-    if (!isRoot)
+    if (!IsSubvolumeRoot(fs, st))
         return VSS_E_VOLUME_NOT_SUPPORTED;
-    struct stat st;
-    if (::fstat(volume.root.Get(), &st) != 0)
-        return ReportErrno("examining", volume.path, errno);
     volume.device = st.st_dev;
     volume.inode = st.st_ino;
-
-    struct statvfs fs;
-    if (::fstatvfs(volume.root.Get(), &fs) != 0)
-        return ReportErrno("examining", volume.path, errno);
-    if ((fs.f_flag & ST_RDONLY) != 0)
+    if ((fs.f_flags & ST_RDONLY) != 0)
         return ReportErrno("snapshotting", volume.path, EROFS);
-    return OpenStoreOf(volume);
+    return OpenStoreOf(volume, mountId);
 }
 
 }  // namespace quorlin

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/sysmacros.h>
 #include <vector>
 
 namespace quorlin {
@@ -35,7 +36,7 @@ std::vector<std::string> ResolvedNames(const std::string& path) {
 // `refusedAt` at the folder when others could replace the entry; else the errno value.
 int TrustedStep(int current, const struct stat& status, std::string& walked,
                 const std::string& name, int flags, UniqueFd& next, struct stat& nextStatus,
-                std::string& refusedAt) {
+                std::string& refusedAt, uint64_t* mountId = nullptr) {
     const std::string parent = walked.empty() ? "/" : walked;
     walked += "/" + name;
     next.Reset(::openat(current, name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC));
@@ -50,8 +51,9 @@ int TrustedStep(int current, const struct stat& status, std::string& walked,
         }
         return error;
     }
-    if (::fstat(next.Get(), &nextStatus) != 0)
-        return errno;
+    const int error = StatusOf(next.Get(), nextStatus, mountId);
+    if (error != 0)
+        return error;
     if (!OnlyRootCanReplace(status, nextStatus)) {
         refusedAt = parent;
         return EACCES;
@@ -70,13 +72,25 @@ bool OnlyRootCanReplace(const struct stat& folder, const struct stat& entry) {
            (folder.st_uid == 0 && (folder.st_mode & S_ISVTX) != 0 && entry.st_uid == 0);
 }
 
-int MountIdOf(int fd, uint64_t& id) {
+int StatusOf(int fd, struct stat& status, uint64_t* mountId) {
+    if (mountId == nullptr)
+        return ::fstat(fd, &status) == 0 ? 0 : errno;
     struct statx st;
-    if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_MNT_ID, &st) != 0)
+    if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_BASIC_STATS | STATX_MNT_ID,
+                &st) != 0)
         return errno;
     if ((st.stx_mask & STATX_MNT_ID) == 0)
         return ENOSYS;
-    id = st.stx_mnt_id;
+    status = {};
+    status.st_dev = makedev(st.stx_dev_major, st.stx_dev_minor);
+    status.st_ino = st.stx_ino;
+    status.st_mode = st.stx_mode;
+    status.st_nlink = st.stx_nlink;
+    status.st_uid = st.stx_uid;
+    status.st_gid = st.stx_gid;
+    status.st_rdev = makedev(st.stx_rdev_major, st.stx_rdev_minor);
+    status.st_size = static_cast<off_t>(st.stx_size);
+    *mountId = st.stx_mnt_id;
     return 0;
 }
 
@@ -109,11 +123,11 @@ int OpenTrustedPath(const std::string& path, int flags, UniqueFd& fd, struct sta
 int OpenMountRoot(const std::string& path, uint64_t mountId, UniqueFd& mountRoot,
                   std::string& mountPoint, std::string& refusedAt) {
     UniqueFd current(::open("/", kStepFlags));
+    if (!current.Valid())
+        return errno;
     struct stat status;
     uint64_t currentMount = 0;
-    if (!current.Valid() || ::fstat(current.Get(), &status) != 0)
-        return errno;
-    int error = MountIdOf(current.Get(), currentMount);
+    int error = StatusOf(current.Get(), status, &currentMount);
     if (error != 0)
         return error;
     std::string walked;
@@ -126,11 +140,9 @@ int OpenMountRoot(const std::string& path, uint64_t mountId, UniqueFd& mountRoot
         UniqueFd next;
         struct stat nextStatus;
         error = TrustedStep(current.Get(), status, walked, *name, kStepFlags, next, nextStatus,
-                            refusedAt);
+                            refusedAt, &currentMount);
         if (error == ELOOP)
             return EACCES;  // a link where the canonical path has a folder
-        if (error == 0)
-            error = MountIdOf(next.Get(), currentMount);
         if (error != 0)
             return error;
         current = std::move(next);

@@ -20,8 +20,9 @@ bool OnlyRootCanReplace(const struct stat& folder, const struct stat& entry);
 // Whether only root can add entries to the folder.
 bool OnlyRootCanWrite(const struct stat& folder);
 
-// The identity of the mount through which `fd` was opened.
-int MountIdOf(int fd, uint64_t& id);
+// The status of `fd` (its type, mode, owner, size and identity; no times) and, with
+// `mountId`, the identity of the mount through which it was opened, in one call.
+int StatusOf(int fd, struct stat& status, uint64_t* mountId);
 
 // Opens the absolute `path` with `flags` (O_NOFOLLOW and O_CLOEXEC added) by walking from
 // "/" one name at a time without following links, each folder on the way keeping the entry
