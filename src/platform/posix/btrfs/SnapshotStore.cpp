@@ -5,22 +5,13 @@
 #include "platform/posix/btrfs/TrustedPath.h"
 
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace quorlin {
-
-namespace {
-
-// Closes a directory stream (and the descriptor it took over) on every path.
-struct DirectoryClose {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
-
-}  // namespace
 
 const char kStoreDirectoryName[] = ".quorlin";
 
@@ -68,23 +59,26 @@ int OpenOrCreateStore(VolumeCalls& calls, int mountRootFd, UniqueFd& store) {
 }
 
 int ListDirectory(int fd, std::vector<std::string>& names) {
-    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (copy < 0)
+    // A descriptor of its own, at the start, whatever `fd` has read; the entries straight
+    // from the kernel (a directory stream costs five more calls).
+    const UniqueFd folder(::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.Valid())
         return errno;
-    const std::unique_ptr<DIR, DirectoryClose> dir(::fdopendir(copy));
-    if (!dir) {
-        const int error = errno;
-        ::close(copy);
-        return error;
+    alignas(dirent64) char buffer[8192];
+    for (;;) {
+        const ssize_t bytes = ::getdents64(folder.Get(), buffer, sizeof buffer);
+        if (bytes < 0 && errno == EINTR)
+            continue;
+        if (bytes <= 0)
+            return bytes < 0 ? errno : 0;
+        for (ssize_t at = 0; at < bytes;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+            at += entry->d_reclen;
+            const char* name = entry->d_name;
+            if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0)
+                names.emplace_back(name);
+        }
     }
-    ::rewinddir(dir.get());
-    errno = 0;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    }
-    return errno;
 }
 
 int RemoveSnapshot(VolumeCalls& calls, int folderFd, const SnapshotRecord& record) {

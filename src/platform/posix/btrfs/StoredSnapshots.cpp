@@ -17,13 +17,15 @@ namespace {
 
 using FolderId = std::pair<uint64_t, uint64_t>;  // subvolume, inode
 
-int FolderIdOf(int fd, FolderId& id) {
-    struct stat st;
+int FolderIdOf(int fd, FolderId& id, struct stat& st) {
     if (::fstat(fd, &st) != 0)
         return errno;
     id.second = st.st_ino;
     return SubvolumeIdOf(fd, id.first);
 }
+
+// A btrfs folder's size is twice the length of all its names: 0 when it holds nothing.
+bool EmptyFolder(const struct stat& st) { return st.st_size == 0; }
 
 }  // namespace
 
@@ -36,8 +38,9 @@ int StoredSnapshotList::Read(int fsFd, const std::vector<int>& stores) {
     std::set<FolderId> seen;
     for (int store : stores) {
         FolderId id;
-        int error = FolderIdOf(store, id);
-        if (error == 0 && seen.insert(id).second) {
+        struct stat st;
+        int error = FolderIdOf(store, id, st);
+        if (error == 0 && seen.insert(id).second && !EmptyFolder(st)) {
             UniqueFd copy(::fcntl(store, F_DUPFD_CLOEXEC, 0));
             error = copy.Valid() ? AddFolder(std::move(copy)) : errno;
         }
