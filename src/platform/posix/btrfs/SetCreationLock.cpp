@@ -16,9 +16,13 @@ const char kLockFileName[] = "snapshot-set.lock";
 // Opens `name` in `parentFd` as a folder of root's that no one else may enter, making it
 // first when it is missing.
 int OpenPrivateFolder(int parentFd, const char* name, UniqueFd& folder) {
-    if (::mkdirat(parentFd, name, 0700) != 0 && errno != EEXIST)
-        return errno;
-    UniqueFd fd(::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    UniqueFd fd(::openat(parentFd, name, flags));
+    if (!fd.Valid() && errno == ENOENT) {
+        if (::mkdirat(parentFd, name, 0700) != 0 && errno != EEXIST)
+            return errno;
+        fd.Reset(::openat(parentFd, name, flags));
+    }
     if (!fd.Valid())
         return errno == ELOOP || errno == ENOTDIR ? EACCES : errno;
     struct stat st;

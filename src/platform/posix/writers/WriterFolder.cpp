@@ -95,6 +95,14 @@ std::string OpenProgram(int folderFd, const std::string& folder, const std::stri
     return std::string();
 }
 
+// Most systems have no writers folder: one look by name says so. A name that exists, or
+// that cannot be looked at, takes the walk that judges it.
+bool CertainlyAbsent(const std::string& folder) {
+    struct stat st;
+    return !folder.empty() && folder[0] == '/' &&
+           ::fstatat(AT_FDCWD, folder.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
+}
+
 }  // namespace
 
 std::string WritersFolder() {
@@ -107,7 +115,9 @@ std::vector<WriterProgram> FindWriters(const std::string& folder) {
     UniqueFd folderFd;
     struct stat status;
     std::string refusedAt;
-    const int error = OpenTrustedPath(folder, O_RDONLY | O_DIRECTORY, folderFd, status, refusedAt);
+    const int error = CertainlyAbsent(folder) ? ENOENT
+                                              : OpenTrustedPath(folder, O_RDONLY | O_DIRECTORY,
+                                                                folderFd, status, refusedAt);
     if (error == ENOENT) {
         TraceAt(TRACE_LEVEL_DETAIL, "No writers: there is no folder " + folder);
         return programs;
