@@ -158,6 +158,7 @@ struct SinglePathVolume {
 void AddVolumeOf(BackupComponents& components, const wchar_t* sourcePath, int addSite,
                  SinglePathVolume& volume) {
     TraceDetail(L"Calling GetVolumePathName");
+    const quorlin::VolumeLookups lookups;  // the volume of the path that the resolution just gave
     const wchar_t* root = quorlin::LookUpVolume(sourcePath, volume.fullPath, volume.root);
     quorlin::AddToSnapshotSet(components, root, volume.snapshotId, addSite);
 }

@@ -129,7 +129,6 @@ std::vector<wchar_t> NewVolumeRootBuffer() {
 const wchar_t* LookUpVolume(const wchar_t* path, std::wstring& fullPath,
                             std::vector<wchar_t>& rootBuffer) {
     Host& host = GetHost();
-    const VolumeLookups lookups;  // the volume of the path that the resolution just gave
     if (host.GetFullPathName(path, fullPath) &&
         host.GetVolumePathName(fullPath.c_str(), rootBuffer.data(),
                                static_cast<DWORD>(rootBuffer.size())))
