@@ -17,15 +17,16 @@ namespace {
 
 using FolderId = std::pair<uint64_t, uint64_t>;  // subvolume, inode
 
-int FolderIdOf(int fd, FolderId& id, struct stat& st) {
+// The store's identity; `empty` when it holds nothing (a btrfs folder's size is twice the
+// length of all its names), and then it needs no other.
+int FolderIdOf(int fd, FolderId& id, bool& empty) {
+    struct stat st;
     if (::fstat(fd, &st) != 0)
         return errno;
+    empty = st.st_size == 0;
     id.second = st.st_ino;
-    return SubvolumeIdOf(fd, id.first);
+    return empty ? 0 : SubvolumeIdOf(fd, id.first);
 }
-
-// A btrfs folder's size is twice the length of all its names: 0 when it holds nothing.
-bool EmptyFolder(const struct stat& st) { return st.st_size == 0; }
 
 }  // namespace
 
@@ -38,9 +39,9 @@ int StoredSnapshotList::Read(int fsFd, const std::vector<int>& stores) {
     std::set<FolderId> seen;
     for (int store : stores) {
         FolderId id;
-        struct stat st;
-        int error = FolderIdOf(store, id, st);
-        if (error == 0 && seen.insert(id).second && !EmptyFolder(st)) {
+        bool empty = false;
+        int error = FolderIdOf(store, id, empty);
+        if (error == 0 && !empty && seen.insert(id).second) {
             UniqueFd copy(::fcntl(store, F_DUPFD_CLOEXEC, 0));
             error = copy.Valid() ? AddFolder(std::move(copy)) : errno;
         }
