@@ -28,6 +28,8 @@ TEST_F(BtrfsSetRulesTest, AddToSnapshotSetRefusesWhatIsNotASnapshottableVolume) 
     ::mkdir(bind.c_str(), 0755);
     ASSERT_EQ(0, ::mount(volume.c_str(), bind.c_str(), nullptr, MS_BIND, nullptr));
     RemoveAfterTest(bind);
+    const std::string link = ScratchPath() + "/link";
+    ASSERT_EQ(0, ::symlink(FirstBtrfs().c_str(), link.c_str()));
 
     VSS_ID setId;
     ComPtr<BackupComponents> components = StartSet(VSS_CTX_BACKUP, setId);
@@ -48,7 +50,8 @@ TEST_F(BtrfsSetRulesTest, AddToSnapshotSetRefusesWhatIsNotASnapshottableVolume) 
         {volume + "/", S_OK, GUID_NULL},                               // accepted
         {volume, VSS_E_OBJECT_ALREADY_EXISTS, GUID_NULL},              // again, other spelling
         {FirstBtrfs() + "//refusals/./", VSS_E_OBJECT_ALREADY_EXISTS, GUID_NULL},
-        {bind + "/", VSS_E_OBJECT_ALREADY_EXISTS, GUID_NULL},  // again, bind-mounted
+        {bind + "/", VSS_E_OBJECT_ALREADY_EXISTS, GUID_NULL},           // again, bind-mounted
+        {link + "/refusals/", VSS_E_OBJECT_ALREADY_EXISTS, GUID_NULL},  // through a link
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.expected, Add(components, c.volume, c.provider)) << c.volume;

@@ -9,6 +9,8 @@
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <string>
+#include <unistd.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
@@ -41,21 +43,43 @@ HRESULT OpenStoreOf(BtrfsVolume& volume, uint64_t mountId) {
     return S_OK;
 }
 
+// Volume names are most often canonical already (GetVolumePathName gives them so): the
+// folder is opened by the name, and the kernel's path of what was opened tells whether the
+// name was canonical, in two calls instead of one per name on the way. False, with nothing
+// open, when it was not (or cannot be told): the name is then resolved first.
+bool OpenCanonical(const std::string& name, BtrfsVolume& volume) {
+    const size_t end = name.find_last_not_of('/');
+    const std::string path = end == std::string::npos ? "/" : name.substr(0, end + 1);
+    UniqueFd root(::open(path.c_str(), kDirectoryFlags | O_NOFOLLOW));
+    if (!root.Valid())
+        return false;
+    char opened[PATH_MAX];
+    const std::string link = "/proc/self/fd/" + std::to_string(root.Get());
+    const ssize_t length = ::readlink(link.c_str(), opened, sizeof opened);
+    if (length <= 0 || static_cast<size_t>(length) != path.size() ||
+        path.compare(0, path.size(), opened, static_cast<size_t>(length)) != 0)
+        return false;
+    volume.path = path;
+    volume.root = std::move(root);
+    return true;
+}
+
 }  // namespace
 
 HRESULT OpenBtrfsVolume(const std::string& name, BtrfsVolume& volume) {
     if (name.empty() || name[0] != '/')
         return E_INVALIDARG;
-    char canonical[PATH_MAX];
-    if (::realpath(name.c_str(), canonical) == nullptr)
-        return errno == ENOENT || errno == ENOTDIR ? VSS_E_OBJECT_NOT_FOUND
-                                                   : ReportErrno("resolving", name, errno);
-    volume.path = canonical;
-
-    volume.root.Reset(::open(canonical, kDirectoryFlags | O_NOFOLLOW));
-    if (!volume.root.Valid())
-        return errno == ENOTDIR ? VSS_E_VOLUME_NOT_SUPPORTED
-                                : ReportErrno("opening", volume.path, errno);
+    if (!OpenCanonical(name, volume)) {
+        char canonical[PATH_MAX];
+        if (::realpath(name.c_str(), canonical) == nullptr)
+            return errno == ENOENT || errno == ENOTDIR ? VSS_E_OBJECT_NOT_FOUND
+                                                       : ReportErrno("resolving", name, errno);
+        volume.path = canonical;
+        volume.root.Reset(::open(canonical, kDirectoryFlags | O_NOFOLLOW));
+        if (!volume.root.Valid())
+            return errno == ENOTDIR ? VSS_E_VOLUME_NOT_SUPPORTED
+                                    : ReportErrno("opening", volume.path, errno);
+    }
     struct stat st;
     uint64_t mountId = 0;
     struct statfs fs;
