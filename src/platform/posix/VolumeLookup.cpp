@@ -2,10 +2,10 @@
 
 #include "platform/posix/MountTableCache.h"
 #include "platform/posix/btrfs/BtrfsIoctl.h"
-#include "platform/posix/UniqueFd.h"
 
 #include <cerrno>
-#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
 #include <memory>
 #include <vector>
 
@@ -24,13 +24,11 @@ std::string Parent(const std::string& path) {
 int FindSubvolumeRoot(std::string path, const std::string& mountPoint, std::string& root) {
     root.clear();
     for (;;) {
-        UniqueFd fd(::open(path.c_str(), O_PATH | O_CLOEXEC));
-        if (fd.Valid()) {
-            bool isRoot = false;
-            const int error = IsSubvolumeRoot(fd.Get(), isRoot);
-            if (error != 0)
-                return error;
-            if (isRoot) {
+        // By name: a lookup hands out a name, and nothing is opened through it here.
+        struct statfs fs;
+        struct stat st;
+        if (::statfs(path.c_str(), &fs) == 0 && ::stat(path.c_str(), &st) == 0) {
+            if (IsSubvolumeRoot(fs, st)) {
                 root = path;
                 return 0;
             }
