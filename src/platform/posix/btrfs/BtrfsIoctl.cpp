@@ -43,15 +43,6 @@ bool IsSubvolumeRoot(const struct statfs& fs, const struct stat& st) {
            st.st_ino == kSubvolumeRootInode;
 }
 
-int IsSubvolumeRoot(int fd, bool& isRoot) {
-    struct statfs fs;
-    struct stat st;
-    if (::fstatfs(fd, &fs) != 0 || ::fstat(fd, &st) != 0)
-        return errno;
-    isRoot = IsSubvolumeRoot(fs, st);
-    return 0;
-}
-
 int CreateReadOnlySnapshot(int sourceFd, int dirFd, const char* name) {
     struct btrfs_ioctl_vol_args_v2 args;
     std::memset(&args, 0, sizeof args);

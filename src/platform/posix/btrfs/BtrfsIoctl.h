@@ -13,9 +13,8 @@ namespace quorlin {
 // ioctl(2), repeated when a signal interrupts it.
 int CallIoctl(int fd, unsigned long request, void* argument);
 
-// Whether the directory `fd` is the root of a btrfs subvolume (a volume here).
-int IsSubvolumeRoot(int fd, bool& isRoot);
-// The same, from the file system's and the file's status.
+// Whether the file with status `st`, on a file system with status `fs`, is the root of a
+// btrfs subvolume (a volume here).
 bool IsSubvolumeRoot(const struct statfs& fs, const struct stat& st);
 // A read-only snapshot of the subvolume whose root is `sourceFd`, as `name` in `dirFd`.
 int CreateReadOnlySnapshot(int sourceFd, int dirFd, const char* name);
