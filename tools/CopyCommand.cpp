@@ -50,14 +50,15 @@ int RunCopy(const Invocation& invocation) {
     std::optional<fs::path> store = StoreInCopy(source);
     // Without the writers the library takes one volume.
     std::vector<std::string> volumes = {Utf8FromPath(source)};
-    std::vector<std::string> nested =
+    std::vector<NestedVolume> nested =
         NestedVolumesToJoin(volumes, invocation.oneFileSystem || !invocation.options.withWriters);
-    volumes.insert(volumes.end(), nested.begin(), nested.end());
+    for (const NestedVolume& volume : nested)
+        volumes.push_back(volume.path);
 
     InstallStopHandlers();
     Backup backup(invocation.options);
     std::vector<std::string> snapshots = backup.Start(volumes);
-    CheckNestedSnapshots(volumes, snapshots, 1);
+    LeaveOutUnsoundSnapshots(volumes, snapshots, nested, 1);
     if (invocation.json) {
         std::vector<std::string> given = volumes;
         given[0] = invocation.paths[0];

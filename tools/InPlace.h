@@ -15,19 +15,23 @@
 namespace qtool {
 
 // The snapshot `snapshot` (a path the library gave) bound over `target` (its original
-// place, an absolute path without links).
+// place, an absolute path without links). `origin`: for a nested volume, the identity of the
+// volume found there (NestedVolume), of which the snapshot must be; empty for a PATH, whose
+// snapshot must be of the very entry found at its place.
 struct Bind {
     std::string target;
     std::string snapshot;
+    std::string origin;
 };
 
 // The first argument of quorlin started as the command's process.
 extern const char kInPlaceChild[];
 
-// The binds for each source and its snapshot path: one per place, parents before what
-// lies below them.
+// The binds for each source and its snapshot path (and its origin, when given): one per
+// place, parents before what lies below them.
 std::vector<Bind> PlanBinds(const std::vector<std::string>& sources,
-                            const std::vector<std::string>& snapshotPaths);
+                            const std::vector<std::string>& snapshotPaths,
+                            const std::vector<std::string>& origins = {});
 // For each bind of `binds` (in their order), the index of the nearest earlier one whose
 // target holds its target, or -1.
 std::vector<int> EnclosingBinds(const std::vector<Bind>& binds);
@@ -39,18 +43,15 @@ std::vector<std::string> InPlaceArguments(const std::vector<Bind>& binds,
 bool ParseInPlaceArguments(const std::vector<std::string>& arguments, std::vector<Bind>& binds,
                            std::vector<std::string>& command);
 
-// Why the snapshot of `bind` is not a read-only snapshot of the very entry at its target
-// (each reached without following a link); empty when it is. Where the platform finds no
-// nested volumes, always empty.
-std::string FrozenViewProblem(const Bind& bind);
-
 // The command line that starts quorlin as the command's process.
 std::vector<std::string> InPlaceCommand(const std::vector<Bind>& binds,
                                         const std::vector<std::string>& command);
 // Throws Failure (usage) where the platform has no private views.
 void CheckInPlaceSupported();
-// quorlin as the command's process: makes the binds, then runs the command in place of
-// itself. Returns (an exit code) only when it could not.
+// quorlin as the command's process: makes the binds, runs the command in the view, and
+// when it ends, ends what it left running there (so that nothing holds the snapshots once
+// the backup completes). Returns the command's exit status, or an exit code when it could
+// not run it.
 int RunInPlaceChild(const std::vector<std::string>& arguments);
 
 }  // namespace qtool

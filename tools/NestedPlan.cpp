@@ -1,10 +1,10 @@
 #include "NestedVolumes.h"
 
-#include "Failure.h"
-#include "InPlace.h"
+#include "Text.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace qtool {
 namespace {
@@ -22,6 +22,14 @@ std::string WhyLeftOut(const NestedItem& item) {
             return "a btrfs subvolume, another volume (only the PATH's own volume is taken)";
         case NestedItem::kBtrfsMount:
             return "a btrfs volume is mounted there (only the PATH's own volume is taken)";
+        case NestedItem::kReadOnly:
+            return "a read-only btrfs subvolume (a snapshot, already frozen), which the view "
+                   "and the copy show as an empty folder";
+        case NestedItem::kVanished:
+            return "the btrfs subvolume there moved or vanished while quorlin looked at it";
+        case NestedItem::kUnopened:
+            return std::string("the btrfs subvolume there could not be opened (") +
+                   std::strerror(item.error) + ")";
         case NestedItem::kFolderBind:
             return "a folder from elsewhere is bound there, which the snapshot does not hold";
         case NestedItem::kOtherMount:
@@ -51,38 +59,73 @@ NestedVolumes PlanNestedVolumes(const std::string& source, std::vector<NestedIte
             continue;
         bool volume = item.kind == NestedItem::kSubvolume || item.kind == NestedItem::kBtrfsMount;
         if (volume && !oneFileSystem) {
-            if (plan.included.empty() || plan.included.back() != item.path)
-                plan.included.push_back(item.path);
+            if (plan.included.empty() || plan.included.back().path != item.path)
+                plan.included.push_back(
+                    {item.path, item.identity, item.kind == NestedItem::kBtrfsMount});
             continue;
         }
         leftOut.push_back(item.path);
-        plan.warnings.push_back(item.path + " is left out: " + WhyLeftOut(item));
+        plan.warnings.push_back(FieldForLine(item.path) + " is left out: " + WhyLeftOut(item));
     }
     return plan;
 }
 
-std::vector<std::string> NestedVolumesToJoin(const std::vector<std::string>& sources,
-                                             bool oneFileSystem) {
-    std::vector<std::string> joined;
+std::vector<NestedVolume> NestedVolumesToJoin(const std::vector<std::string>& sources,
+                                              bool oneFileSystem) {
+    std::vector<NestedVolume> joined;
+    auto known = [&](const std::string& path) {
+        return std::find(sources.begin(), sources.end(), path) != sources.end() ||
+               std::any_of(joined.begin(), joined.end(),
+                           [&](const NestedVolume& volume) { return volume.path == path; });
+    };
     for (const std::string& source : sources) {
         NestedVolumes plan = PlanNestedVolumes(source, FindNestedItems(source), oneFileSystem);
         for (const std::string& warning : plan.warnings)
             std::fprintf(stderr, "quorlin: %s.\n", warning.c_str());
-        for (const std::string& volume : plan.included)
-            if (std::find(sources.begin(), sources.end(), volume) == sources.end() &&
-                std::find(joined.begin(), joined.end(), volume) == joined.end())
+        for (const NestedVolume& volume : plan.included)
+            if (!known(volume.path))
                 joined.push_back(volume);
     }
     return joined;
 }
 
-void CheckNestedSnapshots(const std::vector<std::string>& volumes,
-                          const std::vector<std::string>& snapshots, size_t first) {
-    for (size_t i = first; i < volumes.size() && i < snapshots.size(); ++i) {
-        std::string problem = FrozenViewProblem({volumes[i], snapshots[i]});
-        if (!problem.empty())
-            throw Failure(kExitFailed, volumes[i] + " changed while the snapshot was taken: " +
-                                           problem + "; the snapshots were deleted; try again");
+void LeaveOutUnsoundSnapshots(std::vector<std::string>& volumes,
+                              std::vector<std::string>& snapshots,
+                              std::vector<NestedVolume>& nested, size_t first) {
+    std::vector<std::string> leftOut;
+    for (size_t i = first; i < volumes.size() && i < snapshots.size();) {
+        const NestedVolume& volume = nested[i - first];
+        // Its place in the snapshot of the nearest volume that holds it.
+        size_t holder = i;
+        for (size_t j = 0; j < i; ++j)
+            if (volumes[j] != volume.path && AtOrBelow(volume.path, volumes[j]) &&
+                (holder == i || volumes[j].size() > volumes[holder].size()))
+                holder = j;
+        bool hidden = std::any_of(leftOut.begin(), leftOut.end(), [&](const std::string& out) {
+            return AtOrBelow(volume.path, out);
+        });
+        std::string problem;
+        if (!hidden) {
+            std::string place;
+            if (holder != i) {
+                place = snapshots[holder];
+                if (!place.empty() && place.back() == '/')
+                    place.pop_back();
+                place += volume.path.substr(volumes[holder] == "/" ? 0 : volumes[holder].size());
+            }
+            problem = NestedSnapshotProblem(snapshots[i], volume.identity, place, volume.mounted);
+        }
+        if (!hidden && problem.empty()) {
+            ++i;
+            continue;
+        }
+        if (!hidden)
+            std::fprintf(stderr, "quorlin: %s is left out: %s.\n",
+                         FieldForLine(volume.path).c_str(), problem.c_str());
+        leftOut.push_back(volume.path);
+        volumes.erase(volumes.begin() + static_cast<std::ptrdiff_t>(i));
+        snapshots.erase(snapshots.begin() + static_cast<std::ptrdiff_t>(i));
+        nested.erase(nested.begin() + static_cast<std::ptrdiff_t>(i - first));
     }
 }
 

@@ -15,21 +15,34 @@ struct NestedItem {
     enum Kind {
         kSubvolume,   // a btrfs subvolume, not mounted: its own volume
         kBtrfsMount,  // a btrfs subvolume mounted there: its own volume
+        kReadOnly,    // a read-only subvolume (someone's snapshot), mounted or not: frozen
+        kVanished,    // a subvolume that moved or vanished while it was looked up
+        kUnopened,    // a subvolume that could not be opened (`error`)
         kFolderBind,  // a bind mount of a folder (not a volume's root) from elsewhere
         kOtherMount   // a file system of another type
     };
     std::string path;
     Kind kind = kSubvolume;
     std::string fileSystem;  // of a mount: its type ("tmpfs")
+    std::string identity{};  // of a volume: what its snapshots name as their origin
+    int error = 0;           // kUnopened: the errno value
+};
+
+// A nested volume that joins the set, with what tells a snapshot of it.
+struct NestedVolume {
+    std::string path;
+    std::string identity;
+    bool mounted = false;  // a volume mounted there, rather than a subvolume in its place
 };
 
 struct NestedVolumes {
-    std::vector<std::string> included;  // volume roots that join the set, parents first
-    std::vector<std::string> warnings;  // one sentence per item left out
+    std::vector<NestedVolume> included;  // volume roots that join the set, parents first
+    std::vector<std::string> warnings;   // one sentence per item left out
 };
 
 // The items below `source` (an absolute path without links; a file has none), as the
-// platform finds them, in no order. The store of the snapshot service is never among them.
+// platform finds them, in no order. No store of the snapshot service, reached by any path,
+// is among them, nor anything below one.
 std::vector<NestedItem> FindNestedItems(const std::string& source);
 
 // What joins the set and what is left out, from `items` below `source`. With
@@ -40,14 +53,23 @@ NestedVolumes PlanNestedVolumes(const std::string& source, std::vector<NestedIte
 
 // The nested volumes of all `sources` that join the set, each once and none that is a
 // source itself; names each item left out on standard error, one line each.
-std::vector<std::string> NestedVolumesToJoin(const std::vector<std::string>& sources,
-                                             bool oneFileSystem);
+std::vector<NestedVolume> NestedVolumesToJoin(const std::vector<std::string>& sources,
+                                              bool oneFileSystem);
 
-// Throws Failure when a nested volume's snapshot (`snapshots[i]` of `volumes[i]`, the
-// PATHs' first, from `first` on) is not a read-only snapshot of the volume found there:
-// something was swapped in at its place meanwhile.
-void CheckNestedSnapshots(const std::vector<std::string>& volumes,
-                          const std::vector<std::string>& snapshots, size_t first);
+// Why `snapshot` (the root of a nested volume's snapshot) is not to be used: it is not a
+// read-only snapshot of the volume of `identity`, or `place` (where the volume was, in the
+// snapshot of the volume that holds it) shows no volume there. Empty when it is sound, and
+// where the platform finds no nested volumes.
+std::string NestedSnapshotProblem(const std::string& snapshot, const std::string& identity,
+                                  const std::string& place, bool mounted);
+
+// Leaves out the nested volumes (`volumes` and their `snapshots`, from `first` on, which
+// are `nested` in order) whose snapshot is not to be used, naming each on standard error:
+// something was swapped in at its place, or it moved, while the snapshot was taken. Their
+// snapshots are deleted with the set.
+void LeaveOutUnsoundSnapshots(std::vector<std::string>& volumes,
+                              std::vector<std::string>& snapshots,
+                              std::vector<NestedVolume>& nested, size_t first);
 
 }  // namespace qtool
 

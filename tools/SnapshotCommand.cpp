@@ -25,15 +25,16 @@ int RunSnapshot(const Invocation& invocation) {
     for (const std::string& path : invocation.paths)
         sources.push_back(ResolveSourcePath(path));
     // Without the writers the library takes one volume.
-    std::vector<std::string> nested =
+    std::vector<NestedVolume> nested =
         NestedVolumesToJoin(sources, invocation.oneFileSystem || !invocation.options.withWriters);
     std::vector<std::string> volumes = sources;
-    volumes.insert(volumes.end(), nested.begin(), nested.end());
+    for (const NestedVolume& volume : nested)
+        volumes.push_back(volume.path);
 
     InstallStopHandlers();
     Backup backup(invocation.options);
     std::vector<std::string> volumeSnapshots = backup.Start(volumes);
-    CheckNestedSnapshots(volumes, volumeSnapshots, sources.size());
+    LeaveOutUnsoundSnapshots(volumes, volumeSnapshots, nested, sources.size());
     std::vector<std::string> snapshotPaths(volumeSnapshots.begin(),
                                            volumeSnapshots.begin() + sources.size());
     // The PATHs as given, then the nested volumes that joined the set.
@@ -63,7 +64,10 @@ int RunSnapshot(const Invocation& invocation) {
         WaitForEnterOrStop();
     } else if (invocation.inPlace) {
         // The snapshots show at the original places: {} is the PATH itself.
-        std::vector<Bind> binds = PlanBinds(volumes, volumeSnapshots);
+        std::vector<std::string> origins(sources.size());
+        for (const NestedVolume& volume : nested)
+            origins.push_back(volume.identity);
+        std::vector<Bind> binds = PlanBinds(volumes, volumeSnapshots, origins);
         status = RunCommand(InPlaceCommand(binds, ReplacePlaceholders(invocation.program, sources)),
                             SnapshotEnvironment(sources));
     } else {

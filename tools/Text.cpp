@@ -78,4 +78,9 @@ std::string FieldForLine(const std::string& path) {
     return quoted + "\"";
 }
 
+std::string QuotedName(const std::string& name) {
+    std::string field = FieldForLine(name);
+    return field == name ? "\"" + name + "\"" : field;
+}
+
 }  // namespace qtool

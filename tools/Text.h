@@ -21,6 +21,8 @@ std::string Utf8FromPath(const std::filesystem::path& path);
 // quotes a string: in double quotes, with \\, \", \t, \n and \r, and \ooo (three octal
 // digits) for the other control characters.
 std::string FieldForLine(const std::string& path);
+// A name inside a sentence: in double quotes, quoted as FieldForLine quotes it.
+std::string QuotedName(const std::string& name);
 
 }  // namespace qtool
 

@@ -2,6 +2,7 @@
 
 #include "Failure.h"
 #include "StopSignal.h"
+#include "Text.h"
 #include "posix/Wakeup.h"
 
 #include <cerrno>
@@ -73,7 +74,7 @@ pid_t Spawn(std::vector<std::string> arguments, const Environment& additions, bo
     int error = posix_spawnp(&pid, argv[0], nullptr, &attributes, argv.data(), envp.data());
     posix_spawnattr_destroy(&attributes);
     if (error != 0)
-        throw Failure(kExitCannotRun, "could not run \"" + arguments[0] + "\" (" +
+        throw Failure(kExitCannotRun, "could not run " + QuotedName(arguments[0]) + " (" +
                                           std::strerror(error) +
                                           "); check the command's name and PATH");
     return pid;

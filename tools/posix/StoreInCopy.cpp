@@ -1,33 +1,25 @@
 #include "StoreInCopy.h"
 
+#include "platform/posix/btrfs/StoreIdentity.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 
 namespace qtool {
-namespace {
 
-// The root folder of every btrfs subvolume has this inode number.
-const unsigned long long kSubvolumeRootInode = 256;
-
-}  // namespace
-
-// The btrfs service keeps its store in ".quorlin" at the root of the mount that holds
-// the volume (a subvolume of its own, which a snapshot shows as an empty folder), and a
-// snapshot of a volume holds what the volume's subvolume holds. So the store is in the
-// snapshot only when the volume is the mount's root, and in a copy only when SOURCE is
-// that volume itself: SOURCE is the root of a mount. A ".quorlin" anywhere else (at the
-// root of a nested subvolume, or in a folder) is a user's, and copied.
+// The btrfs service keeps its store at the root of the mount that holds the volume, and a
+// volume is a subvolume's root: a store lies at the root of a subvolume, as SOURCE or a
+// nested volume's place is (reached through a mount of the subvolume or, on a file system
+// mounted at its top, through the folders above). A snapshot shows it as an empty folder
+// (the service's subvolume) or as it was (a folder that root made for it). A folder of that
+// name that is not root's is a user's, and copied.
 std::optional<std::filesystem::path> StoreInCopy(const std::filesystem::path& source) {
-    struct statx status;
-    if (statx(AT_FDCWD, source.c_str(), AT_SYMLINK_NOFOLLOW, STATX_INO, &status) != 0)
+    const std::filesystem::path store = source / quorlin::kStoreDirectoryName;
+    struct stat status;
+    if (lstat(store.c_str(), &status) != 0 ||
+        !quorlin::IsStoreEntry(quorlin::kStoreDirectoryName, status))
         return std::nullopt;
-    // Kernels before 5.8 do not tell a mount's root: any subvolume root is taken for one.
-    bool mountRoot = (status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0
-                         ? (status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0
-                         : status.stx_ino == kSubvolumeRootInode;
-    if (!mountRoot)
-        return std::nullopt;
-    return std::filesystem::path(".quorlin");
+    return std::filesystem::path(quorlin::kStoreDirectoryName);
 }
 
 }  // namespace qtool

@@ -15,8 +15,6 @@ const char kRefused[] =
 
 void CheckInPlaceSupported() { throw Failure(kExitUsage, kRefused); }
 
-std::string FrozenViewProblem(const Bind&) { return ""; }
-
 std::vector<std::string> InPlaceCommand(const std::vector<Bind>&, const std::vector<std::string>&) {
     throw Failure(kExitUsage, kRefused);
 }

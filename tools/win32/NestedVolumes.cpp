@@ -6,4 +6,9 @@ namespace qtool {
 // volume holds the mount point itself, as VSS shows it.
 std::vector<NestedItem> FindNestedItems(const std::string&) { return {}; }
 
+std::string NestedSnapshotProblem(const std::string&, const std::string&, const std::string&,
+                                  bool) {
+    return "";
+}
+
 }  // namespace qtool

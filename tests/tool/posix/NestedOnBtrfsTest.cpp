@@ -211,7 +211,7 @@ TEST_F(ToolOnBtrfs, InPlaceBindsOnlyAFrozenViewOfTheEntryItself) {
     };
     for (const Case& c : cases) {
         Outcome outcome =
-            RunTool({kInPlaceChild, "1", c.target, c.snapshot, "cat", victim + "/secret"});
+            RunTool({kInPlaceChild, "1", c.target, c.snapshot, "-", "cat", victim + "/secret"});
         EXPECT_EQ(outcome.exitCode, c.exitCode) << c.what << ": " << outcome.err;
         EXPECT_EQ(outcome.out, c.out) << c.what;
         if (c.exitCode != 0) {

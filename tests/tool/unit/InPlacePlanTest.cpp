@@ -51,7 +51,8 @@ TEST(InPlacePlan, BindsComeOncePerPlaceWithParentsBeforeWhatTheyHold) {
 }
 
 TEST(InPlacePlan, ArgumentsOfTheCommandsProcessReadBackOrAreRefused) {
-    const std::vector<Bind> binds = {{"/v/a b", "/s/1"}, {"/v/a b/--", "/s/--"}};
+    const std::vector<Bind> binds = {{"/v/a b", "/s/1", ""},
+                                     {"/v/a b/--", "/s/--", std::string("\0\x9f-\xff", 4)}};
     const std::vector<std::string> command = {"tar", "-cf", "-", "/v/a b", "--"};
     std::vector<Bind> read;
     std::vector<std::string> readCommand;
@@ -60,6 +61,7 @@ TEST(InPlacePlan, ArgumentsOfTheCommandsProcessReadBackOrAreRefused) {
     for (size_t i = 0; i < binds.size(); ++i) {
         EXPECT_EQ(read[i].target, binds[i].target);
         EXPECT_EQ(read[i].snapshot, binds[i].snapshot);
+        EXPECT_EQ(read[i].origin, binds[i].origin);
     }
     EXPECT_EQ(readCommand, command);
 
@@ -67,8 +69,10 @@ TEST(InPlacePlan, ArgumentsOfTheCommandsProcessReadBackOrAreRefused) {
         {},
         {"snapshot", "/a"},
         {"-1", "tar"},
-        {"1", "/a", "/s"},  // no command
-        {"2", "/a", "/s", "tar"},
+        {"1", "/a", "/s", "-"},  // no command
+        {"2", "/a", "/s", "-", "tar"},
+        {"1", "/a", "/s", "0g", "tar"},  // an origin that is not hexadecimal
+        {"1", "/a", "/s", "abc", "tar"},
         {"99999999999999999999", "/a", "/s", "tar"},
     };
     for (const auto& arguments : refused)

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+
 namespace qtool {
 namespace {
 
@@ -13,6 +16,8 @@ TEST(NestedPlan, VolumesJoinAndEverythingElseIsNamedOnce) {
     const NestedItem belowTmp{"/v/data/tmp/inner", Kind::kOtherMount, "ext4"};
     const NestedItem bound{"/v/data/bound", Kind::kFolderBind, "btrfs"};
     const NestedItem mounted{"/v/data/mounted", Kind::kBtrfsMount, "btrfs"};
+    const NestedItem readOnly{"/v/data/.snapshots/1/snapshot", Kind::kReadOnly, "btrfs"};
+    const NestedItem belowReadOnly{"/v/data/.snapshots/1/snapshot/sub", Kind::kSubvolume, "btrfs"};
     const std::string tmpLine =
         "/v/data/tmp is left out: a tmpfs file system is mounted there, which the snapshot "
         "does not hold";
@@ -73,6 +78,30 @@ TEST(NestedPlan, VolumesJoinAndEverythingElseIsNamedOnce) {
          false,
          {},
          {}},
+        {"a read-only subvolume never joins, and what lies below it is hidden with it",
+         "/v/data",
+         {belowReadOnly, readOnly, sub},
+         false,
+         {"/v/data/sub"},
+         {"/v/data/.snapshots/1/snapshot is left out: a read-only btrfs subvolume (a snapshot, "
+          "already frozen), which the view and the copy show as an empty folder"}},
+        {"a subvolume that moved away or could not be opened is named",
+         "/v/data",
+         {{"/v/data/gone", Kind::kVanished, "btrfs"},
+          {"/v/data/deep", Kind::kUnopened, "btrfs", "", EMFILE}},
+         false,
+         {},
+         {"/v/data/deep is left out: the btrfs subvolume there could not be opened (" +
+              std::string(std::strerror(EMFILE)) + ")",
+          "/v/data/gone is left out: the btrfs subvolume there moved or vanished while quorlin "
+          "looked at it"}},
+        {"a name that would forge a line of its own is quoted",
+         "/v/data",
+         {{"/v/data/x\rquorlin: \x1b[2Kall done\n", Kind::kOtherMount, "tmpfs"}},
+         false,
+         {},
+         {"\"/v/data/x\\rquorlin: \\033[2Kall done\\n\" is left out: a tmpfs file system is "
+          "mounted there, which the snapshot does not hold"}},
         {"below the root",
          "/",
          {{"/srv", Kind::kOtherMount, "xfs"}},
@@ -83,7 +112,10 @@ TEST(NestedPlan, VolumesJoinAndEverythingElseIsNamedOnce) {
     };
     for (const Case& c : cases) {
         NestedVolumes plan = PlanNestedVolumes(c.source, c.items, c.oneFileSystem);
-        EXPECT_EQ(plan.included, c.included) << c.what;
+        std::vector<std::string> included;
+        for (const NestedVolume& volume : plan.included)
+            included.push_back(volume.path);
+        EXPECT_EQ(included, c.included) << c.what;
         EXPECT_EQ(plan.warnings, c.warnings) << c.what;
     }
 }

@@ -13,8 +13,6 @@
 
 namespace quorlin {
 
-const char kStoreDirectoryName[] = ".quorlin";
-
 std::string StorePath(const std::string& mountPoint) {
     return (mountPoint == "/" ? "" : mountPoint) + "/" + kStoreDirectoryName;
 }
@@ -42,7 +40,7 @@ int OpenStore(int mountRootFd, UniqueFd& store, bool* mountRootBlamed) {
     struct stat st;
     if (::fstat(fd.Get(), &st) != 0)
         return errno;
-    if (st.st_uid != 0 || (st.st_mode & 077) != 0 || !OnlyRootCanReplace(root, st))
+    if (!IsStoreEntry(kStoreDirectoryName, st) || !OnlyRootCanReplace(root, st))
         return EACCES;
     store = std::move(fd);
     return 0;

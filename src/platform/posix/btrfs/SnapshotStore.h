@@ -10,6 +10,7 @@
 #define QUORLIN_PLATFORM_POSIX_BTRFS_SNAPSHOT_STORE_H
 
 #include "platform/posix/btrfs/SnapshotRecord.h"
+#include "platform/posix/btrfs/StoreIdentity.h"
 #include "platform/posix/btrfs/VolumeCalls.h"
 #include "platform/posix/UniqueFd.h"
 
@@ -17,8 +18,6 @@
 #include <vector>
 
 namespace quorlin {
-
-extern const char kStoreDirectoryName[];
 
 // The path of the store of the mount at `mountPoint`.
 std::string StorePath(const std::string& mountPoint);

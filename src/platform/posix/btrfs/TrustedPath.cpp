@@ -13,9 +13,6 @@ namespace {
 
 const int kStepFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-// Group and others: an ACL that lets a named user write shows as the group's bit.
-const mode_t kWritableByOthers = S_IWGRP | S_IWOTH;
-
 // The names of the absolute `path` with "." dropped and ".." taking the name before it.
 std::vector<std::string> ResolvedNames(const std::string& path) {
     std::vector<std::string> names;
@@ -62,15 +59,6 @@ int TrustedStep(int current, const struct stat& status, std::string& walked,
 }
 
 }  // namespace
-
-bool OnlyRootCanWrite(const struct stat& folder) {
-    return folder.st_uid == 0 && (folder.st_mode & kWritableByOthers) == 0;
-}
-
-bool OnlyRootCanReplace(const struct stat& folder, const struct stat& entry) {
-    return OnlyRootCanWrite(folder) ||
-           (folder.st_uid == 0 && (folder.st_mode & S_ISVTX) != 0 && entry.st_uid == 0);
-}
 
 int StatusOf(int fd, struct stat& status, uint64_t* mountId) {
     if (mountId == nullptr)

@@ -7,6 +7,7 @@
 #ifndef QUORLIN_PLATFORM_POSIX_BTRFS_TRUSTED_PATH_H
 #define QUORLIN_PLATFORM_POSIX_BTRFS_TRUSTED_PATH_H
 
+#include "platform/posix/RootOnly.h"
 #include "platform/posix/UniqueFd.h"
 
 #include <cstdint>
@@ -14,11 +15,6 @@
 #include <sys/stat.h>
 
 namespace quorlin {
-
-// Whether only root can change the entry `entry` (its status) in the folder `folder`.
-bool OnlyRootCanReplace(const struct stat& folder, const struct stat& entry);
-// Whether only root can add entries to the folder.
-bool OnlyRootCanWrite(const struct stat& folder);
 
 // The status of `fd` (its type, mode, owner, size and identity; no times) and, with
 // `mountId`, the identity of the mount through which it was opened, in one call.

@@ -2,6 +2,7 @@
 
 #include "platform/posix/btrfs/BtrfsIoctl.h"
 #include "platform/posix/btrfs/Guid.h"
+#include "platform/posix/btrfs/StoreIdentity.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -36,7 +37,7 @@ int VolumeCalls::CreateStore(int dirFd, const char* name) {
     int error = NewRandomGuid(id);
     if (error != 0)
         return error;
-    const std::string temporary = std::string(name) + ".new-" + GuidText(id);
+    const std::string temporary = std::string(name) + kStoreInMakingMark + GuidText(id);
     error = CreateSubvolume(dirFd, temporary.c_str());
     if (error != 0)
         return error;

@@ -1,0 +1,36 @@
+// How a store of the snapshot service (SnapshotStore.h) is told from anything else that a
+// walk of a file system meets, by whatever path: its name, and that it is root's. Header-only:
+// the service and the command (which links only the public library) tell it alike, so that no
+// store, nor one left half made, ever joins a set, a view or a copy.
+#ifndef QUORLIN_PLATFORM_POSIX_BTRFS_STORE_IDENTITY_H
+#define QUORLIN_PLATFORM_POSIX_BTRFS_STORE_IDENTITY_H
+
+#include <cstring>
+#include <sys/stat.h>
+
+namespace quorlin {
+
+// The store's name at the root of a mount.
+inline constexpr char kStoreDirectoryName[] = ".quorlin";
+// A store being made is a subvolume named kStoreDirectoryName, this, and a random identity,
+// until it is closed to others and renamed.
+inline constexpr char kStoreInMakingMark[] = ".new-";
+
+// Whether the entry `name` of a folder (with the status `entry`, not followed) is one of the
+// service's stores or one being made: a folder of root's under one of their names (the
+// service makes a subvolume; root may make the store as a plain folder first), the store
+// closed to everyone else. A user's folder of that name is the user's.
+inline bool IsStoreEntry(const char* name, const struct stat& entry) {
+    if (!S_ISDIR(entry.st_mode) || entry.st_uid != 0)
+        return false;
+    const size_t length = sizeof kStoreDirectoryName - 1;
+    if (std::strncmp(name, kStoreDirectoryName, length) != 0)
+        return false;
+    if (name[length] == '\0')
+        return (entry.st_mode & 077) == 0;
+    return std::strncmp(name + length, kStoreInMakingMark, sizeof kStoreInMakingMark - 1) == 0;
+}
+
+}  // namespace quorlin
+
+#endif
