@@ -1,0 +1,252 @@
+// The built quorlin over trees that an unprivileged user shapes while it works: nesting
+// deep, read-only subvolumes, subvolumes renamed and swapped in a loop, names changed under
+// --in-place, processes left running in its view, and the stores of the snapshot service
+// reached through a file system mounted at its top.
+#include "ToolOnBtrfs.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace tooltest {
+namespace {
+
+const std::string kAsNobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups ";
+
+// The left column of the "PATH<TAB>SNAPSHOT-PATH" lines.
+std::vector<std::string> Places(const std::string& out) {
+    std::vector<std::string> places;
+    for (size_t start = 0; start < out.size();) {
+        size_t end = out.find('\n', start);
+        std::string line = out.substr(start, end == std::string::npos ? end : end - start);
+        if (line.find('\t') != std::string::npos)
+            places.push_back(line.substr(0, line.find('\t')));
+        start = end == std::string::npos ? out.size() : end + 1;
+    }
+    return places;
+}
+
+// A folder `name` in `volume`, made by root and given to nobody; gone at the end, with every
+// subvolume below it.
+class UserTree {
+public:
+    UserTree(const std::string& volume, const std::string& name) : path_(volume + "/" + name) {
+        Shell("mkdir -m 755 " + path_ + " && chown nobody:nogroup " + path_);
+    }
+    ~UserTree() {
+        // Deepest first: a subvolume goes only once it holds none.
+        Shell("find " + path_ +
+              " -depth -inum 256 -type d -exec btrfs -q subvolume delete {} + >/dev/null; rm -rf " +
+              path_);
+    }
+    const std::string& Path() const { return path_; }
+    // Runs `script` as nobody in the tree.
+    void AsUser(const std::string& script) const {
+        Shell("cd " + path_ + " && " + kAsNobody + "sh -c '" + script + "'");
+    }
+
+private:
+    std::string path_;
+};
+
+// What the user does (as nobody, in the tree), which quorlin run, and what it must say: a
+// backup that completes, and the left-out lines on standard error.
+TEST_F(ToolOnBtrfs, TreesThatAUserShapesAreBackedUpWithoutWhatIsNotTheirs) {
+    struct Case {
+        const char* what;
+        std::string prepare;
+        std::vector<std::string> options;
+        std::vector<std::string> places;  // below the tree, as the snapshot lines name them
+        std::string err;                  // with @ for the tree
+    };
+    const std::vector<Case> cases = {
+        {"1,200 subvolumes nested one in another",
+         "d=.; for i in $(seq 1200); do btrfs -q subvolume create $d/n; d=$d/n; done",
+         {"--one-file-system"},
+         {},
+         "quorlin: @/n is left out: a btrfs subvolume, another volume (only the PATH's own "
+         "volume is taken).\n"},
+        {"read-only snapshots of the user's own subvolume",
+         "btrfs -q subvolume create live && mkdir .snapshots && for i in 1 2 3; do "
+         "btrfs -q subvolume snapshot -r live .snapshots/$i; done",
+         {},
+         {"/live"},
+         "quorlin: @/.snapshots/1 is left out: a read-only btrfs subvolume (a snapshot, already "
+         "frozen), which the view and the copy show as an empty folder.\n"
+         "quorlin: @/.snapshots/2 is left out: a read-only btrfs subvolume (a snapshot, already "
+         "frozen), which the view and the copy show as an empty folder.\n"
+         "quorlin: @/.snapshots/3 is left out: a read-only btrfs subvolume (a snapshot, already "
+         "frozen), which the view and the copy show as an empty folder.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        UserTree tree(Volume(), "shaped");
+        tree.AsUser(c.prepare);
+        std::vector<std::string> arguments = {"snapshot", tree.Path()};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        arguments.insert(arguments.end(), {"--", "true"});
+        Outcome outcome = RunTool(arguments);
+        EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+        std::string err = c.err;
+        for (size_t at = err.find('@'); at != std::string::npos; at = err.find('@', at))
+            err.replace(at, 1, tree.Path());
+        EXPECT_EQ(outcome.err, err);
+        std::vector<std::string> places = {tree.Path()};
+        for (const std::string& place : c.places)
+            places.push_back(tree.Path() + place);
+        EXPECT_EQ(Places(outcome.out), places);
+    }
+}
+
+// A file system mounted at its top level shows the subvolumes that are mounted elsewhere,
+// with the stores at their roots: neither a set nor a copy takes one, nor what it holds.
+TEST_F(ToolOnBtrfs, AStoreReachedBelowTheTopLevelIsNeverTaken) {
+    UserTree tree(Volume(), "top-level");
+    const std::string at = tree.Path() + "/@";
+    const std::string mounted = scratch_->Outside() + "/at-mounted";
+    Shell("btrfs -q subvolume create " + at + " && printf data > " + at + "/file && mkdir -p " +
+          mounted);
+    ASSERT_EQ(mount(at.c_str(), mounted.c_str(), nullptr, MS_BIND, nullptr), 0);
+    // Another backup holds a snapshot of the subvolume through its own mount.
+    ToolProcess other({"snapshot", mounted});
+    ASSERT_TRUE(other.WaitForLines(1, 20)) << other.Out();
+    ASSERT_TRUE(Exists(at + "/.quorlin"));
+    Outcome listed = RunTool({"snapshot", tree.Path(), "--", "true"});
+    EXPECT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_EQ(Places(listed.out), std::vector<std::string>({tree.Path(), at}));
+    const std::string copy = scratch_->Outside() + "/top-level-copy";
+    Outcome copied = RunTool({"copy", tree.Path(), copy});
+    EXPECT_EQ(copied.exitCode, 0) << copied.err;
+    EXPECT_EQ(Shell("cd " + copy + " && find . -mindepth 1 | sort"), "./@\n./@/file\n");
+    other.WriteInput("\n");
+    EXPECT_EQ(other.Wait(20).exitCode, 0);
+    umount2(mounted.c_str(), MNT_DETACH);
+    Shell("rm -rf " + copy + " " + mounted);
+}
+
+// The user renames or swaps their subvolumes in a loop while quorlin backs the tree up:
+// every backup completes, and each nested snapshot is one of the user's subvolumes.
+TEST_F(ToolOnBtrfs, SubvolumesMovedInALoopNeverFailABackup) {
+    struct Case {
+        const char* what;
+        std::string loop;
+        bool inPlace;
+        int runs;
+    };
+    const std::vector<Case> cases = {
+        {"renamed back and forth", "while :; do mv a b; mv b a; done", false, 20},
+        {"swapped with another", "while :; do mv a t; mv c a; mv t c; done", false, 20},
+        {"renamed under --in-place", "while :; do mv a b; mv b a; done", true, 10},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        UserTree tree(Volume(), "moving");
+        tree.AsUser(
+            "btrfs -q subvolume create a && echo a > a/name && btrfs -q subvolume create c && "
+            "echo c > c/name");
+        tree.AsUser("(" + c.loop + ") >/dev/null 2>&1 & echo $! > loop.pid");
+        for (int run = 0; run < c.runs; ++run) {
+            if (c.inPlace) {
+                Outcome outcome = RunTool({"snapshot", "--in-place", tree.Path(), "--", "sh", "-c",
+                                           "cat {}/*/name >/dev/null 2>&1; true"});
+                EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+                continue;
+            }
+            ToolProcess tool({"snapshot", tree.Path()});
+            ASSERT_TRUE(tool.WaitForLines(1, 20)) << tool.Out();
+            std::vector<std::string> snapshots = SnapshotPaths(tool.Out());
+            for (size_t i = 1; i < snapshots.size(); ++i) {
+                std::string held = Read(snapshots[i] + "/name");
+                EXPECT_TRUE(held == "a\n" || held == "c\n") << snapshots[i] << ": " << held;
+            }
+            tool.WriteInput("\n");
+            Outcome outcome = tool.Wait(20);
+            EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+        }
+        Shell("kill $(cat " + tree.Path() + "/loop.pid)");
+    }
+}
+
+// What follows `start` in `text`, from it on; empty when it is not there.
+std::string From(const std::string& text, const std::string& start) {
+    size_t at = text.find(start);
+    return at == std::string::npos ? "" : text.substr(at);
+}
+
+bool WaitForFile(const std::string& path, double seconds) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!Exists(path)) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// While COMMAND waits, the user renames PATH away and plants a link to root's private folder
+// in its place: COMMAND still reads the frozen PATH, and the folder that the user may change
+// shows only the way to it.
+TEST_F(ToolOnBtrfs, InPlaceViewCannotBeRedirectedByAUser) {
+    struct Case {
+        const char* what;
+        std::string above;  // chmod and chown of the folder above PATH
+    };
+    const std::vector<Case> cases = {
+        {"a folder of the user's above PATH", "chmod 755 @ && chown nobody:nogroup @"},
+        {"a sticky folder above that all may write", "chmod 1777 @"},
+    };
+    const std::string above = Volume() + "/redirect-above";
+    const std::string path = above + "/data";
+    const std::string ready = scratch_->Outside() + "/redirect-ready";
+    Shell("mkdir -m 700 " + Volume() + "/private && printf secret > " + Volume() +
+          "/private/secret");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string prepare = c.above;
+        for (size_t at = prepare.find('@'); at != std::string::npos; at = prepare.find('@', at))
+            prepare.replace(at, 1, above);
+        Shell("rm -f " + ready + " && mkdir " + above + " && " + prepare + " && cd " + above +
+              " && " + kAsNobody + "sh -c 'mkdir data && echo frozen > data/f'");
+        ToolProcess tool({"snapshot", "--in-place", path, "--", "sh", "-c",
+                          "touch " + ready + "; read go; cat " + path + "/f " + path +
+                              "/secret 2>/dev/null; ls -A " + above});
+        ASSERT_TRUE(WaitForFile(ready, 20)) << tool.Out();
+        Shell("cd " + above + " && " + kAsNobody +
+              "sh -c 'mv data old && ln -s ../private data && echo changed > old/f'");
+        tool.WriteInput("go\n");
+        Outcome outcome = tool.Wait(20);
+        EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+        EXPECT_EQ(From(outcome.out, "frozen"), "frozen\ndata\n") << outcome.out;
+        Shell("rm -rf " + above);
+    }
+    Shell("rm -rf " + Volume() + "/private " + ready);
+}
+
+// A process that COMMAND leaves running in its view (a daemon of its own session) is ended
+// when COMMAND ends, so that nothing holds the snapshot once the backup completes.
+TEST_F(ToolOnBtrfs, InPlaceEndsWhatTheCommandLeavesRunning) {
+    const std::string path = Volume() + "/left-running";
+    Shell("mkdir -p " + path);
+    Outcome outcome = RunTool({"snapshot", "--in-place", path, "--", "sh", "-c",
+                               "setsid sleep 25 </dev/null >/dev/null 2>&1 & echo $!"});
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(outcome.err,
+              "quorlin: ended 1 process that the command left running in its view, so that "
+              "nothing holds the snapshots.\n");
+    std::string out = outcome.out.substr(0, outcome.out.size() - 1);
+    pid_t leftover = static_cast<pid_t>(std::stol(out.substr(out.rfind('\n') + 1)));
+    bool alive = kill(leftover, 0) == 0;
+    EXPECT_FALSE(alive);
+    if (alive)
+        kill(leftover, SIGKILL);
+    Shell("rm -rf " + path);
+}
+
+}  // namespace
+}  // namespace tooltest
