@@ -62,6 +62,9 @@ std::vector<HeldEntry> ReadHeld(const std::string& path) {
 }
 
 std::string HeldLine(const HeldEntry& entry, std::int64_t now) {
+    if (entry.deleted)
+        return "-\t" + FieldForLine(entry.volume) + "\tdeleted\t" + std::to_string(entry.ownerPid) +
+               " holds\t?";
     std::string owner = "unknown";
     if (entry.owner != Owner::kUnknown)
         owner = (entry.ownerPid != 0 ? std::to_string(entry.ownerPid) + " " : std::string()) +

@@ -22,14 +22,22 @@ struct HeldEntry {
     long ownerPid = 0;
     Owner owner = Owner::kUnknown;
     std::int64_t created = 0;  // seconds since 1970; 0: not known
+    bool deleted = false;      // deleted, with its record, but held by process `ownerPid`
 };
 
 // The snapshots held on the volume of `path` (empty: on every volume). Throws Failure.
 std::vector<HeldEntry> ReadHeld(const std::string& path);
 
+// The snapshots that were deleted but that a process still holds (its working folder, root,
+// an open file or a mount of its view lies in one), on the file system of `path` (empty: on
+// all): readable to that process until it lets go, and so shown. One entry per snapshot, its
+// volume the mount point of its store.
+std::vector<HeldEntry> HeldAfterDeletion(const std::string& path);
+
 // "SET-ID<TAB>VOLUME<TAB>CONTEXT<TAB>OWNER<TAB>AGE" at the time `now` (seconds since 1970):
 // CONTEXT "persistent" or "auto-release"; OWNER "PID running", "PID gone" or "unknown";
-// AGE "45s", "12m", "3h", "2d" or "?".
+// AGE "45s", "12m", "3h", "2d" or "?". A deleted snapshot still held: "-<TAB>VOLUME<TAB>
+// deleted<TAB>PID holds<TAB>?".
 std::string HeldLine(const HeldEntry& entry, std::int64_t now);
 // The header line over HeldLine's lines.
 extern const char kHeldHeader[];

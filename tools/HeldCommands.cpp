@@ -13,7 +13,9 @@ int RunList(const Invocation& invocation) {
     ComScope com;
     const std::string path =
         invocation.paths.empty() ? std::string() : ResolveSourcePath(invocation.paths[0]);
-    const std::vector<HeldEntry> entries = ReadHeld(path);
+    std::vector<HeldEntry> entries = ReadHeld(path);
+    const std::vector<HeldEntry> deleted = HeldAfterDeletion(path);
+    entries.insert(entries.end(), deleted.begin(), deleted.end());
     if (IsTerminal(stdout))
         std::printf("%s\n", kHeldHeader);
     const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));

@@ -248,5 +248,38 @@ TEST_F(ToolOnBtrfs, InPlaceEndsWhatTheCommandLeavesRunning) {
     Shell("rm -rf " + path);
 }
 
+// The pid that COMMAND printed last.
+pid_t LastPid(const std::string& out) {
+    std::string text = out.substr(0, out.find_last_not_of('\n') + 1);
+    return static_cast<pid_t>(std::stol(text.substr(text.rfind('\n') + 1)));
+}
+
+// Without --in-place nothing ends what COMMAND left: a snapshot deleted at completion stays
+// readable to a process working in it, and list says so until that process lets go.
+TEST_F(ToolOnBtrfs, ListShowsADeletedSnapshotThatAProcessStillHolds) {
+    const std::string path = Volume() + "/held-after";
+    Shell("mkdir -p " + path);
+    Outcome outcome = RunTool({"snapshot", path, "--", "sh", "-c",
+                               "cd \"$QUORLIN_SNAPSHOT_1\" && setsid sleep 30 </dev/null "
+                               ">/dev/null 2>&1 & echo $!"});
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    const pid_t holder = LastPid(outcome.out);
+    const std::string line =
+        "-\t" + Volume() + "\tdeleted\t" + std::to_string(holder) + " holds\t?\n";
+    for (bool onThePath : {false, true}) {
+        std::vector<std::string> arguments = {"list"};
+        if (onThePath)
+            arguments.push_back(path);
+        Outcome listed = RunTool(arguments);
+        EXPECT_EQ(listed.exitCode, 0) << listed.err;
+        EXPECT_NE(listed.out.find(line), std::string::npos) << onThePath << listed.out;
+    }
+    kill(holder, SIGKILL);
+    while (kill(holder, 0) == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(RunTool({"list"}).out.find(line), std::string::npos);
+    Shell("rm -rf " + path);
+}
+
 }  // namespace
 }  // namespace tooltest
