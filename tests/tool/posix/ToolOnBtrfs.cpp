@@ -50,6 +50,18 @@ gid_t NobodyGid() {
     return nobody != nullptr ? nobody->pw_gid : 65534;
 }
 
+std::vector<std::string> Places(const std::string& out) {
+    std::vector<std::string> places;
+    for (size_t start = 0; start < out.size();) {
+        size_t end = out.find('\n', start);
+        std::string line = out.substr(start, end == std::string::npos ? end : end - start);
+        if (line.find('\t') != std::string::npos)
+            places.push_back(line.substr(0, line.find('\t')));
+        start = end == std::string::npos ? out.size() : end + 1;
+    }
+    return places;
+}
+
 bool BecomeNobody() {
     return setgroups(0, nullptr) == 0 && setresgid(NobodyGid(), NobodyGid(), NobodyGid()) == 0 &&
            setresuid(NobodyUid(), NobodyUid(), NobodyUid()) == 0;

@@ -19,6 +19,8 @@ void Write(const std::string& path, const std::string& content);
 bool Exists(const std::string& path);
 // The snapshot paths of the "PATH<TAB>SNAPSHOT-PATH" lines.
 std::vector<std::string> SnapshotPaths(const std::string& out);
+// Their left column.
+std::vector<std::string> Places(const std::string& out);
 // Makes this process the user nobody (no supplementary groups); false when it cannot.
 bool BecomeNobody();
 // Runs `action` in a child process as the user nobody; its result, false when the child

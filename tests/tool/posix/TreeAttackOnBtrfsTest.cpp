@@ -19,19 +19,6 @@ namespace {
 
 const std::string kAsNobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups ";
 
-// The left column of the "PATH<TAB>SNAPSHOT-PATH" lines.
-std::vector<std::string> Places(const std::string& out) {
-    std::vector<std::string> places;
-    for (size_t start = 0; start < out.size();) {
-        size_t end = out.find('\n', start);
-        std::string line = out.substr(start, end == std::string::npos ? end : end - start);
-        if (line.find('\t') != std::string::npos)
-            places.push_back(line.substr(0, line.find('\t')));
-        start = end == std::string::npos ? out.size() : end + 1;
-    }
-    return places;
-}
-
 // A folder `name` in `volume`, made by root and given to nobody; gone at the end, with every
 // subvolume below it.
 class UserTree {
