@@ -1,5 +1,7 @@
 #include "InPlace.h"
 
+#include "SourcePath.h"
+
 #include <algorithm>
 
 namespace qtool {
@@ -32,8 +34,7 @@ bool ParseOrigin(const std::string& text, std::string& origin) {
 }
 
 bool Below(const std::string& path, const std::string& folder) {
-    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
-           (folder.back() == '/' || path[folder.size()] == '/');
+    return path != folder && AtOrBelow(path, folder);
 }
 
 }  // namespace

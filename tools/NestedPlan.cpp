@@ -1,5 +1,6 @@
 #include "NestedVolumes.h"
 
+#include "SourcePath.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -8,13 +9,6 @@
 
 namespace qtool {
 namespace {
-
-// Whether `path` is `folder` or lies below it.
-bool AtOrBelow(const std::string& path, const std::string& folder) {
-    return path == folder ||
-           (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
-            (folder.back() == '/' || path[folder.size()] == '/'));
-}
 
 std::string WhyLeftOut(const NestedItem& item) {
     switch (item.kind) {

@@ -35,4 +35,12 @@ std::string VolumeOf(const std::string& source, const std::string& snapshot) {
     return source;
 }
 
+bool AtOrBelow(const std::string& path, const std::string& folder) {
+    const char separator = static_cast<char>(std::filesystem::path::preferred_separator);
+    return path == folder ||
+           (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+            (folder.back() == '/' || folder.back() == separator || path[folder.size()] == '/' ||
+             path[folder.size()] == separator));
+}
+
 }  // namespace qtool

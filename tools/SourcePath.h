@@ -18,6 +18,10 @@ std::string ResolveSourcePath(const std::string& path);
 // `source` itself when no such tail exists (it is the volume's root).
 std::string VolumeOf(const std::string& source, const std::string& snapshot);
 
+// Whether the resolved `path` is the folder `folder` or lies below it (not beside it, as
+// "/v/data2" lies beside "/v/data").
+bool AtOrBelow(const std::string& path, const std::string& folder);
+
 }  // namespace qtool
 
 #endif  // QUORLIN_TOOL_SOURCE_PATH_H

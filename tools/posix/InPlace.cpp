@@ -1,6 +1,7 @@
 #include "InPlace.h"
 
 #include "Failure.h"
+#include "SourcePath.h"
 #include "Text.h"
 #include "platform/posix/RootOnly.h"
 #include "posix/Fd.h"
@@ -218,12 +219,6 @@ std::string CoverOf(const std::string& target, std::vector<struct stat>& steps) 
                  ": users other than root may change the names in /",
              0);
     return cover;
-}
-
-bool AtOrBelow(const std::string& path, const std::string& folder) {
-    return path == folder ||
-           (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
-            (folder == "/" || path[folder.size()] == '/'));
 }
 
 // A folder that users may change, covered in the view by a folder of quorlin's (a tmpfs)

@@ -1,5 +1,6 @@
 #include "NestedVolumes.h"
 
+#include "SourcePath.h"
 #include "platform/posix/btrfs/StoreIdentity.h"
 #include "posix/Fd.h"
 
@@ -73,8 +74,7 @@ std::vector<MountEntry> ReadMounts() {
 }
 
 bool Below(const std::string& path, const std::string& folder) {
-    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
-           (folder == "/" || path[folder.size()] == '/');
+    return path != folder && AtOrBelow(path, folder);
 }
 
 std::string Join(const std::string& folder, const std::string& name) {
