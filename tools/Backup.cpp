@@ -25,7 +25,7 @@ bool TracesSteps(const BackupOptions& options) { return options.verbosity > 1 ||
 
 std::string ActionFor(const std::vector<std::string>& sources) {
     if (sources.size() == 1)
-        return "take a snapshot of " + sources[0];
+        return "take a snapshot of " + FieldForLine(sources[0]);
     return "take a snapshot of the " + std::to_string(sources.size()) + " paths";
 }
 

@@ -12,7 +12,7 @@ std::string ResolveSourcePath(const std::string& path) {
     std::error_code error;
     std::filesystem::path resolved = std::filesystem::canonical(PathFromUtf8(path), error);
     if (error)
-        throw Failure(kExitUsage, path + " cannot be found (" + error.message() +
+        throw Failure(kExitUsage, FieldForLine(path) + " cannot be found (" + error.message() +
                                       "); name an existing file or folder");
     return Utf8FromPath(resolved);
 }

@@ -24,10 +24,10 @@ namespace {
                              const fs::path& target) {
     if (error.OnSide() == CopyError::kSource)
         throw Failure(kExitCopyFailed, "the copy failed: cannot " + error.Action() + " " +
-                                           Utf8FromPath(source) + " (" + error.Reason() +
-                                           "); try again");
+                                           FieldForLine(Utf8FromPath(source)) + " (" +
+                                           error.Reason() + "); try again");
     throw Failure(kExitCopyFailed, "the copy failed: cannot " + error.Action() + " " +
-                                       Utf8FromPath(target) + " (" + error.Reason() +
+                                       FieldForLine(Utf8FromPath(target)) + " (" + error.Reason() +
                                        "); check that the destination is writable and has "
                                        "room, then try again");
 }
@@ -149,9 +149,10 @@ private:
         for (const Loss& loss : losses) {
             ++lost_;
             report_(loss.what.empty()
-                        ? "could not copy " + Utf8FromPath(place.source) + " (" + loss.why + ")"
-                        : "could not keep " + loss.what + " of " + Utf8FromPath(place.source) +
-                              " (" + loss.why + ")");
+                        ? "could not copy " + FieldForLine(Utf8FromPath(place.source)) + " (" +
+                              loss.why + ")"
+                        : "could not keep " + loss.what + " of " +
+                              FieldForLine(Utf8FromPath(place.source)) + " (" + loss.why + ")");
         }
     }
 
@@ -194,9 +195,10 @@ private:
                     firstNames_.erase(first);
                 return;
             }
-            losses.push_back({"the hard link to " + Utf8FromPath(first->second.source),
-                              "the destination refused another name for the file; it was "
-                              "copied again"});
+            losses.push_back(
+                {"the hard link to " + FieldForLine(Utf8FromPath(first->second.source)),
+                 "the destination refused another name for the file; it was "
+                 "copied again"});
         }
         TargetFolder::Copied copy = to.CopyRegularFile(
             name, from, entry,

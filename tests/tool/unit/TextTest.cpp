@@ -1,5 +1,6 @@
 #include "Failure.h"
 #include "Progress.h"
+#include "SourcePath.h"
 #include "Text.h"
 
 #include <gtest/gtest.h>
@@ -46,6 +47,21 @@ TEST(Text, FieldForLineQuotesOnlyWhatCouldBreakTheLine) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(FieldForLine(c.first), c.second) << c.first;
+}
+
+// A name in an error sentence cannot forge a line of its own.
+TEST(Text, NamesInSentencesAreQuotedAsInLines) {
+    const std::string forged = "/no/such\rquorlin: \x1b[2Kdone\n";
+    const std::string quoted = "\"/no/such\\rquorlin: \\033[2Kdone\\n\"";
+    std::string sentence;
+    try {
+        ResolveSourcePath(forged);
+    } catch (const Failure& failure) {
+        sentence = failure.what();
+    }
+    EXPECT_EQ(sentence.rfind(quoted + " cannot be found (", 0), 0u) << sentence;
+    EXPECT_EQ(QuotedName(forged), quoted);
+    EXPECT_EQ(QuotedName("tar"), "\"tar\"");
 }
 
 TEST(Progress, LineShowsShareBytesFilesAndRate) {
