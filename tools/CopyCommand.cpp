@@ -57,8 +57,7 @@ int RunCopy(const Invocation& invocation) {
 
     InstallStopHandlers();
     Backup backup(invocation.options);
-    std::vector<std::string> snapshots = backup.Start(volumes);
-    LeaveOutUnsoundSnapshots(volumes, snapshots, nested, 1);
+    std::vector<std::string> snapshots = StartWithNested(backup, volumes, nested, 1);
     if (invocation.json) {
         std::vector<std::string> given = volumes;
         given[0] = invocation.paths[0];

@@ -1,5 +1,7 @@
 #include "NestedVolumes.h"
 
+#include "Diagnosis.h"
+#include "Failure.h"
 #include "SourcePath.h"
 #include "Text.h"
 
@@ -83,6 +85,14 @@ std::vector<NestedVolume> NestedVolumesToJoin(const std::vector<std::string>& so
     return joined;
 }
 
+namespace {
+
+// How the library fails a set whose nested volume moved while it was taken: its path names
+// no volume, or the volume of another path. How often such a set is taken.
+const unsigned kVolumeNotFound = 0x80042308;  // VSS_E_OBJECT_NOT_FOUND
+const unsigned kVolumeTwice = 0x8004230D;     // VSS_E_OBJECT_ALREADY_EXISTS
+const int kMovedTries = 3;
+
 void LeaveOutUnsoundSnapshots(std::vector<std::string>& volumes,
                               std::vector<std::string>& snapshots,
                               std::vector<NestedVolume>& nested, size_t first) {
@@ -121,6 +131,42 @@ void LeaveOutUnsoundSnapshots(std::vector<std::string>& volumes,
         snapshots.erase(snapshots.begin() + static_cast<std::ptrdiff_t>(i));
         nested.erase(nested.begin() + static_cast<std::ptrdiff_t>(i - first));
     }
+}
+
+}  // namespace
+
+std::vector<std::string> StartWithNested(Backup& backup, std::vector<std::string>& volumes,
+                                         std::vector<NestedVolume>& nested, size_t first) {
+    std::vector<std::string> snapshots;
+    for (int tries = 1;; ++tries) {
+        try {
+            snapshots = backup.Start(volumes);
+            break;
+        } catch (const Failure& failure) {
+            bool leftOut = false;
+            for (size_t i = 0; i < nested.size();) {
+                if (!NestedVolumeMoved(nested[i])) {
+                    ++i;
+                    continue;
+                }
+                std::fprintf(stderr,
+                             "quorlin: %s is left out: it moved or vanished while the snapshot "
+                             "was taken.\n",
+                             FieldForLine(nested[i].path).c_str());
+                volumes.erase(volumes.begin() + static_cast<std::ptrdiff_t>(first + i));
+                nested.erase(nested.begin() + static_cast<std::ptrdiff_t>(i));
+                leftOut = true;
+            }
+            // A volume that moved away and back meanwhile fails a set as one that is gone does.
+            const unsigned code = ReportedCode(failure.Report());
+            bool moving = !nested.empty() && tries < kMovedTries &&
+                          (code == kVolumeNotFound || code == kVolumeTwice);
+            if (!leftOut && !moving)
+                throw;
+        }
+    }
+    LeaveOutUnsoundSnapshots(volumes, snapshots, nested, first);
+    return snapshots;
 }
 
 }  // namespace qtool

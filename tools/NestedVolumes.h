@@ -5,6 +5,8 @@
 #ifndef QUORLIN_TOOL_NESTED_VOLUMES_H
 #define QUORLIN_TOOL_NESTED_VOLUMES_H
 
+#include "Backup.h"
+
 #include <string>
 #include <vector>
 
@@ -63,13 +65,17 @@ std::vector<NestedVolume> NestedVolumesToJoin(const std::vector<std::string>& so
 std::string NestedSnapshotProblem(const std::string& snapshot, const std::string& identity,
                                   const std::string& place, bool mounted);
 
-// Leaves out the nested volumes (`volumes` and their `snapshots`, from `first` on, which
-// are `nested` in order) whose snapshot is not to be used, naming each on standard error:
-// something was swapped in at its place, or it moved, while the snapshot was taken. Their
-// snapshots are deleted with the set.
-void LeaveOutUnsoundSnapshots(std::vector<std::string>& volumes,
-                              std::vector<std::string>& snapshots,
-                              std::vector<NestedVolume>& nested, size_t first);
+// Whether the nested volume is no longer at its place (where the platform finds none, never).
+bool NestedVolumeMoved(const NestedVolume& volume);
+
+// Takes the set of `volumes` (the PATHs, then from `first` on the volumes `nested`, in order)
+// and returns their snapshot paths. A nested volume that moved or vanished before the set was
+// taken (and so failed it) is left out, named on standard error, and the set is taken again
+// without it; one whose snapshot is not to be used (something was swapped in at its place, or
+// it moved, while the snapshot was taken) is left out and named, its snapshot deleted with the
+// set. Throws Failure as Backup::Start does.
+std::vector<std::string> StartWithNested(Backup& backup, std::vector<std::string>& volumes,
+                                         std::vector<NestedVolume>& nested, size_t first);
 
 }  // namespace qtool
 

@@ -33,8 +33,8 @@ int RunSnapshot(const Invocation& invocation) {
 
     InstallStopHandlers();
     Backup backup(invocation.options);
-    std::vector<std::string> volumeSnapshots = backup.Start(volumes);
-    LeaveOutUnsoundSnapshots(volumes, volumeSnapshots, nested, sources.size());
+    std::vector<std::string> volumeSnapshots =
+        StartWithNested(backup, volumes, nested, sources.size());
     std::vector<std::string> snapshotPaths(volumeSnapshots.begin(),
                                            volumeSnapshots.begin() + sources.size());
     // The PATHs as given, then the nested volumes that joined the set.

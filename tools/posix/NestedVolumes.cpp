@@ -325,4 +325,11 @@ std::string NestedSnapshotProblem(const std::string& snapshot, const std::string
     return "";
 }
 
+bool NestedVolumeMoved(const NestedVolume& volume) {
+    Fd root(open(volume.path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    btrfs_ioctl_get_subvol_info_args info;
+    return !root.Valid() || !IsSubvolumeRoot(root.Get()) || !SubvolumeInfo(root.Get(), info) ||
+           Identity(info) != volume.identity;
+}
+
 }  // namespace qtool

@@ -11,4 +11,6 @@ std::string NestedSnapshotProblem(const std::string&, const std::string&, const 
     return "";
 }
 
+bool NestedVolumeMoved(const NestedVolume&) { return false; }
+
 }  // namespace qtool
