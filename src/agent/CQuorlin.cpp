@@ -2,7 +2,7 @@
 #include "Quorlin.h"
 
 #include "agent/Options.h"
-#include "agent/WaitLimits.h"
+#include "agent/AgentRecords.h"
 #include "snapshot/Requester.h"
 
 CQuorlin::CQuorlin()
@@ -25,7 +25,7 @@ CQuorlin::CQuorlin(const CQuorlin& other)
       m_backupInProgress(other.m_backupInProgress),
       m_backupComponents(other.m_backupComponents) {
     CopyVolumes(other);
-    quorlin::CopyWaitLimit(&other, this);
+    quorlin::CopyRecord(&other, this);
 }
 
 CQuorlin& CQuorlin::operator=(const CQuorlin& other) {
@@ -39,7 +39,7 @@ CQuorlin& CQuorlin::operator=(const CQuorlin& other) {
     m_backupComponents = other.m_backupComponents;
     if (this != &other)
         CopyVolumes(other);
-    quorlin::CopyWaitLimit(&other, this);
+    quorlin::CopyRecord(&other, this);
     return *this;
 }
 

@@ -82,9 +82,9 @@ public:
     // line, snapshot deleted).
     // `snapshotPathLength` receives the length without the terminator on success only.
     // Over a held backup the call goes on with a new one (see the calling-sequence
-    // warning); a held set of VssStartBackupNoWriter is first completed and deleted as
-    // VssBackupComplete does, and if that fails its result is returned and nothing new
-    // is started.
+    // warning); a set of VssStartBackupNoWriter, held or left after its deletion failed
+    // (see VssBackupComplete), is first completed and deleted as VssBackupComplete does,
+    // and if that fails its result is returned and nothing new is started.
     int VssStartBackup(wchar_t* sourcePath, wchar_t* snapshotPath, int& snapshotPathLength);
 
     // Snapshots the volumes of `pathCount` paths in one set. Every `snapshotPaths[i]` must be
@@ -95,8 +95,9 @@ public:
     int VssStartBackup2(wchar_t** sourcePaths, wchar_t** snapshotPaths, int pathCount);
 
     // Snapshots the volume of `sourcePath` without writers, in a persistent context.
-    // Returns QUORLIN_RESULT_WRONG_SEQUENCE while a backup is held. Buffer rules as for
-    // VssStartBackup.
+    // Returns QUORLIN_RESULT_WRONG_SEQUENCE while a backup is held. An earlier set of this
+    // call whose deletion failed is first deleted, as by VssStartBackup. Buffer rules as
+    // for VssStartBackup.
     int VssStartBackupNoWriter(wchar_t* sourcePath, wchar_t* snapshotPath, int& snapshotPathLength);
 
     // Ends the held backup and deletes its snapshot set. Returns QUORLIN_RESULT_OK when
@@ -104,9 +105,15 @@ public:
     // not be written. When snapshots remain (DeleteSnapshots failed), it returns
     // QUORLIN_RESULT_FAILED after the report line "The snapshot set could not be
     // deleted, error 0x...: its snapshots remain."; the agent keeps the set's identity,
-    // so a later VssBackupComplete (or the destructor) tries the deletion again. Only on
+    // so a later VssBackupComplete (or the destructor) tries the deletion again, and only
+    // that (the backup is not completed twice): 0 once the snapshots are gone. Only on
     // Windows, for a set of VssStartBackup or VssStartBackup2 (which VSS deletes when
     // its last reference goes), a failed deletion is a step line and the result 0.
+    // A start call that failed has aborted its backup, which is never completed: with its
+    // set gone (or never made) nothing is left, and this call returns
+    // QUORLIN_RESULT_REFUSED ("Invalid data.") as the destructor makes no call; a set of
+    // it that could not be deleted is deleted here, with the line "The snapshot set of
+    // the failed backup was deleted." and the result 0 once it is gone.
     int VssBackupComplete();
 
     // id 0: backup type; id 1: trace verbosity; id 2: time limit of each asynchronous step
@@ -130,6 +137,8 @@ private:
     // S_OK, or the failure of a deletion that left snapshots.
     HRESULT Cleanup(bool abortBackup, bool deleteSnapshots,
                     quorlin::ComPtr<quorlin::BackupComponents> components, GUID snapshotSetId);
+    // The clean-up after a failure of a start call (`startCall`) or of VssBackupComplete.
+    void CleanUpFailedCall(bool startCall) noexcept;
 };
 
 #endif  // QUORLIN_H

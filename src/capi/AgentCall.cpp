@@ -34,7 +34,7 @@ int FailCall(quorlin_agent& agent) noexcept {
     const bool held = agent.Holding();
     if (held)
         agent.VssBackupComplete();
-    agent.snapshots.clear();
+    agent.DropPathsUnlessHeld();
     TraceDroppingFailures(held ? L"The C interface ran out of memory; the backup was completed."
                                : L"The C interface ran out of memory.",
                           TRACE_LEVEL_RESULT);

@@ -19,20 +19,18 @@ struct quorlin_agent final : CQuorlin {
     bool Holding() const noexcept { return m_backupInProgress != 0; }
 
     // After a start or completion call of the class: the paths of a successful start
-    // become the held ones (none after a completion); a refusal (99, 100) changed
-    // nothing; a failure let go of them. A start that failed before any snapshot was
-    // made has been aborted, but the class keeps its components object, and a later
-    // completion (or the class's destructor) would call it as if a backup were held:
-    // it goes too, so that nothing is left to complete. Once a set was made the
-    // object stays, since the class may need it to delete the set once more.
+    // become the held ones; otherwise the paths stay while the class still holds the
+    // backup they belong to (a refusal, or a failure before anything changed), and go
+    // with it. What is left to complete is the class's to decide.
     void AfterCall(int result, std::vector<std::wstring>& startedPaths) noexcept {
-        if (result == QUORLIN_OK) {
+        if (result == QUORLIN_OK)
             snapshots.swap(startedPaths);
-        } else if (result != QUORLIN_WRONG_SEQUENCE && result != QUORLIN_REFUSED) {
+        else
+            DropPathsUnlessHeld();
+    }
+    void DropPathsUnlessHeld() noexcept {
+        if (!Holding())
             snapshots.clear();
-            if (!m_snapshotCreated)
-                m_backupComponents.Reset();
-        }
     }
 
     // The snapshot paths of the held backup, one per path of its start call.

@@ -7,9 +7,16 @@
 // its wait succeeded), writes one report line and becomes result 1. The numbers
 // below are the fixed site numbers that the COM-failure report line shows for each
 // call.
+//
+// What is left of a backup that ended is decided here, once, for every host (the
+// class's own, the destructor, the C interface): a start call that failed lets go of
+// its components object when no snapshot of its set remains, so that nothing calls
+// BackupComplete on an aborted object; a set whose deletion failed stays known, and
+// completing the agent then only deletes it (agent/AgentRecords.h keeps what the
+// fields cannot hold: the set's kind and that only its deletion is left).
 #include "Quorlin.h"
 
-#include "agent/WaitLimits.h"
+#include "agent/AgentRecords.h"
 #include "diag/Exceptions.h"
 #include "diag/Trace.h"
 #include "platform/Platform.h"
@@ -71,15 +78,20 @@ int Refuse(const wchar_t* stepLine) {
     return QUORLIN_RESULT_REFUSED;
 }
 
-// The first field changes of every start call, before its components object exists.
-// A backup held until now is let go of with its components object, so the agent no
-// longer holds one, whether or not the new object can be made.
-void BeginAttempt(VSS_ID& snapshotSetId, bool& snapshotCreated, bool& abortNeeded,
-                  int& backupInProgress) {
+// The first field changes of every start call, before its components object exists,
+// and the kind of the set it is about to make (`agent` has a record: KeepRecordOf). The
+// agent no longer holds a backup from here on; the components object of the one it held
+// is let go of as the new one is made (CreateVssBackupComponents empties the field first,
+// whether or not it can make the new object).
+void BeginAttempt(const CQuorlin* agent, bool autoRelease, VSS_ID& snapshotSetId,
+                  bool& snapshotCreated, bool& abortNeeded, int& backupInProgress) {
     snapshotSetId = GUID_NULL;
     snapshotCreated = false;
     abortNeeded = true;
     backupInProgress = 0;
+    quorlin::SetRecord record;
+    record.autoRelease = autoRelease;
+    quorlin::SetSetRecord(agent, record);
 }
 
 // What DeleteSnapshots answered for a whole set: S_OK when none of its snapshots is
@@ -115,17 +127,18 @@ bool SettleDeletion(HRESULT deletion, bool autoRelease) noexcept {
 
 // A start call over a held backup writes the calling-sequence warning and goes on
 // with a new backup, letting go of the held one. An auto-release set goes with its
-// components object; a persistent one (made without writers) would stay on the
-// volume with nobody knowing its identity, so it is completed first, as
-// VssBackupComplete does. OK to go on, or the completion's result when it failed:
-// then nothing new is started and the agent is as the completion left it.
-int EndHeldBackup(CQuorlin& agent, int backupInProgress, bool withWriters) {
-    if (backupInProgress == 0)
-        return QUORLIN_RESULT_OK;
-    TraceDetail(quorlin::kWrongSequenceComplete);
-    if (withWriters)
-        return QUORLIN_RESULT_OK;
-    return agent.VssBackupComplete();
+// components object; a persistent one (made without writers), held or left after its
+// deletion failed, would stay on the volume with nobody knowing its identity, so it is
+// completed first, as VssBackupComplete does. OK to go on, or the completion's result
+// when it failed: then nothing new is started and the agent is as the completion left it.
+int EndHeldBackup(CQuorlin& agent, int backupInProgress, bool holdsComponents) {
+    if (backupInProgress != 0)
+        TraceDetail(quorlin::kWrongSequenceComplete);
+    const quorlin::SetRecord record = quorlin::SetRecordOf(&agent);
+    const bool persistentSetLeft =
+        !record.autoRelease &&
+        (backupInProgress != 0 || (holdsComponents && record.onlyDeletionLeft));
+    return persistentSetLeft ? agent.VssBackupComplete() : QUORLIN_RESULT_OK;
 }
 
 // The writer workflows' first steps: a new components object, initialised, with
@@ -189,7 +202,7 @@ bool ArgumentsPresent(wchar_t** sourcePaths, wchar_t** snapshotPaths, int pathCo
 
 CQuorlin::~CQuorlin() {
     VssBackupComplete();
-    quorlin::ForgetWaitLimit(this);
+    quorlin::ForgetRecord(this);
 }
 
 HRESULT CQuorlin::Cleanup(bool abortBackup, bool deleteSnapshots,
@@ -215,24 +228,43 @@ HRESULT CQuorlin::Cleanup(bool abortBackup, bool deleteSnapshots,
     return deletion;
 }
 
+// The failure capture's clean-up. A set that remains is kept with its components object,
+// so that completing the agent deletes it (and only that). A start call whose set is gone,
+// or was never made, has aborted its backup: nothing is left to complete, and the object
+// goes (Microsoft's requester rules: no BackupComplete after AbortBackup or a failed
+// DoSnapshotSet). A failed completion keeps its object, as Ended.
+void CQuorlin::CleanUpFailedCall(bool startCall) noexcept {
+    quorlin::SetRecord record = quorlin::SetRecordOf(this);
+    const bool gone = SettleDeletion(
+        Cleanup(m_abortNeeded, m_snapshotCreated, m_backupComponents, m_snapshotSetId),
+        record.autoRelease);
+    if (!m_backupComponents)
+        return;
+    if (!gone) {
+        record.onlyDeletionLeft = true;
+        quorlin::SetSetRecord(this, record);
+    } else if (startCall) {
+        quorlin::RunDroppingFailures([this] { m_backupComponents.Reset(); });
+    }
+}
+
 int CQuorlin::VssStartBackup(wchar_t* sourcePath, wchar_t* snapshotPath, int& snapshotPathLength) {
-    auto cleanup = [this] {
-        SettleDeletion(
-            Cleanup(m_abortNeeded, m_snapshotCreated, m_backupComponents, m_snapshotSetId),
-            m_withWriters);
-    };
+    auto cleanup = [this] { CleanUpFailedCall(true); };
     return quorlin::RunEntryPoint(cleanup, [&](EntryCapture& capture) -> int {
         if (quorlin::RefusedSinglePathStart(sourcePath))
             return QUORLIN_RESULT_REFUSED;
-        const int ended = EndHeldBackup(*this, m_backupInProgress, m_withWriters);
+        const int ended =
+            EndHeldBackup(*this, m_backupInProgress, static_cast<bool>(m_backupComponents));
         if (ended != QUORLIN_RESULT_OK)
             return ended;
         quorlin::CheckFilterRegistration();
         quorlin::SetSecurityAndPrivilege();
+        quorlin::KeepRecordOf(this);
 
         capture.EnterProtectedRegion();
         const DWORD waitLimit = quorlin::WaitLimitOf(this);
-        BeginAttempt(m_snapshotSetId, m_snapshotCreated, m_abortNeeded, m_backupInProgress);
+        BeginAttempt(this, true, m_snapshotSetId, m_snapshotCreated, m_abortNeeded,
+                     m_backupInProgress);
         m_withWriters = true;
         BackupComponents& components =
             CreateAndGather(m_backupComponents, kStartBackupSites, waitLimit);
@@ -251,24 +283,23 @@ int CQuorlin::VssStartBackup(wchar_t* sourcePath, wchar_t* snapshotPath, int& sn
 }
 
 int CQuorlin::VssStartBackup2(wchar_t** sourcePaths, wchar_t** snapshotPaths, int pathCount) {
-    auto cleanup = [this] {
-        SettleDeletion(
-            Cleanup(m_abortNeeded, m_snapshotCreated, m_backupComponents, m_snapshotSetId),
-            m_withWriters);
-    };
+    auto cleanup = [this] { CleanUpFailedCall(true); };
     return quorlin::RunEntryPoint(cleanup, [&](EntryCapture& capture) -> int {
         if (!ArgumentsPresent(sourcePaths, snapshotPaths, pathCount))
             return Refuse(quorlin::kInvalidParameter);
-        const int ended = EndHeldBackup(*this, m_backupInProgress, m_withWriters);
+        const int ended =
+            EndHeldBackup(*this, m_backupInProgress, static_cast<bool>(m_backupComponents));
         if (ended != QUORLIN_RESULT_OK)
             return ended;
         quorlin::CheckFilterRegistration();
         m_volumes.clear();
         quorlin::SetSecurityAndPrivilege();
+        quorlin::KeepRecordOf(this);
 
         capture.EnterProtectedRegion();
         const DWORD waitLimit = quorlin::WaitLimitOf(this);
-        BeginAttempt(m_snapshotSetId, m_snapshotCreated, m_abortNeeded, m_backupInProgress);
+        BeginAttempt(this, true, m_snapshotSetId, m_snapshotCreated, m_abortNeeded,
+                     m_backupInProgress);
         BackupComponents& components =
             CreateAndGather(m_backupComponents, kStartBackup2Sites, waitLimit);
         quorlin::StartSnapshotSet(components, m_snapshotSetId, kStartBackup2Sites.snapshotSet);
@@ -291,11 +322,7 @@ int CQuorlin::VssStartBackup2(wchar_t** sourcePaths, wchar_t** snapshotPaths, in
 
 int CQuorlin::VssStartBackupNoWriter(wchar_t* sourcePath, wchar_t* snapshotPath,
                                      int& snapshotPathLength) {
-    auto cleanup = [this] {
-        SettleDeletion(
-            Cleanup(m_abortNeeded, m_snapshotCreated, m_backupComponents, m_snapshotSetId),
-            m_withWriters);
-    };
+    auto cleanup = [this] { CleanUpFailedCall(true); };
     return quorlin::RunEntryPoint(cleanup, [&](EntryCapture& capture) -> int {
         if (quorlin::RefusedSinglePathStart(sourcePath))
             return QUORLIN_RESULT_REFUSED;
@@ -303,12 +330,18 @@ int CQuorlin::VssStartBackupNoWriter(wchar_t* sourcePath, wchar_t* snapshotPath,
             TraceDetail(quorlin::kWrongSequenceComplete);
             return QUORLIN_RESULT_WRONG_SEQUENCE;
         }
+        const int ended =
+            EndHeldBackup(*this, m_backupInProgress, static_cast<bool>(m_backupComponents));
+        if (ended != QUORLIN_RESULT_OK)
+            return ended;
         quorlin::CheckFilterRegistration();
         quorlin::SetSecurityAndPrivilege();
+        quorlin::KeepRecordOf(this);
 
         capture.EnterProtectedRegion();
         const DWORD waitLimit = quorlin::WaitLimitOf(this);
-        BeginAttempt(m_snapshotSetId, m_snapshotCreated, m_abortNeeded, m_backupInProgress);
+        BeginAttempt(this, false, m_snapshotSetId, m_snapshotCreated, m_abortNeeded,
+                     m_backupInProgress);
         m_withWriters = false;
         quorlin::CreateComponents(m_backupComponents, kNoWriterSites.create);
         BackupComponents& components = *m_backupComponents.Get();
@@ -328,11 +361,7 @@ int CQuorlin::VssStartBackupNoWriter(wchar_t* sourcePath, wchar_t* snapshotPath,
 }
 
 int CQuorlin::VssBackupComplete() {
-    auto cleanup = [this] {
-        SettleDeletion(
-            Cleanup(m_abortNeeded, m_snapshotCreated, m_backupComponents, m_snapshotSetId),
-            m_withWriters);
-    };
+    auto cleanup = [this] { CleanUpFailedCall(false); };
     return quorlin::RunEntryPoint(cleanup, [&](EntryCapture& capture) -> int {
         if (quorlin::RefusedPlatform())
             return QUORLIN_RESULT_REFUSED;
@@ -341,22 +370,32 @@ int CQuorlin::VssBackupComplete() {
         if (!m_backupComponents)
             return Refuse(L"Invalid data.");
 
-        capture.EnterProtectedRegion();
-        m_backupInProgress = 0;
-        quorlin::BackupComplete(*m_backupComponents.Get(), kComplete, quorlin::WaitLimitOf(this));
-        capture.LeaveProtectedRegion();
+        // A backup that has ended already (its start call failed, or it was completed) is
+        // not completed again: only its set is left to delete.
+        quorlin::SetRecord record = quorlin::SetRecordOf(this);
+        if (!record.onlyDeletionLeft) {
+            capture.EnterProtectedRegion();
+            m_backupInProgress = 0;
+            quorlin::BackupComplete(*m_backupComponents.Get(), kComplete,
+                                    quorlin::WaitLimitOf(this));
+            capture.LeaveProtectedRegion();
+        }
 
         // Snapshots that remain make the completion fail: the agent keeps the components
-        // object and the set's identity (Ended), so that completing once more, or the
-        // destructor, tries the deletion again.
+        // object and the set's identity, so that completing once more, or the destructor,
+        // tries the deletion again.
         const HRESULT deletion =
             Cleanup(false, m_snapshotCreated, m_backupComponents, m_snapshotSetId);
-        if (!SettleDeletion(deletion, m_withWriters))
+        record.onlyDeletionLeft = !SettleDeletion(deletion, record.autoRelease);
+        quorlin::SetSetRecord(this, record);
+        if (record.onlyDeletionLeft)
             return QUORLIN_RESULT_FAILED;
-        // The backup is complete: losing its success line does not change that.
+        // The backup is complete (or, after a failed start, its set is gone): losing its
+        // success line does not change that.
         m_backupComponents.Reset();
-        quorlin::RunDroppingFailures(
-            [] { quorlin::Trace(L"Backup successfully completed.", quorlin::TRACE_LEVEL_RESULT); });
+        const wchar_t* line = m_abortNeeded ? L"The snapshot set of the failed backup was deleted."
+                                            : L"Backup successfully completed.";
+        quorlin::RunDroppingFailures([line] { quorlin::Trace(line, quorlin::TRACE_LEVEL_RESULT); });
         return QUORLIN_RESULT_OK;
     });
 }

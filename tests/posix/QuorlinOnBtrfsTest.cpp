@@ -242,7 +242,8 @@ private:
 
 // A snapshot that cannot be deleted at completion: the result is 1 with a report line
 // naming the error, the snapshot is still there, and once the removal works again
-// the destructor's completion deletes it.
+// completing once more deletes it and succeeds (the service is not asked to complete
+// the backup twice).
 TEST_F(QuorlinOnBtrfsTest, ASnapshotThatCannotBeDeletedFailsTheCompletion) {
     const std::string volume = NewSubvolume("stuck");
     WriteFile(volume + "/f", "f");
@@ -262,13 +263,16 @@ TEST_F(QuorlinOnBtrfsTest, ASnapshotThatCannotBeDeletedFailsTheCompletion) {
             EXPECT_EQ(QUORLIN_RESULT_FAILED, agent.VssBackupComplete()) << withWriters;
             EXPECT_TRUE(Exists(paths.Snapshot())) << withWriters;
             calls.refusal = 0;
+            EXPECT_EQ(QUORLIN_RESULT_OK, agent.VssBackupComplete()) << withWriters;
+            EXPECT_FALSE(Exists(paths.Snapshot())) << withWriters;
             agent.VssSetting(1, 0);
         }
         ::close(fds[1]);
         const std::string traced = Drain(fds[0]);
         ::close(fds[0]);
         EXPECT_EQ(
-            "The snapshot set could not be deleted, error 0x80070005: its snapshots remain.\r\n",
+            "The snapshot set could not be deleted, error 0x80070005: its snapshots remain.\r\n"
+            "Backup successfully completed.\r\n",
             traced);
         EXPECT_TRUE(NothingStored()) << withWriters;
     }

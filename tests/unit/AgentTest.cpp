@@ -1,7 +1,7 @@
 #include "Quorlin.h"
 
 #include "agent/Options.h"
-#include "agent/WaitLimits.h"
+#include "agent/AgentRecords.h"
 #include "support/FakeHost.h"
 #include "support/ScriptedRequester.h"
 #include "support/TraceState.h"

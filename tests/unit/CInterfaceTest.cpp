@@ -296,9 +296,11 @@ TEST_F(CInterfaceTest, ASetThatRemainsIsDeletedByTheNextCompletion) {
         const char* failingCall;  // besides DeleteSnapshots
         int (*start)(quorlin_agent* agent, const char* source);
         int startResult;
+        const char* report;  // of the completion that deletes the set
     } cases[] = {
-        {"failed start", "DoSnapshotSet.QueryStatus", StartNoWriters, QUORLIN_FAILED},
-        {"failed completion", "none", StartNoWriters, QUORLIN_OK},
+        {"failed start", "DoSnapshotSet.QueryStatus", StartNoWriters, QUORLIN_FAILED,
+         "The snapshot set of the failed backup was deleted."},
+        {"failed completion", "none", StartNoWriters, QUORLIN_OK, "Backup successfully completed."},
     };
     for (const auto& t : cases) {
         SCOPED_TRACE(t.what);
@@ -315,11 +317,28 @@ TEST_F(CInterfaceTest, ASetThatRemainsIsDeletedByTheNextCompletion) {
         requester.Fail(t.failingCall, S_OK);
         requester.Fail("DeleteSnapshots", S_OK);
         requester.ClearCalls();
-        quorlin_complete(c.get());
+        EXPECT_EQ(QUORLIN_OK, quorlin_complete(c.get()));
+        EXPECT_STREQ(t.report, quorlin_last_report(c.get()));
         EXPECT_EQ(1, Deletions());
         c.reset();
         EXPECT_EQ(0u, requester.References());
     }
+}
+
+// The held paths are the class's held backup's: a call that fails before it changes
+// anything (here the calling-sequence warning cannot be written) leaves both held.
+TEST_F(CInterfaceTest, AFailureThatLeavesTheBackupHeldKeepsItsPaths) {
+    ASSERT_EQ(QUORLIN_OK, Start(c.get(), kSource.c_str()));
+    const std::string other = Native("E:\\mail");
+    g_traceLevel = 4;
+    host.consoleFails = true;
+    EXPECT_EQ(QUORLIN_FAILED, Start(c.get(), other.c_str()));
+    host.consoleFails = false;
+    ASSERT_EQ(1u, quorlin_snapshot_count(c.get()));
+    char path[32];
+    EXPECT_EQ(QUORLIN_OK, quorlin_snapshot_path(c.get(), 0, path, sizeof path, nullptr));
+    EXPECT_EQ(kSnapshot, path);
+    EXPECT_EQ(QUORLIN_OK, quorlin_complete(c.get()));
 }
 
 TEST_F(CInterfaceTest, AMissingAgentOrArgumentIsRefused) {

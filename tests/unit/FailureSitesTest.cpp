@@ -1,6 +1,7 @@
 // Every failure site of every entry point, injected in turn: result 1, the report
-// line with its code and site, the clean-up calls in order, outputs untouched and
-// the agent Ended afterwards. One table per entry point.
+// line with its code and site, the clean-up calls in order, outputs untouched; a
+// failed start holds nothing afterwards (its set is gone, or was never made), a
+// failed completion leaves the agent Ended. One table per entry point.
 #include "WorkflowFixture.h"
 
 namespace quorlin {
@@ -93,10 +94,10 @@ protected:
         if (row.setExists)
             cleanup.push_back("DeleteSnapshots(set1,2,1)");
         EXPECT_EQ(cleanup, CallsAfter(row.call));
-        const AgentState ended = {row.setStarted ? SetId(1) : GUID_NULL, row.setExists, true, 0,
-                                  created};
-        EXPECT_TRUE(ended == agent.State());
-        EXPECT_EQ(created ? 1u : 0u, requester.References());
+        const AgentState aborted = {row.setStarted ? SetId(1) : GUID_NULL, row.setExists, true, 0,
+                                    false};
+        EXPECT_TRUE(aborted == agent.State());
+        EXPECT_EQ(0u, requester.References());
         EXPECT_EQ(0, requester.LiveAsyncObjects());
     }
 

@@ -1,5 +1,6 @@
 // A start call made while a backup is held: the agent never says "held" when it holds
-// nothing, and a persistent set is completed before it is let go of.
+// nothing, a persistent set is completed before it is let go of, and what is held is of
+// the kind of the start call that made it.
 #include "WorkflowFixture.h"
 
 namespace quorlin {
@@ -104,6 +105,56 @@ TEST_F(HeldBackupTest, AFailedCompletionOfTheHeldSetStartsNothing) {
             EXPECT_TRUE(ended == agent.State()) << c.call;
             agent = Agent();
         }
+    }
+}
+
+// The kind of the held set is that of the start call that made it: after a completed
+// backup without writers, a set of VssStartBackup2 is let go of by a new start, not
+// completed first.
+TEST_F(HeldBackupTest, AHeldSetIsOfTheKindOfItsOwnStart) {
+    ASSERT_EQ(QUORLIN_RESULT_OK, StartBackupNoWriter(L"C:\\a"));
+    ASSERT_EQ(QUORLIN_RESULT_OK, agent.VssBackupComplete());
+    ASSERT_EQ(QUORLIN_RESULT_OK, Run(Entry::kStartBackup2));
+    requester.ClearCalls();
+    ASSERT_EQ(QUORLIN_RESULT_OK, StartBackup(L"C:\\a"));
+    EXPECT_EQ("CreateVssBackupComponents()", requester.Calls().front());
+}
+
+struct RemainingSet {
+    bool atStart;  // the set remained after its failed start (else after its completion)
+    Entry next;    // the start call made after that
+    bool deletes;  // the deletion works this time
+};
+
+// A persistent set whose deletion failed stays known until it is gone: the next start
+// call of any kind deletes it first (only that: its backup has ended), and starts nothing
+// while it cannot.
+TEST_F(HeldBackupTest, APersistentSetThatRemainsIsDeletedBeforeTheNextStart) {
+    const RemainingSet cases[] = {{false, Entry::kStartBackup, true},
+                                  {false, Entry::kNoWriter, false},
+                                  {true, Entry::kStartBackup2, true},
+                                  {true, Entry::kNoWriter, true}};
+    for (const RemainingSet& c : cases) {
+        SCOPED_TRACE(std::to_string(c.atStart) + std::to_string(static_cast<int>(c.next)));
+        ScriptedRequester scripted;
+        ScriptedRequester::Scope scope(scripted);
+        agent = Agent();
+        scripted.Fail("DeleteSnapshots", E_ACCESSDENIED);
+        scripted.Fail("GetSnapshotProperties", c.atStart ? E_FAIL : S_OK);
+        ASSERT_EQ(c.atStart ? QUORLIN_RESULT_FAILED : QUORLIN_RESULT_OK, Run(Entry::kNoWriter));
+        scripted.Fail("GetSnapshotProperties", S_OK);
+        if (!c.atStart) {
+            ASSERT_EQ(QUORLIN_RESULT_FAILED, agent.VssBackupComplete());
+        }
+        scripted.Fail("DeleteSnapshots", c.deletes ? S_OK : E_ACCESSDENIED);
+        scripted.ClearCalls();
+        EXPECT_EQ(c.deletes ? QUORLIN_RESULT_OK : QUORLIN_RESULT_FAILED, Run(c.next));
+        const std::vector<std::string> calls = scripted.Calls();
+        ASSERT_FALSE(calls.empty());
+        EXPECT_EQ("DeleteSnapshots(set1,2,1)", calls[0]);
+        EXPECT_EQ(c.deletes ? "CreateVssBackupComponents()" : "", calls.size() > 1 ? calls[1] : "");
+        EXPECT_TRUE((c.deletes ? SetId(2) : SetId(1)) == agent.State().snapshotSetId);
+        agent = Agent();  // before `scripted` goes
     }
 }
 

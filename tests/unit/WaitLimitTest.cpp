@@ -2,7 +2,7 @@
 // every step of every entry point that never ends, through the scripted requester.
 #include "WorkflowFixture.h"
 
-#include "agent/WaitLimits.h"
+#include "agent/AgentRecords.h"
 #include "capi/quorlin/quorlin.h"
 #include "snapshot/LimitedWait.h"
 

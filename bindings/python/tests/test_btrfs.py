@@ -89,8 +89,8 @@ def test_a_volume_that_cannot_be_snapshotted_raises_with_the_report(tmpfs, caplo
     report = "There was a COM failure 0x8004230c - .\\QuorlinClass (505)"
     assert (error.result, error.report, error.code, error.site) == (
         quorlin.FAILED, report, 0x8004230C, 505)
-    # The first line is the report. (Freeing the agent after a failed start may add a
-    # line of its own: the class's destructor tries to complete what the failure left.)
+    # The first line is the report: freeing the agent after a failed start adds none, as
+    # nothing is left to complete.
     record = caplog.records[0]
     assert (record.name, record.levelno, record.getMessage()) == ("quorlin", logging.INFO, report)
 

@@ -128,16 +128,20 @@ QUORLIN_C_API void QUORLIN_CALL quorlin_agent_free(quorlin_agent* agent);
 
 /* Snapshots the volume of `path_utf8` with the writers (applications that flush their
  * data for a backup). The path is first made absolute (on Linux symbolic links are
- * resolved); the snapshot path names what that absolute path names. Complete a held
- * backup first: this call replaces it without completing it (and a snapshot of
- * quorlin_start_no_writers would then persist). Results: QUORLIN_OK,
- * QUORLIN_BUFFER_TOO_SMALL, QUORLIN_FAILED, QUORLIN_REFUSED. */
+ * resolved); the snapshot path names what that absolute path names. Over a held backup
+ * it starts a new one, letting go of the held one; a set of quorlin_start_no_writers
+ * (held, or left after its deletion failed), which would persist, is first completed as
+ * quorlin_complete does, and if that fails its result is returned and nothing new is
+ * started. Results: QUORLIN_OK, QUORLIN_BUFFER_TOO_SMALL, QUORLIN_FAILED,
+ * QUORLIN_REFUSED. */
 QUORLIN_C_API int QUORLIN_CALL quorlin_start(quorlin_agent* agent, const char* path_utf8,
                                              char* snapshot_path, size_t snapshot_path_size,
                                              size_t* needed);
 
 /* Snapshots the volume of `path_utf8` without writers; the snapshot persists (also if
- * the host dies) until it is completed. QUORLIN_WRONG_SEQUENCE while a backup is held. */
+ * the host dies) until it is completed. QUORLIN_WRONG_SEQUENCE while a backup is held;
+ * an earlier set of this call whose deletion failed is first deleted, as by
+ * quorlin_start. */
 QUORLIN_C_API int QUORLIN_CALL quorlin_start_no_writers(quorlin_agent* agent, const char* path_utf8,
                                                         char* snapshot_path,
                                                         size_t snapshot_path_size, size_t* needed);
@@ -147,7 +151,8 @@ QUORLIN_C_API int QUORLIN_CALL quorlin_start_no_writers(quorlin_agent* agent, co
  * `needed` are arrays of `count` entries, entry i for path i; `snapshot_paths` and
  * `snapshot_path_sizes` may both be NULL (paths through quorlin_snapshot_path), and
  * `needed` may be NULL. Each buffer follows the rules of the single-path calls;
- * QUORLIN_BUFFER_TOO_SMALL when any path did not fit (the others are written). */
+ * QUORLIN_BUFFER_TOO_SMALL when any path did not fit (the others are written). A held
+ * backup is handled as by quorlin_start. */
 QUORLIN_C_API int QUORLIN_CALL quorlin_start_multi(quorlin_agent* agent,
                                                    const char* const* paths_utf8, size_t count,
                                                    char* const* snapshot_paths,
@@ -166,9 +171,11 @@ QUORLIN_C_API int QUORLIN_CALL quorlin_snapshot_path(quorlin_agent* agent, size_
 
 /* Ends the held backup and deletes its snapshots. QUORLIN_FAILED when snapshots remain
  * (report line "The snapshot set could not be deleted, error 0x...: its snapshots
- * remain."): calling it again, or quorlin_agent_free, tries the deletion once more.
- * QUORLIN_REFUSED when nothing is held: nothing was started, the backup was completed,
- * or its start call failed before any snapshot was made. */
+ * remain."): calling it again, or quorlin_agent_free, tries the deletion once more (and
+ * only that), QUORLIN_OK once they are gone. The same after a start call that failed
+ * and could not delete its snapshots (report line "The snapshot set of the failed backup
+ * was deleted." once they are gone). QUORLIN_REFUSED when nothing is left: nothing was
+ * started, the backup was completed, or its start call failed and left no snapshot. */
 QUORLIN_C_API int QUORLIN_CALL quorlin_complete(quorlin_agent* agent);
 
 /* The same calls with wchar_t text, for Windows hosts; sizes in wchar_t units. */

@@ -288,7 +288,8 @@ TEST(HostTest, FailuresAreReportedAndCleanedUp) {
             } else {
                 EXPECT_EQ(QUORLIN_RESULT_FAILED, backup.result);
             }
-            // What the failed call did; the agent's destructor completes once more.
+            // What the failed call did. The destructor completes a failed completion once
+            // more; a failed start left nothing to complete.
             EXPECT_EQ(c.aborts, session.LinesStarting("AbortBackup ").size());
             EXPECT_EQ(c.deletes, session.LinesStarting("DeleteSnapshots ").size());
             if (*c.cancelled) {  // VSS's Wait never gets a limit: the adapter polls
