@@ -82,9 +82,10 @@ void DoublesAlone(benchmark::State& state) {
     for (auto _ : state) {
         for (int i = 0; i < count; ++i) {
             std::wstring full;
+            size_t sizing = 0;
             wchar_t root[MAX_PATH];
             quorlin::SnapshotProperties properties;
-            doubles.host.GetFullPathName(paths.sourcePointers[i], full);
+            doubles.host.GetFullPathName(paths.sourcePointers[i], full, sizing);
             doubles.host.GetVolumePathName(full.c_str(), root, MAX_PATH);
             doubles.requester.GetSnapshotProperties(snapshots[i % 3], &properties);
             benchmark::DoNotOptimize(properties);

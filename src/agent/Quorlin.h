@@ -74,12 +74,13 @@ public:
     // terminator: no size is passed. The snapshot path is the snapshot device name, one
     // separator and the rest of the resolved path below its volume root. On Windows a
     // VSS device name (\\?\GLOBALROOT\Device\HarddiskVolumeShadowCopyNNN) is under 64
-    // units, so allow the length of the resolved path + 64 units (for an absolute
-    // `sourcePath` with no link on the way, wcslen(sourcePath) + 64; through a link the
-    // final path counts, so 32767 + 64 units are always enough). On Linux the device name and the
-    // resolved path are each shorter than PATH_MAX, so 8192 units are always enough. A snapshot
-    // path longer than that room is never written: the call fails (result 1, report
-    // line, snapshot deleted).
+    // units, so allow the length of the absolute path + 64 units when no link lies on the
+    // way (for an absolute `sourcePath`, wcslen(sourcePath) + 64), and the length of the
+    // final path + 64 through a link; 32767 + 64 units are always enough. On Linux the
+    // device name and the resolved path are each shorter than PATH_MAX, so 8192 units are
+    // always enough. A snapshot path longer than that room is never written: the call
+    // fails (result 1, report line, snapshot deleted); so it does when resolving a path
+    // without links lengthens it beyond the room (Windows expands short 8.3 names).
     // `snapshotPathLength` receives the length without the terminator on success only.
     // Over a held backup the call goes on with a new one (see the calling-sequence
     // warning); a set of VssStartBackupNoWriter, held or left after its deletion failed

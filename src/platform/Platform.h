@@ -35,8 +35,13 @@ public:
     // --- paths ---
     // The absolute form of `path`, with links resolved through its nearest existing
     // ancestor (on Windows GetFullPathNameW, then GetFinalPathNameByHandleW where the
-    // system has it; on POSIX the canonical path). False with the last error set.
-    virtual bool GetFullPathName(const wchar_t* path, std::wstring& fullPath) = 0;
+    // system has it; on POSIX the canonical path), into `fullPath`; into `sizingLength`
+    // the length by which Quorlin.h lets a host size the buffer for the snapshot path of
+    // `path`: that of the absolute path before resolution when no link lies on the way
+    // (resolving may lengthen such a path all the same: Windows expands short names),
+    // else that of `fullPath`. False with the last error set.
+    virtual bool GetFullPathName(const wchar_t* path, std::wstring& fullPath,
+                                 size_t& sizingLength) = 0;
     // GetVolumePathNameW: the mount path of the volume holding `path`, ending in the
     // separator, into `buffer` of `bufferLength` units. False with the last error set.
     virtual bool GetVolumePathName(const wchar_t* path, wchar_t* buffer, DWORD bufferLength) = 0;
@@ -138,8 +143,8 @@ wchar_t PlatformPathSeparator();
 DWORD PlatformVolumeRootRoom();
 
 // The room, in units with the terminator, that Quorlin.h promises a host buffer for the
-// snapshot path of a file whose absolute, resolved path is `fullPathLength` units long.
-size_t PlatformSnapshotPathRoom(size_t fullPathLength);
+// snapshot path of a path whose sizing length (Host::GetFullPathName) is `sizingLength`.
+size_t PlatformSnapshotPathRoom(size_t sizingLength);
 
 }  // namespace quorlin
 

@@ -29,10 +29,13 @@ void AddVolumesOf(BackupComponents& components, wchar_t* const* sourcePaths, siz
     // The records are large (a MAX_PATH buffer each): most of the memory the call writes.
     GetHost().AdviseBulkWrite(volumes.data() + volumes.size(), count * sizeof(_Snapshot_Volume));
     places.fullPaths.reserve(places.fullPaths.size() + count);
+    places.rooms.reserve(places.rooms.size() + count);
     places.rootOf.reserve(places.rootOf.size() + count);
     for (size_t i = 0; i < count; ++i) {
         places.fullPaths.emplace_back();
-        const wchar_t* root = LookUpVolume(sourcePaths[i], places.fullPaths.back(), rootBuffer);
+        places.rooms.emplace_back();
+        const wchar_t* root =
+            LookUpVolume(sourcePaths[i], places.fullPaths.back(), places.rooms.back(), rootBuffer);
         const auto found = rootIndex.try_emplace(root, places.roots.size());
         if (found.second) {
             places.roots.push_back(found.first->first);
@@ -56,7 +59,7 @@ void WriteSnapshotPaths(BackupComponents& components, const std::vector<_Snapsho
         const std::wstring path =
             SnapshotPathOf(components, volumes[j].snapshotId, fullPath,
                            places.roots[places.rootOf[j]].c_str(), propertiesSite);
-        CopySnapshotPath(path, fullPath, snapshotPaths[j]);
+        CopySnapshotPath(path, fullPath, places.rooms[j], snapshotPaths[j]);
     }
 }
 

@@ -15,6 +15,7 @@ namespace quorlin {
 // root on Linux may be longer.
 struct PathPlaces {
     std::vector<std::wstring> fullPaths;  // one per path
+    std::vector<size_t> rooms;            // per path: the room promised to its snapshot path
     std::vector<std::wstring> roots;      // each distinct volume root once
     std::vector<size_t> rootOf;           // per path: the index of its root in `roots`
 };

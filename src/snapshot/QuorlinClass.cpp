@@ -164,6 +164,7 @@ void PrepareAndSnapshot(BackupComponents& components, const WriterSites& sites, 
 // The volume root of one path and the snapshot of that volume in the set.
 struct SinglePathVolume {
     std::wstring fullPath;
+    size_t room = 0;  // promised to its snapshot path
     std::vector<wchar_t> root = quorlin::NewVolumeRootBuffer();
     VSS_ID snapshotId = GUID_NULL;
 };
@@ -172,7 +173,8 @@ void AddVolumeOf(BackupComponents& components, const wchar_t* sourcePath, int ad
                  SinglePathVolume& volume) {
     TraceDetail(L"Calling GetVolumePathName");
     const quorlin::VolumeLookups lookups;  // the volume of the path that the resolution just gave
-    const wchar_t* root = quorlin::LookUpVolume(sourcePath, volume.fullPath, volume.root);
+    const wchar_t* root =
+        quorlin::LookUpVolume(sourcePath, volume.fullPath, volume.room, volume.root);
     quorlin::AddToSnapshotSet(components, root, volume.snapshotId, addSite);
 }
 
@@ -183,7 +185,7 @@ void WriteSnapshotPath(BackupComponents& components, const SinglePathVolume& vol
     const std::wstring path = quorlin::SnapshotPathOf(
         components, volume.snapshotId, volume.fullPath, volume.root.data(), propertiesSite);
     if (snapshotPath != nullptr)
-        quorlin::CopySnapshotPath(path, volume.fullPath, snapshotPath);
+        quorlin::CopySnapshotPath(path, volume.fullPath, volume.room, snapshotPath);
     snapshotPathLength = static_cast<int>(path.size());
 }
 

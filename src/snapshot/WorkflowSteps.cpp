@@ -126,13 +126,16 @@ std::vector<wchar_t> NewVolumeRootBuffer() {
     return std::vector<wchar_t>(PlatformVolumeRootRoom(), L'\0');
 }
 
-const wchar_t* LookUpVolume(const wchar_t* path, std::wstring& fullPath,
+const wchar_t* LookUpVolume(const wchar_t* path, std::wstring& fullPath, size_t& room,
                             std::vector<wchar_t>& rootBuffer) {
     Host& host = GetHost();
-    if (host.GetFullPathName(path, fullPath) &&
+    size_t sizingLength = 0;
+    if (host.GetFullPathName(path, fullPath, sizingLength) &&
         host.GetVolumePathName(fullPath.c_str(), rootBuffer.data(),
-                               static_cast<DWORD>(rootBuffer.size())))
+                               static_cast<DWORD>(rootBuffer.size()))) {
+        room = PlatformSnapshotPathRoom(sizingLength);
         return rootBuffer.data();
+    }
     const uint32_t error = host.GetLastError();
     std::wstring errorText;
     GetSystemErrorText(error, errorText);
@@ -153,14 +156,13 @@ std::wstring SnapshotPathOf(BackupComponents& components, const VSS_ID& snapshot
     return snapshotPath;
 }
 
-void CopySnapshotPath(const std::wstring& snapshotPath, const std::wstring& fullPath,
+void CopySnapshotPath(const std::wstring& snapshotPath, const std::wstring& fullPath, size_t room,
                       wchar_t* buffer) {
     const size_t needed = snapshotPath.size() + 1;
-    const size_t promised = PlatformSnapshotPathRoom(fullPath.size());
-    if (needed > promised) {
+    if (needed > room) {
         ThrowQuorlinFailure(FormatText(
             L"The snapshot path of %s needs %d units, more than the %d that the header promises.",
-            {fullPath, static_cast<unsigned long>(needed), static_cast<unsigned long>(promised)}));
+            {fullPath, static_cast<unsigned long>(needed), static_cast<unsigned long>(room)}));
     }
     std::wmemcpy(buffer, snapshotPath.c_str(), needed);
 }

@@ -54,11 +54,12 @@ void BackupComplete(BackupComponents& components, const AsyncSites& sites, DWORD
 // Room for one volume root: PlatformVolumeRootRoom() units, made once per call.
 std::vector<wchar_t> NewVolumeRootBuffer();
 
-// The absolute form of `path` into `fullPath`, and the root of the volume that holds
-// it into `rootBuffer` (from NewVolumeRootBuffer), which is returned. A failure raises
-// "There was an error retrieving the volume name from the path. Path: %s Error: %s"
+// The absolute form of `path` into `fullPath`, the room that Quorlin.h promises for its
+// snapshot path into `room` (PlatformSnapshotPathRoom), and the root of the volume that
+// holds it into `rootBuffer` (from NewVolumeRootBuffer), which is returned. A failure
+// raises "There was an error retrieving the volume name from the path. Path: %s Error: %s"
 // naming `path` as given.
-const wchar_t* LookUpVolume(const wchar_t* path, std::wstring& fullPath,
+const wchar_t* LookUpVolume(const wchar_t* path, std::wstring& fullPath, size_t& room,
                             std::vector<wchar_t>& rootBuffer);
 
 // The path of `fullPath` inside the snapshot `snapshotId` of the volume at
@@ -68,9 +69,10 @@ std::wstring SnapshotPathOf(BackupComponents& components, const VSS_ID& snapshot
                             const std::wstring& fullPath, const wchar_t* volumeRoot, int site);
 
 // Copies `snapshotPath` with its terminator into the host's `buffer`, after checking
-// it against the room that Quorlin.h promises for `fullPath`; a longer path raises a
-// failure instead of writing past a buffer sized as documented.
-void CopySnapshotPath(const std::wstring& snapshotPath, const std::wstring& fullPath,
+// it against the `room` that Quorlin.h promises for the path (LookUpVolume); a longer
+// path raises a failure naming `fullPath` instead of writing past a buffer sized as
+// documented.
+void CopySnapshotPath(const std::wstring& snapshotPath, const std::wstring& fullPath, size_t room,
                       wchar_t* buffer);
 
 }  // namespace quorlin

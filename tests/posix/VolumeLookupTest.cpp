@@ -93,7 +93,8 @@ std::string Failure() { return "errno " + std::to_string(errno); }
 Answer LookUp(const std::wstring& path, bool direct = false) {
     Answer answer;
     std::wstring full;
-    if (!direct && !PlatformHost().GetFullPathName(path.c_str(), full))
+    size_t sizing = 0;
+    if (!direct && !PlatformHost().GetFullPathName(path.c_str(), full, sizing))
         return {Failure(), ""};
     answer.fullPath = direct ? "" : ToUtf8(full);
     wchar_t root[MAX_PATH] = L"";

@@ -40,7 +40,7 @@ bool FakeHost::QueryMajorVersion(bool extendedRecord, unsigned& major) {
     return true;
 }
 
-bool FakeHost::GetFullPathName(const wchar_t* path, std::wstring& fullPath) {
+bool FakeHost::GetFullPathName(const wchar_t* path, std::wstring& fullPath, size_t& sizingLength) {
     auto failure = fullPathErrors.find(path);
     if (failure != fullPathErrors.end()) {
         lastError = failure->second;
@@ -48,6 +48,7 @@ bool FakeHost::GetFullPathName(const wchar_t* path, std::wstring& fullPath) {
     }
     auto found = fullPaths.find(path);
     fullPath = found == fullPaths.end() ? std::wstring(path) : found->second;
+    sizingLength = fullPath.size();
     return true;
 }
 

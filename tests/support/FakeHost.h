@@ -93,7 +93,9 @@ public:
     bool QueryMajorVersion(bool extendedRecord, unsigned& major) override;
     uint16_t NativeProcessorArchitecture() override { return architecture; }
     int SystemMetric(int index) override { return index == 89 ? serverR2Metric : 0; }
-    bool GetFullPathName(const wchar_t* path, std::wstring& fullPath) override;
+    // The sizing length is that of the full path.
+    bool GetFullPathName(const wchar_t* path, std::wstring& fullPath,
+                         size_t& sizingLength) override;
     bool GetVolumePathName(const wchar_t* path, wchar_t* buffer, DWORD bufferLength) override;
     void BeginVolumeLookups() override {
         ++lookupSessions;

@@ -25,8 +25,9 @@ public:
 
     uint16_t NativeProcessorArchitecture() override { return real_.NativeProcessorArchitecture(); }
     int SystemMetric(int index) override { return real_.SystemMetric(index); }
-    bool GetFullPathName(const wchar_t* path, std::wstring& fullPath) override {
-        return real_.GetFullPathName(path, fullPath);
+    bool GetFullPathName(const wchar_t* path, std::wstring& fullPath,
+                         size_t& sizingLength) override {
+        return real_.GetFullPathName(path, fullPath, sizingLength);
     }
     bool GetVolumePathName(const wchar_t* path, wchar_t* buffer, DWORD length) override {
         return real_.GetVolumePathName(path, buffer, length);

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -71,12 +72,12 @@ std::wstring UnixName(const std::wstring& path) {
 // A folder on Z: (Wine's view of the Unix root) with one file, and a symbolic link to
 // it from the temporary folder on C:. Wine's CreateSymbolicLinkW makes nothing, so
 // the link is one of the Unix file system, which Wine follows; elsewhere it is made
-// by CreateSymbolicLinkW.
+// by CreateSymbolicLinkW. The folder's path is longer than the link's.
 class LinkAcrossVolumes {
 public:
     LinkAcrossVolumes() {
         const std::wstring id = std::to_wstring(::GetCurrentProcessId());
-        target_ = L"Z:\\tmp\\quorlin-link-target-" + id;
+        target_ = L"Z:\\tmp\\quorlin-link-target-" + std::wstring(100, L'x') + id;
         wchar_t temp[MAX_PATH + 1];
         ::GetTempPathW(MAX_PATH + 1, temp);
         link_ = std::wstring(temp) + L"quorlin-link-" + id;
@@ -125,7 +126,8 @@ TEST(Win32FinalPathTest, APathThroughALinkLeadsToTheVolumeOfItsTarget) {
     };
     for (const Case& c : cases) {
         std::wstring full;
-        ASSERT_TRUE(PlatformHost().GetFullPathName(c.path.c_str(), full)) << c.path.size();
+        size_t sizing = 0;
+        ASSERT_TRUE(PlatformHost().GetFullPathName(c.path.c_str(), full, sizing)) << c.path.size();
         EXPECT_EQ(c.full, full);
         wchar_t root[MAX_PATH] = L"";
         ASSERT_TRUE(PlatformHost().GetVolumePathName(full.c_str(), root, MAX_PATH));
@@ -134,7 +136,8 @@ TEST(Win32FinalPathTest, APathThroughALinkLeadsToTheVolumeOfItsTarget) {
 }
 
 // The whole start call on the real host seam: the volume of the link's target goes
-// into the set, and the snapshot path is the target's path below that volume.
+// into the set, and the snapshot path is the target's path below that volume, in a
+// buffer sized by the final path as Quorlin.h says for a path through a link.
 TEST(Win32FinalPathTest, TheSnapshotOfALinkedPathIsThatOfItsTarget) {
     LinkAcrossVolumes link;
     ASSERT_TRUE(link.Made());
@@ -143,7 +146,7 @@ TEST(Win32FinalPathTest, TheSnapshotOfALinkedPathIsThatOfItsTarget) {
     testing::ScriptedRequester::Scope scope(requester);
     requester.devices = {{L"Z:\\", L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy9"}};
     std::wstring source = link.Link() + L"\\file.txt";
-    std::vector<wchar_t> snapshot(source.size() + 64, L'#');
+    std::vector<wchar_t> snapshot(link.Target().size() + 9 + 64, L'#');
     int length = 0;
     CQuorlin agent;
     ASSERT_EQ(QUORLIN_RESULT_OK, agent.VssStartBackup(&source[0], snapshot.data(), length));
@@ -152,6 +155,31 @@ TEST(Win32FinalPathTest, TheSnapshotOfALinkedPathIsThatOfItsTarget) {
                                   link.Target().substr(2) + L"\\file.txt";
     EXPECT_EQ(expected, std::wstring(snapshot.data()));
     EXPECT_EQ(QUORLIN_RESULT_OK, agent.VssBackupComplete());
+}
+
+// A path in short (8.3) names, without links, whose final path is longer: its snapshot
+// path is checked against the room that Quorlin.h promises for it, its own length + 64,
+// so that a buffer of that size is never written past.
+TEST(Win32FinalPathTest, ShortNamesExpandedDoNotWidenThePromisedRoom) {
+    wchar_t temp[MAX_PATH + 1];
+    ::GetTempPathW(MAX_PATH + 1, temp);
+    const std::wstring folder = temp + std::wstring(L"quorlin folder named at great length");
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    wchar_t shortName[MAX_PATH + 1] = L"";
+    ::GetShortPathNameW(folder.c_str(), shortName, MAX_PATH + 1);
+    std::wstring source = shortName + std::wstring(L"\\file.txt");
+    testing::TraceState trace;
+    testing::ScriptedRequester requester;
+    testing::ScriptedRequester::Scope scope(requester);
+    requester.devices = {{L"C:\\", L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy9"}};
+    std::vector<wchar_t> snapshot(source.size() + 64 + 16, L'#');
+    int length = 0;
+    const int result = CQuorlin().VssStartBackup(&source[0], snapshot.data(), length);
+    ::RemoveDirectoryW(folder.c_str());
+    if (std::wcslen(shortName) + 18 > folder.size())  // the snapshot path would fit
+        GTEST_SKIP() << "no short names on this volume";
+    EXPECT_EQ(QUORLIN_RESULT_FAILED, result);
+    EXPECT_EQ(std::wstring(snapshot.size(), L'#'), std::wstring(snapshot.data(), snapshot.size()));
 }
 
 }  // namespace

@@ -45,7 +45,8 @@ TEST(Win32HostTest, FullPathsResolveAgainstTheCurrentDirectory) {
     };
     for (const Case& c : cases) {
         std::wstring full = L"previous";
-        ASSERT_TRUE(PlatformHost().GetFullPathName(c.path.c_str(), full)) << c.path.size();
+        size_t sizing = 0;
+        ASSERT_TRUE(PlatformHost().GetFullPathName(c.path.c_str(), full, sizing)) << c.path.size();
         EXPECT_EQ(c.expected, full);
     }
 }

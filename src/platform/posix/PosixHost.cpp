@@ -63,7 +63,9 @@ public:
     int SystemMetric(int) override { return 0; }
 
     // Names go to and from the file system unchanged, or not at all (EILSEQ).
-    bool GetFullPathName(const wchar_t* path, std::wstring& fullPath) override {
+    // The room for a snapshot path does not depend on the path here (see below).
+    bool GetFullPathName(const wchar_t* path, std::wstring& fullPath,
+                         size_t& sizingLength) override {
         std::string bytes;
         std::string resolved;
         int error = ToUtf8Exact(path, std::wcslen(path), bytes);
@@ -72,6 +74,7 @@ public:
                                       : ResolvePath(bytes, resolved);
         if (error == 0)
             error = FromUtf8Exact(resolved, fullPath);
+        sizingLength = fullPath.size();
         return Succeeded(error);
     }
 

@@ -17,6 +17,12 @@ std::wstring WithoutFinalPathPrefix(const std::wstring& path);
 // when the system lacks GetFinalPathNameByHandleW or no ancestor resolves.
 bool ResolveFinalPath(const std::wstring& fullPath, std::wstring& resolved);
 
+// Whether `resolved`, the final path of the absolute `fullPath`, names it through a
+// link: true when it is not `fullPath` with its short (8.3) names expanded
+// (GetLongPathNameW of its nearest existing ancestor, letter case aside). False when
+// that cannot be told.
+bool ResolvedThroughLinks(const std::wstring& fullPath, const std::wstring& resolved);
+
 }  // namespace quorlin
 
 #endif

@@ -3,6 +3,7 @@
 
 #include "platform/win32/FinalPath.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <memory>
@@ -76,13 +77,19 @@ public:
     int SystemMetric(int index) override { return ::GetSystemMetrics(index); }
 
     // The absolute path, then the path it finally names: a symbolic link, junction or
-    // mounted folder on the way leads to the volume that really holds the file.
-    bool GetFullPathName(const wchar_t* path, std::wstring& fullPath) override {
+    // mounted folder on the way leads to the volume that really holds the file. A host
+    // sizes its buffer by the absolute path unless a link lies on the way; a final path
+    // that is not longer needs no look at which.
+    bool GetFullPathName(const wchar_t* path, std::wstring& fullPath,
+                         size_t& sizingLength) override {
         std::wstring absolute;
         if (!AbsolutePath(path, absolute))
             return false;
         if (!ResolveFinalPath(absolute, fullPath))
-            fullPath.swap(absolute);
+            fullPath = absolute;
+        sizingLength = fullPath.size() > absolute.size() && ResolvedThroughLinks(absolute, fullPath)
+                           ? fullPath.size()
+                           : std::min(absolute.size(), fullPath.size());
         return true;
     }
 
@@ -218,6 +225,6 @@ wchar_t PlatformPathSeparator() { return L'\\'; }
 DWORD PlatformVolumeRootRoom() { return MAX_PATH; }
 
 // A VSS device name (\\?\GLOBALROOT\Device\HarddiskVolumeShadowCopyNNN) is under 64 units.
-size_t PlatformSnapshotPathRoom(size_t fullPathLength) { return fullPathLength + 64; }
+size_t PlatformSnapshotPathRoom(size_t sizingLength) { return sizingLength + 64; }
 
 }  // namespace quorlin
