@@ -1,6 +1,6 @@
-// The POSIX host seam for real: trace lines through a pipe, a refused write,
-// the C library's error text, the OEM stand-in, the exact UTF-8 conversions and the
-// huge-page advice.
+// The POSIX host seam for real: trace lines through a pipe, a refused write, one that
+// signals interrupt, the C library's error text, the OEM stand-in, the exact UTF-8 conversions and
+// the huge-page advice.
 #include "diag/Exceptions.h"
 #include "diag/SystemErrorText.h"
 #include "diag/Trace.h"
@@ -15,15 +15,19 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cwchar>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace quorlin {
 namespace {
@@ -114,6 +118,47 @@ TEST(PosixHostTest, AClosedPipeFailsTheWriteInsteadOfEndingTheHost) {
             std::string(c.pendingBefore ? "pending" : "none");
         EXPECT_EQ(expected, outcome) << c.name;
     }
+}
+
+// A console write that a signal interrupts, before it wrote anything (EINTR) or after
+// part of the line (a short write), goes on: the whole line arrives, and the write
+// succeeds. The pipe is full, or fills, so that the write waits in write(2) for the signal.
+TEST(PosixHostTest, AConsoleWriteGoesOnThroughSignalsAndShortWrites) {
+    struct sigaction handler = {}, previous = {};
+    handler.sa_handler = [](int) {};  // without SA_RESTART: the wait ends at the signal
+    ASSERT_EQ(0, sigaction(SIGUSR1, &handler, &previous));
+    for (bool prefilled : {true, false}) {
+        SCOPED_TRACE(prefilled ? "interrupted before any byte" : "cut short");
+        int fds[2];
+        ASSERT_EQ(0, pipe(fds));
+        const int capacity = fcntl(fds[1], F_SETPIPE_SZ, 4096);
+        const std::string before(prefilled ? capacity : 0, 'p'), line(3 * capacity, 'x');
+        ASSERT_EQ(static_cast<ssize_t>(before.size()), write(fds[1], before.data(), before.size()));
+        std::atomic<pid_t> tid(0);
+        bool written = false;
+        std::thread writer([&] {
+            tid = static_cast<pid_t>(syscall(SYS_gettid));
+            written = PlatformHost().WriteFile(AsHandle(fds[1]), line.data(),
+                                               static_cast<uint32_t>(line.size()));
+            close(fds[1]);
+        });
+        const std::string inWrite = std::to_string(SYS_write) + " ";
+        int queued = 0;
+        for (int i = 0; i < 1000 && (queued != capacity || tid == 0 ||
+                                     ReadFile("/proc/self/task/" + std::to_string(tid) + "/syscall")
+                                         .compare(0, inWrite.size(), inWrite));
+             ++i) {
+            usleep(10000);
+            ioctl(fds[0], FIONREAD, &queued);
+        }
+        pthread_kill(writer.native_handle(), SIGUSR1);
+        const std::string arrived = Drain(fds[0]);
+        writer.join();
+        close(fds[0]);
+        EXPECT_TRUE(written);
+        EXPECT_TRUE(before + line == arrived) << arrived.size() << " bytes arrived";
+    }
+    sigaction(SIGUSR1, &previous, nullptr);
 }
 
 // The privilege failure text reaches standard output whichever orientation the host

@@ -166,8 +166,9 @@ public:
     // No debugger service: the console copy is the observable one.
     void OutputDebugText(const wchar_t*) override {}
 
-    // A pipe or socket whose reader has gone fails the write with EPIPE, as Windows
-    // fails it, instead of ending the host with SIGPIPE.
+    // The whole text, as a synchronous WriteFile to a console writes it: a signal or a
+    // short write does not cut the line. A pipe or socket whose reader has gone fails the
+    // write with EPIPE, as Windows fails it, instead of ending the host with SIGPIPE.
     bool WriteFile(HANDLE handle, const void* data, uint32_t size) override {
         const int fd = static_cast<int>(reinterpret_cast<intptr_t>(handle));
         return WriteWithoutPipeSignal(fd, data, size) >= 0;
