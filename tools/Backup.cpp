@@ -17,7 +17,7 @@ size_t SnapshotPathRoom(const std::wstring& source) {
 }
 
 const int kTraceResults = 2;  // failure reports
-const int kTraceSteps = 4;    // every step as well
+const int kTraceSteps = 6;    // every step as well, the snapshot service's own included
 const int kTraceLevelId = 1;  // VssSetting(id, value): the trace verbosity
 
 // Whether the library traces every step: for -vv, and for the phases of --timings.

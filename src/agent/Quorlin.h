@@ -24,7 +24,12 @@ enum {
 // Setting ids of VssSetting(int id, int value).
 enum {
     QUORLIN_SETTING_BACKUP_TYPE = 0,  // 2 = incremental, anything else = full (this agent)
-    QUORLIN_SETTING_TRACE_LEVEL = 1,  // module-wide trace verbosity: 2 outcome lines, 4 every step
+    // Module-wide trace verbosity: 2 outcome lines, 4 every step as well; 5 also the snapshot
+    // service's own report lines (on Linux: a writer that failed or was refused, and why),
+    // 6 also its steps (each command to a writer and its answer, what a writer wrote to its
+    // standard error, the system call that failed). At 2 and 4 the lines are the
+    // workflows' alone.
+    QUORLIN_SETTING_TRACE_LEVEL = 1,
     // This agent's time limit in milliseconds for each asynchronous step (writer metadata,
     // preparing the writers, taking the snapshot, completing the backup); 0 or less: none,
     // the default, and each step is waited for however long it takes. A step that runs past
@@ -41,7 +46,7 @@ enum {
 // Settings for VssSetting(const _Quorlin_Setting&). A member of zero leaves its target unchanged.
 struct _Quorlin_Setting {
     int backupType;       // 2 = incremental, anything else = full (this agent)
-    int traceLevel;       // module-wide trace verbosity: 2 outcome lines, 4 every step
+    int traceLevel;       // module-wide trace verbosity (QUORLIN_SETTING_TRACE_LEVEL)
     HANDLE traceConsole;  // module-wide console or file handle for trace lines; stays the host's
 };
 

@@ -44,7 +44,10 @@ bool ParseNumber(const std::wstring& text, size_t begin, size_t end, unsigned ba
 
 void CallReport::Observe(const wchar_t* text, int level) noexcept {
     try {
-        (level <= TRACE_LEVEL_RESULT ? outcome_ : step_) = text;
+        if (level <= TRACE_LEVEL_RESULT)
+            outcome_ = text;
+        else if (level == TRACE_LEVEL_DETAIL)
+            step_ = text;  // the snapshot service's own lines are neither
     } catch (...) {
         // Out of memory: the line is lost, the call goes on.
     }

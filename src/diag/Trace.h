@@ -8,7 +8,15 @@
 
 namespace quorlin {
 
-enum { TRACE_LEVEL_RESULT = 2, TRACE_LEVEL_DETAIL = 4 };
+// The workflows' levels, and above them those of the snapshot service's own lines (the
+// btrfs service and its writers on Linux), so that verbosity 2 and 4 give the workflows'
+// lines and nothing else.
+enum {
+    TRACE_LEVEL_RESULT = 2,          // outcome lines: failure reports, the completion's success
+    TRACE_LEVEL_DETAIL = 4,          // step lines, and the reasons of refusals
+    TRACE_LEVEL_SERVICE_RESULT = 5,  // the service's own reports: a writer failed or refused
+    TRACE_LEVEL_SERVICE_DETAIL = 6   // the service's steps: each writer command and answer, ...
+};
 
 // Emits `text` as one line when the verbosity is at least `level`.
 void Trace(const wchar_t* text, int level);

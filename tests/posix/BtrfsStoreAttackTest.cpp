@@ -55,7 +55,7 @@ protected:
         TraceState trace;
         int fds[2];
         EXPECT_EQ(0, ::pipe2(fds, O_CLOEXEC | O_NONBLOCK));
-        g_traceLevel = TRACE_LEVEL_DETAIL;
+        g_traceLevel = TRACE_LEVEL_SERVICE_DETAIL;
         g_traceConsole = reinterpret_cast<HANDLE>(static_cast<intptr_t>(fds[1]));
         VSS_ID setId, id;
         ComPtr<BackupComponents> components = StartSet(VSS_CTX_BACKUP, setId);
@@ -103,8 +103,8 @@ TEST_F(BtrfsStoreAttackTest, MountThatOthersCouldRedirectIsRefusedAndTheirFilesS
          [&] { (void)::chown(mount.c_str(), 0, kNogroup), ::chmod(mount.c_str(), 0775); },
          forge.c_str(), true, E_ACCESSDENIED, mount},
         {"a sticky mount root where the user made the store first",
-         [&] { RemoveTree(store), ::chmod(mount.c_str(), 01777); },
-         "mkdir -m 700 .quorlin", true, E_ACCESSDENIED, store},
+         [&] { RemoveTree(store), ::chmod(mount.c_str(), 01777); }, "mkdir -m 700 .quorlin", true,
+         E_ACCESSDENIED, store},
         {"a sticky mount root and root's store", [&] { ::chmod(mount.c_str(), 01777); },
          "mv .quorlin .quorlin-away || rm -rf .quorlin", false, S_OK, ""},
         {"a folder above that all may write", [&] { ::chmod(above.c_str(), 0777); }, "true", true,

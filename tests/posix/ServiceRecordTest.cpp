@@ -54,7 +54,7 @@ TEST(ErrnoResultTest, ALineTheConsoleRefusesIsDroppedAndTheResultStands) {
     testing::TraceState trace;
     const int readOnly = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     ASSERT_GE(readOnly, 0);
-    g_traceLevel = TRACE_LEVEL_DETAIL;
+    g_traceLevel = TRACE_LEVEL_SERVICE_DETAIL;
     g_traceConsole = reinterpret_cast<HANDLE>(static_cast<intptr_t>(readOnly));
     EXPECT_EQ(VSS_E_VOLUME_IN_USE, ReportErrno("snapshotting", "/v", EBUSY));
     EXPECT_EQ(EBUSY, errno);

@@ -70,7 +70,10 @@ void TracedLines::Observe(const wchar_t* text, int level) noexcept {
     std::string line;
     for (const wchar_t* c = text; *c != L'\0'; ++c)
         line += static_cast<char>(*c < 0x80 ? *c : '?');
-    (level <= TRACE_LEVEL_RESULT ? results : steps).push_back(line);
+    (level == TRACE_LEVEL_SERVICE_RESULT   ? results
+     : level == TRACE_LEVEL_SERVICE_DETAIL ? steps
+                                           : workflows)
+        .push_back(line);
 }
 
 std::string TestWriters::Unavailable() {

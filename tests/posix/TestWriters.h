@@ -24,11 +24,11 @@ struct TestWriter {
 };
 
 // The lines traced on the constructing thread while it lives, ASCII kept and the rest '?':
-// report lines (level 2) and step lines (level 4).
+// the service's report lines and step lines, and those at the workflows' levels.
 class TracedLines : public TraceObserver {
 public:
     void Observe(const wchar_t* text, int level) noexcept override;
-    std::vector<std::string> results, steps;
+    std::vector<std::string> results, steps, workflows;
 };
 
 class TestWriters {

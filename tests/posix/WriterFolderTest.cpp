@@ -25,8 +25,10 @@ bool Matches(const std::string& line, const std::string& pattern) {
     return ::fnmatch(("*" + pattern + "*").c_str(), line.c_str(), 0) == 0;
 }
 
-// One report line that matches `refusal`, or none when it is null.
+// One report line that matches `refusal`, or none when it is null; no line at the
+// workflows' levels.
 void ExpectRefusal(const TracedLines& traced, const char* refusal) {
+    EXPECT_TRUE(traced.workflows.empty()) << traced.workflows.front();
     if (refusal == nullptr) {
         EXPECT_TRUE(traced.results.empty()) << traced.results.front();
     } else {

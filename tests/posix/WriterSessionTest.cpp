@@ -110,6 +110,7 @@ TEST_F(WriterSessionTest, SoundWritersGoThroughEveryPhaseAndOnlyThoseOnTheSetTak
     for (const char* name : {"first", "second", "elsewhere"})
         EXPECT_FALSE(writers_.GroupAlive(name)) << name;
     EXPECT_TRUE(trace.results.empty()) << trace.results.front();
+    EXPECT_TRUE(trace.workflows.empty()) << trace.workflows.front();
     const std::vector<std::string> expected = {"Writer first: freeze", "Writer first: frozen (",
                                                "Writer second: thaw",
                                                "Writer elsewhere: not involved"};

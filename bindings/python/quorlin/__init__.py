@@ -97,7 +97,7 @@ _trace_callback = _capi.TraceCallback(_log_line)
 def _verbosity():
     """The library's verbosity for what the logger lets through, and the level of its lines."""
     if logger.isEnabledFor(logging.DEBUG):
-        return _capi.TRACE_STEPS, logging.DEBUG
+        return _capi.TRACE_SERVICE_STEPS, logging.DEBUG
     if logger.isEnabledFor(logging.INFO):
         return _capi.TRACE_OUTCOMES, logging.INFO
     return _capi.TRACE_NONE, logging.INFO

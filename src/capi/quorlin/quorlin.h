@@ -97,11 +97,18 @@ enum {
 /* Backup types (quorlin_set_backup_type). Writers on Windows use it. */
 enum { QUORLIN_BACKUP_FULL = 1, QUORLIN_BACKUP_INCREMENTAL = 2 };
 
-/* Trace verbosity (quorlin_set_verbosity). */
+/* Trace verbosity (quorlin_set_verbosity). At OUTCOMES and STEPS the lines are the
+ * workflows' alone; the snapshot service's own lines come above them. */
 enum {
-    QUORLIN_TRACE_NONE = 0,     /* the default */
-    QUORLIN_TRACE_OUTCOMES = 2, /* report lines of failures, "Backup successfully completed." */
-    QUORLIN_TRACE_STEPS = 4     /* every step as well */
+    QUORLIN_TRACE_NONE = 0,            /* the default */
+    QUORLIN_TRACE_OUTCOMES = 2,        /* report lines of failures, "Backup successfully
+                                          completed." */
+    QUORLIN_TRACE_STEPS = 4,           /* every step as well */
+    QUORLIN_TRACE_SERVICE_REPORTS = 5, /* the service's own reports as well (on Linux: a
+                                          writer that failed or was refused, and why) */
+    QUORLIN_TRACE_SERVICE_STEPS = 6    /* the service's steps as well (each command to a
+                                          writer and its answer, a writer's standard error,
+                                          the system call that failed) */
 };
 
 typedef struct quorlin_agent quorlin_agent;

@@ -55,7 +55,7 @@ HRESULT ReportErrno(const char* what, const std::string& path, int error) {
         const char* text = strerrordesc_np(error);
         std::string line = std::string(what) + " " + path + ": " + (text ? text : "unknown error") +
                            " (errno " + std::to_string(error) + ")";
-        Trace(FromUtf8(line), TRACE_LEVEL_DETAIL);
+        Trace(FromUtf8(line), TRACE_LEVEL_SERVICE_DETAIL);
     });
     errno = error;  // the last error, for a host that asks
     return ResultFromErrno(error);

@@ -34,7 +34,7 @@ public:
     // Whether the writer took the command.
     bool Send(Writer& writer, bool flag) {
         TraceWriterLine("Writer " + writer.name + ": " + CommandLine(phase_, flag),
-                        TRACE_LEVEL_DETAIL);
+                        TRACE_LEVEL_SERVICE_DETAIL);
         if (phase_ == WriterPhase::kFreeze)
             writer.holding = writer.freezeUnanswered = true;
         else if (phase_ == WriterPhase::kThaw)
@@ -155,7 +155,7 @@ private:
         }
         TraceWriterLine(
             "Writer " + writer.name + ": " + word + " (" + DurationText(Since(started_)) + ")",
-            TRACE_LEVEL_DETAIL);
+            TRACE_LEVEL_SERVICE_DETAIL);
     }
 
     static void TraceErrors(Writer& writer) {
@@ -166,7 +166,8 @@ private:
         bool tooLong = false;
         while (writer.errors.Next(line, tooLong)) {
             if (++writer.errorLines <= kTracedErrorLines)
-                TraceWriterLine("Writer " + writer.name + " says: " + line, TRACE_LEVEL_DETAIL);
+                TraceWriterLine("Writer " + writer.name + " says: " + line,
+                                TRACE_LEVEL_SERVICE_DETAIL);
         }
     }
 
@@ -182,7 +183,7 @@ private:
 std::string DurationText(milliseconds duration) {
     const long long ms = duration.count();
     return ms >= 1000 && ms % 1000 == 0 ? std::to_string(ms / 1000) + " s"
-                                         : std::to_string(ms) + " ms";
+                                        : std::to_string(ms) + " ms";
 }
 
 void TraceWriterLine(const std::string& line, int level) {

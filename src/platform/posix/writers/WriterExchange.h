@@ -36,7 +36,7 @@ enum class ExchangeEnd { kAnswered, kFailed, kCancelled };
 // `failure`; the others' answers are left unread), `bound` or the hold has passed
 // (kFailed with VSS_E_WRITERERROR_TIMEOUT), or `cancel` fires (kCancelled). Identify
 // answers fill each writer's name and paths. Writes a step line for each command and
-// closing answer; a writer's standard error is traced at the step level.
+// closing answer; a writer's standard error is traced at the service's step level.
 ExchangeEnd Exchange(WriterPhase phase, bool flag, const std::vector<Writer*>& writers,
                      std::chrono::milliseconds bound, HoldBound* hold, const Cancellation& cancel,
                      WriterFailure& failure);

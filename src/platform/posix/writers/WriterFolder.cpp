@@ -119,20 +119,20 @@ std::vector<WriterProgram> FindWriters(const std::string& folder) {
                                               : OpenTrustedPath(folder, O_RDONLY | O_DIRECTORY,
                                                                 folderFd, status, refusedAt);
     if (error == ENOENT) {
-        TraceAt(TRACE_LEVEL_DETAIL, "No writers: there is no folder " + folder);
+        TraceAt(TRACE_LEVEL_SERVICE_DETAIL, "No writers: there is no folder " + folder);
         return programs;
     }
     std::string refusal = error != 0 ? WalkFailure(error, refusedAt) : OwnershipFailure(status);
     if (!refusal.empty()) {
-        TraceAt(TRACE_LEVEL_RESULT, "The writers folder " + folder + " is refused: " + refusal +
-                                        ". No writer in it runs.");
+        TraceAt(TRACE_LEVEL_SERVICE_RESULT, "The writers folder " + folder + " is refused: " +
+                                                refusal + ". No writer in it runs.");
         return programs;
     }
     std::vector<std::string> names;
     const int listed = ListDirectory(folderFd.Get(), names);
     if (listed != 0) {
-        TraceAt(TRACE_LEVEL_RESULT, "The writers folder " + folder + " cannot be read: " +
-                                        WalkFailure(listed, std::string()) + ".");
+        TraceAt(TRACE_LEVEL_SERVICE_RESULT, "The writers folder " + folder + " cannot be read: " +
+                                                WalkFailure(listed, std::string()) + ".");
         return programs;
     }
     std::sort(names.begin(), names.end());
@@ -144,8 +144,8 @@ std::vector<WriterProgram> FindWriters(const std::string& folder) {
         if (refusal.empty())
             programs.push_back(std::move(program));
         else
-            TraceAt(TRACE_LEVEL_RESULT, "Writer " + folder + "/" + name +
-                                            " is refused: " + refusal + ". It does not run.");
+            TraceAt(TRACE_LEVEL_SERVICE_RESULT, "Writer " + folder + "/" + name + " is refused: " +
+                                                    refusal + ". It does not run.");
     }
     return programs;
 }

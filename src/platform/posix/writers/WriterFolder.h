@@ -26,7 +26,7 @@ struct WriterProgram {
 // one else; so must each writer, a regular file with an execute bit. A writer may be a
 // link to such a file reached the same way. Names other than letters, digits, '_' and '-'
 // are left out, as run-parts(8) does (editor and package manager leftovers). A folder that
-// does not exist holds no writers; every refusal writes a level-2 trace line with the
+// does not exist holds no writers; every refusal writes a service report line (level 5) with the
 // reason, and a refused writer is not run.
 std::vector<WriterProgram> FindWriters(const std::string& folder);
 

@@ -78,7 +78,7 @@ HRESULT WriterSession::Start(std::vector<WriterProgram> programs, const Cancella
         }
         TraceWriterLine("Writer " + writer.name + ": started " + writer.program.path +
                             " as process " + std::to_string(writer.process.Pid()),
-                        TRACE_LEVEL_DETAIL);
+                        TRACE_LEVEL_SERVICE_DETAIL);
         started.push_back(&writer);
     }
     return Run(WriterPhase::kIdentify, false, started, bounds_.answer, nullptr, cancel);
@@ -99,7 +99,7 @@ HRESULT WriterSession::Prepare(const std::vector<dev_t>& volumes, bool increment
         }
         TraceWriterLine("Writer " + writer.name +
                             ": not involved, none of its paths lies on a volume of the set",
-                        TRACE_LEVEL_DETAIL);
+                        TRACE_LEVEL_SERVICE_DETAIL);
         writer.process.CloseInput();
         dismissed.push_back(&writer);
     }
@@ -139,7 +139,7 @@ HRESULT WriterSession::Thaw(const Cancellation& cancel) {
     TraceWriterLine("Writers " + names + " failed to thaw: they held for " +
                         std::to_string(held.count()) + " ms, longer than the " +
                         DurationText(bounds_.hold) + " allowed.",
-                    TRACE_LEVEL_RESULT);
+                    TRACE_LEVEL_SERVICE_RESULT);
     return VSS_E_WRITERERROR_TIMEOUT;
 }
 
@@ -190,7 +190,8 @@ HRESULT WriterSession::Run(WriterPhase phase, bool flag, const std::vector<Write
         case ExchangeEnd::kCancelled:
             break;
     }
-    TraceWriterLine(std::string("Writers: ") + PhaseName(phase) + " cancelled", TRACE_LEVEL_DETAIL);
+    TraceWriterLine(std::string("Writers: ") + PhaseName(phase) + " cancelled",
+                    TRACE_LEVEL_SERVICE_DETAIL);
     Abort();
     return VSS_S_ASYNC_CANCELLED;
 }
@@ -200,7 +201,7 @@ HRESULT WriterSession::Failed(Writer& writer, WriterPhase phase, HRESULT code,
     writer.failed = true;
     TraceWriterLine(
         "Writer " + writer.name + " failed to " + PhaseName(phase) + ": " + reason + ".",
-        TRACE_LEVEL_RESULT);
+        TRACE_LEVEL_SERVICE_RESULT);
     End({&writer}, true);
     return code;
 }
@@ -211,12 +212,12 @@ void WriterSession::End(const std::vector<Writer*>& writers, bool sendAbort) {
         if (!writer->process.Started() || writer->process.Ended())
             continue;
         if (writer->holding) {
-            TraceWriterLine("Writer " + writer->name + ": thaw", TRACE_LEVEL_DETAIL);
+            TraceWriterLine("Writer " + writer->name + ": thaw", TRACE_LEVEL_SERVICE_DETAIL);
             writer->process.Send(CommandLine(WriterPhase::kThaw));
             writer->holding = false;
         }
         if (sendAbort && writer->process.Send(CommandLine(WriterPhase::kAbort)))
-            TraceWriterLine("Writer " + writer->name + ": abort", TRACE_LEVEL_DETAIL);
+            TraceWriterLine("Writer " + writer->name + ": abort", TRACE_LEVEL_SERVICE_DETAIL);
         writer->process.CloseInput();
         ending.push_back(writer);
     }
@@ -224,7 +225,7 @@ void WriterSession::End(const std::vector<Writer*>& writers, bool sendAbort) {
     for (Writer* writer : ending) {
         writer->process.End(Left(deadline));
         TraceWriterLine("Writer " + writer->name + ": " + writer->process.EndText(),
-                        TRACE_LEVEL_DETAIL);
+                        TRACE_LEVEL_SERVICE_DETAIL);
     }
 }
 

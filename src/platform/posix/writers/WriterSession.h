@@ -8,7 +8,7 @@
 //   Abort (AbortBackup, release)  every writer still running ends
 //
 // A writer that fails (no answer in time, an error answer, an early end) is thawed if it
-// holds, told to abort, and ended; one level-2 trace line names it, the phase and why,
+// holds, told to abort, and ended; one service report line (level 5) names it, the phase and why,
 // and the phase returns its VSS writer error. Nothing waits longer than the bounds.
 // Used by one thread at a time.
 #ifndef QUORLIN_PLATFORM_POSIX_WRITERS_WRITER_SESSION_H
