@@ -1,6 +1,9 @@
 // The report of one call through the C interface: it watches the lines that the
 // call traces on its thread, whatever the verbosity, and keeps the one a host
-// needs to learn why the call ended as it did.
+// needs to learn why the call ended as it did. Every outcome line and refusal reason
+// is written on that thread; the lines that the snapshot service writes on a thread
+// of its own (on Linux: a writer's failure, before the call's report line) are the
+// service's, and reach the host through the trace.
 #ifndef QUORLIN_CAPI_CALL_REPORT_H
 #define QUORLIN_CAPI_CALL_REPORT_H
 

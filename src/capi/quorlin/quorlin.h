@@ -39,8 +39,10 @@
  * between calls. Several agents may work at once on different threads. The trace
  * settings (verbosity, console, callback) are process-wide today, shared by every
  * agent although they are set through one: set them before agents work on several
- * threads. The callback is called on the thread of the call that writes the line,
- * during that call, so several threads may call it at once.
+ * threads. The callback is called during the call that writes the line, on its thread
+ * or (the snapshot service's own lines, on Linux) on a thread of the service that works
+ * for it, so several threads may call it at once. quorlin_last_report is the call's
+ * own report line, written on the call's thread.
  *
  * Windows. COM must be initialised on the calling thread (CoInitializeEx) before a
  * start call. The host runs as administrator. A 64-bit Windows needs a 64-bit host.
