@@ -21,6 +21,10 @@ enum {
     QUORLIN_RESULT_REFUSED = 100         // refused before any snapshot work; nothing changed
 };
 
+// How many volumes one snapshot set holds at most: VSS's own limit on Windows, the btrfs
+// snapshot service's on Linux (what a set costs there grows with its volumes: README).
+enum { QUORLIN_MAXIMUM_VOLUMES_WINDOWS = 64, QUORLIN_MAXIMUM_VOLUMES_LINUX = 4096 };
+
 // Setting ids of VssSetting(int id, int value).
 enum {
     QUORLIN_SETTING_BACKUP_TYPE = 0,  // 2 = incremental, anything else = full (this agent)
@@ -56,6 +60,20 @@ struct _Quorlin_Setting {
 struct _Snapshot_Volume {
     wchar_t volumePath[MAX_PATH];  // volume mount path, null-terminated; see above
     VSS_ID snapshotId;             // that volume's snapshot in the set
+};
+
+// What the held snapshot set is (VssSetInstant): the instants it holds. VSS takes its whole
+// set at one instant. The btrfs service takes the snapshots that lie on one file system in
+// one transaction (one instant), checks it and takes a set that came out split again;
+// across file systems there is no common instant, and the set's window tells how far apart
+// they lie.
+struct _Quorlin_Set_Instant {
+    int fileSystems;            // the file systems of the set's snapshots (Windows: its volumes)
+    int oneTransaction;         // of them, how many hold all their snapshots from one instant
+    int wholeSet;               // 1 when the whole set is one instant, else 0
+    int tries;                  // how often the service took the set (1: the first came out whole)
+    double windowMilliseconds;  // from the first snapshot's start to the last one's end
+                                // (Linux; 0 on Windows, where VSS keeps it to itself)
 };
 
 namespace quorlin {
@@ -121,6 +139,12 @@ public:
     // it that could not be deleted is deleted here, with the line "The snapshot set of
     // the failed backup was deleted." and the result 0 once it is gone.
     int VssBackupComplete();
+
+    // What the held snapshot set is. QUORLIN_RESULT_OK while a backup is held (after a
+    // successful start call, until its completion), else QUORLIN_RESULT_REFUSED with
+    // `instant` unchanged; QUORLIN_RESULT_FAILED when the snapshot service cannot tell.
+    // Writes no trace line.
+    int VssSetInstant(_Quorlin_Set_Instant& instant);
 
     // id 0: backup type; id 1: trace verbosity; id 2: time limit of each asynchronous step
     // (QUORLIN_SETTING_*); other ids: nothing.

@@ -53,6 +53,17 @@ struct SnapshotProperties {
     int64_t creationTimestamp = 0;  // VSS_TIMESTAMP: 100 ns units since 1601 (UTC)
 };
 
+// What a snapshot set that was taken came out as: how many instants it holds. VSS takes its
+// whole set at one instant; the btrfs service takes the snapshots of each file system in
+// one transaction (one instant), and each file system at its own.
+struct SetInstant {
+    int fileSystems = 0;            // the file systems (on Windows: volumes) of the set's snapshots
+    int oneTransaction = 0;         // of them, how many hold all their snapshots from one instant
+    bool wholeSet = false;          // the service took the whole set at one instant
+    double windowMilliseconds = 0;  // from the first snapshot's start to the last one's end
+    int tries = 0;  // how often the service took the set (1: the first came out whole)
+};
+
 // The components object (IVssBackupComponents).
 class BackupComponents : public Counted {
 public:
@@ -78,6 +89,12 @@ public:
     // service has no such query.
     virtual HRESULT QuerySnapshots(std::vector<SnapshotProperties>& snapshots) {
         (void)snapshots;
+        return E_NOTIMPL;
+    }
+    // After DoSnapshotSet has succeeded: what the set came out as. VSS_E_BAD_STATE before;
+    // E_NOTIMPL where the service cannot tell.
+    virtual HRESULT QuerySetInstant(SetInstant& instant) {
+        (void)instant;
         return E_NOTIMPL;
     }
 };

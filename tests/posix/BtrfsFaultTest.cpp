@@ -9,6 +9,7 @@
 #include "platform/posix/btrfs/SnapshotStore.h"
 
 #include <cerrno>
+#include <mutex>
 
 namespace quorlin {
 namespace testing {
@@ -28,8 +29,12 @@ public:
     int CreateStore(int dir, const char* name) override {
         return Call("CreateStore", [&] { return VolumeCalls::CreateStore(dir, name); });
     }
-    int CreateRecord(int dir, const char* name, UniqueFd& lock) override {
-        return Call("CreateRecord", [&] { return VolumeCalls::CreateRecord(dir, name, lock); });
+    int CreateRecord(int store, const char* folder, const char* name, UniqueFd& lock) override {
+        return Call("CreateRecord",
+                    [&] { return VolumeCalls::CreateRecord(store, folder, name, lock); });
+    }
+    int RemoveFolder(int dir, const char* name) override {
+        return Call("RemoveFolder", [&] { return VolumeCalls::RemoveFolder(dir, name); });
     }
     int RemoveFile(int dir, const char* name) override {
         return Call("RemoveFile", [&] { return VolumeCalls::RemoveFile(dir, name); });
@@ -56,13 +61,17 @@ private:
         return failure != 0 ? failure : real();
     }
 
+    // The snapshots of a set are taken on threads of their own.
     int Fail(const std::string& name) {
+        std::lock_guard<std::mutex> hold(mutex_);
         log.push_back(name);
         const int number = static_cast<int>(log.size());
         const bool fails = (failAt > 0 && number >= failAt && number < failAt + failCount) ||
                            (name == failName && static_cast<int>(Count(name)) == failOccurrence);
         return fails ? error : 0;
     }
+
+    std::mutex mutex_;
 };
 
 // One components object over both volumes, changing them through its own calls.

@@ -82,10 +82,16 @@ TEST_F(BtrfsSnapshotTest, SnapshotsLiveInADirectoryOnlyRootCanEnter) {
     ComPtr<BackupComponents> components = StartSet(VSS_CTX_BACKUP, setId);
     const std::string device = DevicePath(components, TakeSet(components, {volume})[0]);
 
-    // <mount>/.quorlin/<snapshot>: the store is root's, 0700, a subvolume of its own.
-    const std::string store = device.substr(0, device.rfind('/'));
+    // <mount>/.quorlin/<snapshot>/<snapshot>: the store is root's, 0700, a subvolume of its
+    // own; so is the snapshot's own folder in it (a plain folder).
+    const std::string folder = device.substr(0, device.rfind('/'));
+    const std::string store = folder.substr(0, folder.rfind('/'));
     EXPECT_EQ(FirstBtrfs() + "/.quorlin", store);
+    EXPECT_EQ(device.substr(device.rfind('/')), folder.substr(folder.rfind('/')));
     struct stat st;
+    ASSERT_EQ(0, ::lstat(folder.c_str(), &st)) << folder;
+    EXPECT_EQ(0700u, st.st_mode & 07777);
+    EXPECT_EQ(0u, st.st_uid);
     ASSERT_EQ(0, ::lstat(store.c_str(), &st)) << store;
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     EXPECT_EQ(0700u, st.st_mode & 07777);

@@ -94,23 +94,25 @@ TEST_F(BtrfsStoreAttackTest, MountThatOthersCouldRedirectIsRefusedAndTheirFilesS
         bool attackWorks;
         HRESULT expected;
         std::string blamed;  // the folder the trace names; empty: none
+        bool ownStore;       // the set's store is one no user could foresee (.quorlin-<id>)
     } cases[] = {
         {"a mount root that all may write", [&] { ::chmod(mount.c_str(), 0777); }, forge.c_str(),
-         true, E_ACCESSDENIED, mount},
+         true, E_ACCESSDENIED, mount, false},
         {"a mount root of the user's", [&] { (void)::chown(mount.c_str(), kNobody, kNogroup); },
-         forge.c_str(), true, E_ACCESSDENIED, mount},
+         forge.c_str(), true, E_ACCESSDENIED, mount, false},
         {"a mount root that the user's group may write",
          [&] { (void)::chown(mount.c_str(), 0, kNogroup), ::chmod(mount.c_str(), 0775); },
-         forge.c_str(), true, E_ACCESSDENIED, mount},
+         forge.c_str(), true, E_ACCESSDENIED, mount, false},
+        // The user's .quorlin blocks nothing: the store gets a name no one can foresee.
         {"a sticky mount root where the user made the store first",
          [&] { RemoveTree(store), ::chmod(mount.c_str(), 01777); }, "mkdir -m 700 .quorlin", true,
-         E_ACCESSDENIED, store},
+         S_OK, "", true},
         {"a sticky mount root and root's store", [&] { ::chmod(mount.c_str(), 01777); },
-         "mv .quorlin .quorlin-away || rm -rf .quorlin", false, S_OK, ""},
+         "mv .quorlin .quorlin-away || rm -rf .quorlin", false, S_OK, "", false},
         {"a folder above that all may write", [&] { ::chmod(above.c_str(), 0777); }, "true", true,
-         E_ACCESSDENIED, above},
+         E_ACCESSDENIED, above, false},
         {"a sticky folder above, root's below", [&] { ::chmod(above.c_str(), 01777); },
-         "mv ../first ../first-away", false, S_OK, ""},
+         "mv ../first ../first-away", false, S_OK, "", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -126,7 +128,14 @@ TEST_F(BtrfsStoreAttackTest, MountThatOthersCouldRedirectIsRefusedAndTheirFilesS
             VSS_ID setId;
             ComPtr<BackupComponents> components = StartSet(VSS_CTX_BACKUP, setId);
             const std::string device = DevicePath(components, TakeSet(components, {volume})[0]);
-            EXPECT_EQ(store, device.substr(0, device.rfind('/')));
+            const std::string folder = device.substr(0, device.rfind('/'));
+            const std::string used = folder.substr(0, folder.rfind('/'));
+            if (c.ownStore) {
+                EXPECT_EQ(mount + "/.quorlin-", used.substr(0, mount.size() + 10));
+                EXPECT_EQ(kStoreDirectoryName + std::string("-"), used.substr(mount.size() + 1, 9));
+            } else {
+                EXPECT_EQ(store, used);
+            }
             EXPECT_EQ("root's", ReadFile(device + "/secret"));
         }
         // What the user made is the user's: still there, untouched.
@@ -144,6 +153,7 @@ TEST_F(BtrfsStoreAttackTest, MountThatOthersCouldRedirectIsRefusedAndTheirFilesS
         ::chmod(mount.c_str(), 0755);
         RemoveTree(store);
         RemoveTree(mount + "/.quorlin-away");
+        RunQuietly("for s in '" + mount + "'/.quorlin-*-*; do btrfs subvolume delete \"$s\"; done");
     }
 }
 

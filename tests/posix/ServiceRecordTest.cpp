@@ -123,6 +123,10 @@ public:
             (void)std::system(("rm -rf '" + path_ + "'").c_str());
     }
     int Fd() const { return fd_.Get(); }
+    // The snapshot folder `name` in it, opened anew.
+    UniqueFd Open(const char* name) const {
+        return UniqueFd(::open((path_ + "/" + name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    }
 
 private:
     std::string path_;
@@ -155,7 +159,7 @@ TEST(RecordLockTest, AnOwnersRecordIsAbandonedExactlyWhenTheOwnerIsGone) {
         const pid_t owner = ::fork();
         if (owner == 0) {
             UniqueFd lock;
-            if (SystemVolumeCalls().CreateRecord(folder.Fd(), "record", lock) != 0)
+            if (SystemVolumeCalls().CreateRecord(folder.Fd(), "snapshot", "record", lock) != 0)
                 ::_exit(1);
             pid_t program = 0;
             int started[2];
@@ -191,11 +195,12 @@ TEST(RecordLockTest, AnOwnersRecordIsAbandonedExactlyWhenTheOwnerIsGone) {
         if (program != 0) {
             EXPECT_EQ(0, ::kill(program, 0)) << "the program runs on";
         }
-        UniqueFd claim;
+        RecordClaim claim;
         bool abandoned = !c.abandoned;
-        EXPECT_EQ(0, ClaimAbandonedRecord(folder.Fd(), "record", claim, abandoned));
+        const UniqueFd snapshotFolder = folder.Open("snapshot");
+        EXPECT_EQ(0, ClaimAbandonedRecord(snapshotFolder.Get(), "record", claim, abandoned));
         EXPECT_EQ(c.abandoned, abandoned);
-        EXPECT_EQ(c.abandoned, claim.Valid());
+        EXPECT_EQ(c.abandoned, claim.folder.Valid());
         ::kill(owner, SIGKILL);
         ::waitpid(owner, nullptr, 0);
         if (program != 0)
@@ -205,16 +210,24 @@ TEST(RecordLockTest, AnOwnersRecordIsAbandonedExactlyWhenTheOwnerIsGone) {
 
 TEST(RecordLockTest, TheOwnersOwnProcessCannotClaimItsRecord) {
     RecordFolder folder;
-    UniqueFd lock, claim;
-    ASSERT_EQ(0, SystemVolumeCalls().CreateRecord(folder.Fd(), "record", lock));
-    EXPECT_EQ(EEXIST, SystemVolumeCalls().CreateRecord(folder.Fd(), "record", claim));
-    bool abandoned = true;
-    EXPECT_EQ(0, ClaimAbandonedRecord(folder.Fd(), "record", claim, abandoned));
-    EXPECT_FALSE(abandoned) << "the lock belongs to the open record, not to the process";
+    UniqueFd lock, other;
+    ASSERT_EQ(0, SystemVolumeCalls().CreateRecord(folder.Fd(), "snapshot", "record", lock));
+    EXPECT_EQ(EEXIST, SystemVolumeCalls().CreateRecord(folder.Fd(), "snapshot", "record", other));
+    const UniqueFd snapshotFolder = folder.Open("snapshot");
+    // Each row claims the record (or, with a null name, a snapshot whose record is gone).
+    for (const char* record : {"record", static_cast<const char*>(nullptr)}) {
+        SCOPED_TRACE(record ? record : "(record gone)");
+        RecordClaim claim;
+        bool abandoned = true;
+        EXPECT_EQ(0, ClaimAbandonedRecord(snapshotFolder.Get(), record, claim, abandoned));
+        EXPECT_FALSE(abandoned) << "the lock belongs to the open folder, not to the process";
+    }
     lock.Reset();
-    EXPECT_EQ(0, ClaimAbandonedRecord(folder.Fd(), "record", claim, abandoned));
+    RecordClaim claim;
+    bool abandoned = false;
+    EXPECT_EQ(0, ClaimAbandonedRecord(snapshotFolder.Get(), "record", claim, abandoned));
     EXPECT_TRUE(abandoned);
-    EXPECT_EQ(ENOENT, ClaimAbandonedRecord(folder.Fd(), "missing", claim, abandoned));
+    EXPECT_EQ(ENOENT, ClaimAbandonedRecord(snapshotFolder.Get(), "missing", claim, abandoned));
 }
 
 }  // namespace

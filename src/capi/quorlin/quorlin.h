@@ -204,6 +204,29 @@ QUORLIN_C_API int QUORLIN_CALL quorlin_snapshot_path_w(quorlin_agent* agent, siz
                                                        wchar_t* snapshot_path,
                                                        size_t snapshot_path_size, size_t* needed);
 
+/* --- what the set is --- */
+
+/* The instants that the held snapshot set holds. VSS (Windows) takes its whole set at one
+ * instant. On Linux the snapshots that lie on one btrfs file system are taken in one btrfs
+ * transaction, which the library checks (and takes a set that came out split again, a few
+ * times); each file system is an instant of its own, and `window_ms` says how far apart
+ * they can lie. */
+typedef struct quorlin_set_instant {
+    int file_systems;    /* the file systems of the set's snapshots (Windows: its volumes) */
+    int one_transaction; /* of them, how many hold all their snapshots from one instant */
+    int whole_set;       /* 1 when the whole set is one instant, else 0 */
+    int tries;           /* how often the set was taken (1: the first came out whole) */
+    double window_ms;    /* from the first snapshot's start to the last one's end (Linux;
+                            0 on Windows, where VSS keeps it to itself) */
+} quorlin_set_instant;
+
+/* Fills `instant` for the backup that the agent holds (after a successful start call,
+ * until quorlin_complete). QUORLIN_OK; QUORLIN_REFUSED when nothing is held (or for a NULL
+ * argument), `instant` unchanged; QUORLIN_FAILED when the snapshot service cannot tell.
+ * It is no call with a report: quorlin_last_report still tells of the call before. */
+QUORLIN_C_API int QUORLIN_CALL quorlin_describe_set(quorlin_agent* agent,
+                                                    quorlin_set_instant* instant);
+
 /* --- why a call failed --- */
 
 /* The report line of the last call on the agent that returns a result (the start

@@ -88,7 +88,20 @@ public:
     HRESULT AddToSnapshotSet(const wchar_t* volumeName, const VSS_ID& providerId,
                              VSS_ID* snapshotId) override {
         // VSS only reads the name; its signature lacks the const.
-        return native_->AddToSnapshotSet(const_cast<wchar_t*>(volumeName), providerId, snapshotId);
+        const HRESULT hr =
+            native_->AddToSnapshotSet(const_cast<wchar_t*>(volumeName), providerId, snapshotId);
+        if (hr == S_OK)
+            ++volumes_;
+        return hr;
+    }
+
+    // VSS flushes, holds and snapshots every volume of its set together: one instant.
+    HRESULT QuerySetInstant(SetInstant& instant) override {
+        instant = SetInstant();
+        instant.fileSystems = instant.oneTransaction = volumes_;
+        instant.wholeSet = true;
+        instant.tries = 1;
+        return S_OK;
     }
 
     HRESULT PrepareForBackup(ComPtr<AsyncOperation>& async) override {
@@ -159,6 +172,7 @@ public:
 
 private:
     const SnapshotPropFree freeProp_;
+    int volumes_ = 0;  // added to the set
 };
 
 }  // namespace

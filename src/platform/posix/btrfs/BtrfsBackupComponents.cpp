@@ -42,8 +42,10 @@ namespace quorlin {
 
 namespace {
 
-// As many volumes as VSS takes in one set.
-const size_t kMaximumVolumes = 64;
+// Far more volumes than VSS takes in one set (64): what a set of the btrfs service costs
+// grows with its volumes (a thread and a folder each while it is taken, two descriptors
+// each until then, one while it is held), and so does the tree a host walks.
+const size_t kMaximumVolumes = QUORLIN_MAXIMUM_VOLUMES_LINUX;
 
 enum class Phase { kCreated, kInitialized, kSetStarted, kTaken, kFailed, kCompleted, kAborted };
 
@@ -147,7 +149,8 @@ public:
                 return hr;
             if (set_.Contains(volume))
                 return VSS_E_OBJECT_ALREADY_EXISTS;
-            SweepLeftovers(volume);
+            if (!set_.HasFileSystem(volume.fileSystem))
+                SweepLeftovers(volume);  // once per file system and set
             VSS_ID id;
             const int error = NewRandomGuid(id);
             if (error != 0)
@@ -191,7 +194,7 @@ public:
             if (hr != S_OK)
                 return hr;  // nothing taken yet: no snapshot without its report
             hr = set_.Take();
-            creationLock_.Reset();
+            creationLock_.Reset();  // the set is made: others may make theirs
             setTaken_ = hr == S_OK;
             phase_ = setTaken_ ? Phase::kTaken : Phase::kFailed;
             if (hr != S_OK)
@@ -220,6 +223,13 @@ public:
             *properties = std::move(result);
             return S_OK;
         });
+    }
+
+    HRESULT QuerySetInstant(SetInstant& instant) override {
+        if (worker_.Busy() || !setTaken_)
+            return VSS_E_BAD_STATE;
+        instant = set_.Instant();
+        return S_OK;
     }
 
     HRESULT BackupComplete(ComPtr<AsyncOperation>& async) override {
@@ -293,8 +303,9 @@ private:
     HRESULT SnapshotWithWriters(const Cancellation& cancel) {
         HRESULT hr = writers_->Freeze(cancel);
         if (hr == S_OK && !cancel.Fired())
-            hr = set_.Take();  // removes what it made when it fails
+            hr = set_.Take(&cancel);  // removes what it made when it fails
         const bool taken = hr == S_OK;
+        creationLock_.Reset();  // made or not: the thaw need not keep others waiting
         const HRESULT thawed = writers_->Thaw(cancel);
         if (hr == S_OK)
             hr = thawed;
@@ -302,7 +313,6 @@ private:
             hr = VSS_S_ASYNC_CANCELLED;
         if (taken && hr != S_OK)
             set_.RollBack();
-        creationLock_.Reset();
         setTaken_ = hr == S_OK;
         phase_ = setTaken_ ? Phase::kTaken : Phase::kFailed;
         return Finished(hr);

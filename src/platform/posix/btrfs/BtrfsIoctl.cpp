@@ -13,9 +13,6 @@ namespace quorlin {
 
 namespace {
 
-// The root directory of every btrfs subvolume has this inode number.
-const ino_t kSubvolumeRootInode = 256;
-
 // Copies `name` into a btrfs name field; ENAMETOOLONG when it does not fit.
 template <size_t N>
 int CopyName(char (&field)[N], const char* name) {
@@ -90,6 +87,20 @@ int CommitTransaction(int fd) {
     int error = CallIoctl(fd, BTRFS_IOC_START_SYNC, &transaction);
     if (error == 0)
         error = CallIoctl(fd, BTRFS_IOC_WAIT_SYNC, &transaction);
+    return error;
+}
+
+int StartCommit(int fd) {
+    __u64 transaction = 0;
+    return CallIoctl(fd, BTRFS_IOC_START_SYNC, &transaction);
+}
+
+int CreationGeneration(int fd, uint64_t& generation) {
+    struct btrfs_ioctl_get_subvol_info_args info;
+    std::memset(&info, 0, sizeof info);
+    const int error = CallIoctl(fd, BTRFS_IOC_GET_SUBVOL_INFO, &info);
+    if (error == 0)
+        generation = info.otransid;
     return error;
 }
 

@@ -10,6 +10,9 @@
 
 namespace quorlin {
 
+// The root folder of every btrfs subvolume has this inode number.
+const ino_t kSubvolumeRootInode = 256;
+
 // ioctl(2), repeated when a signal interrupts it.
 int CallIoctl(int fd, unsigned long request, void* argument);
 
@@ -25,6 +28,12 @@ int DestroySubvolume(int dirFd, const char* name);
 int CreateSubvolume(int dirFd, const char* name);
 // Commits the running transaction of the file system holding `fd` and waits for it.
 int CommitTransaction(int fd);
+// Starts the commit of the running transaction of the file system holding `fd` without
+// waiting for it: whoever joins the file system's transactions meanwhile waits until the
+// commit lets them in, and all of them then join the next transaction together.
+int StartCommit(int fd);
+// The transaction in which the subvolume whose root is `fd` was made (its otransid).
+int CreationGeneration(int fd, uint64_t& generation);
 // The identity of the subvolume that holds `fd` (its tree's object id).
 int SubvolumeIdOf(int fd, uint64_t& id);
 // The identity of the file system that holds `fd`, the same under every mount of it.

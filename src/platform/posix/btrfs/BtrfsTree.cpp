@@ -75,23 +75,46 @@ int SearchTree(int fd, uint64_t treeId, uint64_t objectid, uint64_t lastObjectid
 
 }  // namespace
 
+namespace {
+
+// A root reference or back reference (the same item) as a link: `id` and `parent` from the
+// key, as its kind orders them.
+bool LinkOf(const btrfs_ioctl_search_header& header, const char* item, uint64_t id, uint64_t parent,
+            SubvolumeLink& link) {
+    btrfs_root_ref ref;
+    if (header.len < sizeof ref)
+        return false;
+    std::memcpy(&ref, item, sizeof ref);
+    const size_t length = le16toh(ref.name_len);
+    if (sizeof ref + length > header.len)
+        return false;
+    link.id = id;
+    link.parent = parent;
+    link.folder = le64toh(ref.dirid);
+    link.name.assign(item + sizeof ref, length);
+    return true;
+}
+
+}  // namespace
+
 int ListSubvolumeLinks(int fd, std::vector<SubvolumeLink>& links) {
     return SearchTree(fd, BTRFS_ROOT_TREE_OBJECTID, BTRFS_FIRST_FREE_OBJECTID,
                       BTRFS_LAST_FREE_OBJECTID, BTRFS_ROOT_BACKREF_KEY,
                       [&](const btrfs_ioctl_search_header& header, const char* item) {
-                          btrfs_root_ref ref;
-                          if (header.type != BTRFS_ROOT_BACKREF_KEY || header.len < sizeof ref)
-                              return;
-                          std::memcpy(&ref, item, sizeof ref);
-                          const size_t length = le16toh(ref.name_len);
-                          if (sizeof ref + length > header.len)
-                              return;
                           SubvolumeLink link;
-                          link.id = header.objectid;
-                          link.parent = header.offset;
-                          link.folder = le64toh(ref.dirid);
-                          link.name.assign(item + sizeof ref, length);
-                          links.push_back(std::move(link));
+                          if (header.type == BTRFS_ROOT_BACKREF_KEY &&
+                              LinkOf(header, item, header.objectid, header.offset, link))
+                              links.push_back(std::move(link));
+                      });
+}
+
+int ListChildSubvolumes(int fd, uint64_t parent, std::vector<SubvolumeLink>& links) {
+    return SearchTree(fd, BTRFS_ROOT_TREE_OBJECTID, parent, parent, BTRFS_ROOT_REF_KEY,
+                      [&](const btrfs_ioctl_search_header& header, const char* item) {
+                          SubvolumeLink link;
+                          if (header.type == BTRFS_ROOT_REF_KEY && header.objectid == parent &&
+                              LinkOf(header, item, header.offset, parent, link))
+                              links.push_back(std::move(link));
                       });
 }
 

@@ -24,6 +24,9 @@ struct SubvolumeLink {
 
 // The links of every subvolume of the file system that holds `fd` (the top one has none).
 int ListSubvolumeLinks(int fd, std::vector<SubvolumeLink>& links);
+// The links of the subvolumes linked inside the subvolume `parent` alone: the few keys of
+// the tree that name its children, whatever else the file system holds.
+int ListChildSubvolumes(int fd, uint64_t parent, std::vector<SubvolumeLink>& links);
 
 // Opens the folder with inode `folder` in the subvolume `subvolume` of the file system
 // that holds `fd`, wherever it is linked (needs CAP_DAC_READ_SEARCH; EPERM without it).

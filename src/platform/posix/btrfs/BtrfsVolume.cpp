@@ -32,7 +32,7 @@ HRESULT OpenStoreOf(BtrfsVolume& volume, uint64_t mountId) {
     if (error != 0)
         return ReportErrno("finding the mount of", volume.path, error);
     bool mountRootBlamed = false;
-    error = OpenStore(volume.mountRoot.Get(), volume.store, &mountRootBlamed);
+    error = OpenStore(volume.mountRoot.Get(), volume.store, volume.storeName, &mountRootBlamed);
     if (error == EACCES && mountRootBlamed)
         return ReportErrno(kRedirectable, volume.mountPoint, error);
     if (error == EACCES)
@@ -92,6 +92,9 @@ HRESULT OpenBtrfsVolume(const std::string& name, BtrfsVolume& volume) {
         return VSS_E_VOLUME_NOT_SUPPORTED;
     volume.device = st.st_dev;
     volume.inode = st.st_ino;
+    error = FileSystemIdOf(volume.root.Get(), volume.fileSystem);
+    if (error != 0)
+        return ReportErrno("examining", volume.path, error);
     if ((fs.f_flags & ST_RDONLY) != 0)
         return ReportErrno("snapshotting", volume.path, EROFS);
     return OpenStoreOf(volume, mountId);

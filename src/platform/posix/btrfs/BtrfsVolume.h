@@ -6,6 +6,8 @@
 #include "QuorlinTypes.h"
 #include "platform/posix/UniqueFd.h"
 
+#include <array>
+#include <cstdint>
 #include <string>
 #include <sys/types.h>
 
@@ -17,8 +19,10 @@ struct BtrfsVolume {
     dev_t device = 0;  // device and inode of the root: the same volume has the same pair
     ino_t inode = 0;   // under every name (bind mounts, links)
     std::string mountPoint;
-    UniqueFd mountRoot;  // reached from "/" through folders that only root can change
-    UniqueFd store;      // invalid until the store exists
+    UniqueFd mountRoot;     // reached from "/" through folders that only root can change
+    UniqueFd store;         // invalid until the store exists
+    std::string storeName;  // its name in the mount root, once it exists
+    std::array<uint8_t, 16> fileSystem{};  // the identity of the volume's file system
 };
 
 // Opens the volume named `name` (an absolute path, with or without a trailing '/'), and

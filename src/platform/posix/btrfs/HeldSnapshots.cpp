@@ -51,11 +51,17 @@ int64_t CreationTime(int folder, const std::string& name) {
     return (status.stx_mask & STATX_BTIME) != 0 ? status.stx_btime.tv_sec : status.stx_ctime.tv_sec;
 }
 
+// The record's name, or null for a snapshot whose record is gone.
+const char* RecordNameOf(const StoredSnapshot& snapshot, std::string& name) {
+    name = RecordFileName(snapshot.record);
+    return snapshot.recordGone ? nullptr : name.c_str();
+}
+
 OwnerState OwnerOf(const StoredSnapshot& snapshot) {
-    UniqueFd claim;
+    RecordClaim claim;
     bool abandoned = false;
-    if (ClaimAbandonedRecord(snapshot.folder, RecordFileName(snapshot.record), claim, abandoned) !=
-        0)
+    std::string name;
+    if (ClaimAbandonedRecord(snapshot.folder, RecordNameOf(snapshot, name), claim, abandoned) != 0)
         return OwnerState::kUnknown;
     return abandoned ? OwnerState::kGone : OwnerState::kLives;
 }
@@ -100,11 +106,11 @@ HRESULT OnStored(const std::wstring* path, Work&& work) {
 }
 
 // Removes a stored snapshot and its record, counting the snapshot.
-void Remove(const StoredOn& on, const StoredSnapshot& stored, DeletionTally& tally) {
+void Remove(const StoredSnapshot& stored, DeletionTally& tally) {
     const int error = RemoveSnapshot(SystemVolumeCalls(), stored.folder, stored.record);
     if (stored.snapshotExists)
         tally.Count(stored.record.snapshotId, error,
-                    SnapshotPath(on.fileSystem->mountPoint, stored.record.snapshotId));
+                    FolderPath(stored.folder) + "/" + GuidText(stored.record.snapshotId));
 }
 
 // Runs `remove` on each file system and commits where it removed anything; the count of
@@ -144,7 +150,9 @@ HRESULT ListHeldSnapshots(const std::wstring* path, std::vector<HeldSnapshot>& s
                 held.persistent = !IsAutoRelease(stored.record.context);
                 held.ownerPid = stored.record.ownerPid;
                 held.owner = OwnerOf(stored);
-                held.created = CreationTime(stored.folder, RecordFileName(stored.record));
+                held.created = CreationTime(stored.folder, stored.recordGone
+                                                               ? GuidText(stored.record.snapshotId)
+                                                               : RecordFileName(stored.record));
                 snapshots.push_back(std::move(held));
             }
         }
@@ -156,15 +164,16 @@ HRESULT DeleteHeldSet(const std::wstring* path, const VSS_ID& setId, LONG& delet
     deleted = 0;
     return OnStored(path, [&](const std::vector<StoredOn>& all) {
         // Every member's record is claimed first: a set whose owner runs stays whole.
-        std::vector<UniqueFd> claims;
+        std::vector<RecordClaim> claims;
         for (const StoredOn& on : all) {
             for (const StoredSnapshot& stored : on.list->Snapshots()) {
-                if (stored.record.setId != setId)
+                if (stored.record.setId != setId || stored.recordGone)
                     continue;
-                UniqueFd claim;
+                RecordClaim claim;
                 bool abandoned = false;
                 const std::string name = RecordFileName(stored.record);
-                const int error = ClaimAbandonedRecord(stored.folder, name, claim, abandoned);
+                const int error =
+                    ClaimAbandonedRecord(stored.folder, name.c_str(), claim, abandoned);
                 if (error != 0)
                     return ReportErrno("checking the owner of", name, error);
                 if (!abandoned)
@@ -176,8 +185,8 @@ HRESULT DeleteHeldSet(const std::wstring* path, const VSS_ID& setId, LONG& delet
             return VSS_E_OBJECT_NOT_FOUND;
         return RemoveAndCommit(all, deleted, [&](const StoredOn& on, DeletionTally& tally) {
             for (const StoredSnapshot& stored : on.list->Snapshots())
-                if (stored.record.setId == setId)
-                    Remove(on, stored, tally);
+                if (stored.record.setId == setId && !stored.recordGone)
+                    Remove(stored, tally);
         });
     });
 }

@@ -34,7 +34,8 @@ std::vector<MountedFileSystem> FindMountedFileSystems(int onlyOf) {
             continue;
         MountedFileSystem& fileSystem = fileSystems[id];
         UniqueFd store;
-        if (OpenStore(root.Get(), store) == 0)
+        std::string storeName;
+        if (OpenStore(root.Get(), store, storeName) == 0)
             fileSystem.stores.push_back(std::move(store));
         if (!fileSystem.root.Valid()) {
             fileSystem.mountPoint = mount.mountPoint;

@@ -1,5 +1,6 @@
 #include "platform/posix/btrfs/SnapshotRecord.h"
 
+#include "platform/posix/btrfs/BtrfsIoctl.h"
 #include "platform/posix/btrfs/Guid.h"
 #include "platform/posix/TextFields.h"
 
@@ -8,6 +9,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <vector>
 
 namespace quorlin {
@@ -48,20 +50,38 @@ bool ParseRecordFileName(const std::string& name, SnapshotRecord& record) {
     return RecordFileName(record) == name;  // one name per record: no other spelling
 }
 
-int ClaimAbandonedRecord(int folderFd, const std::string& name, UniqueFd& claim, bool& abandoned) {
+int ClaimAbandonedRecord(int folderFd, const char* name, RecordClaim& claim, bool& abandoned) {
     abandoned = false;
-    UniqueFd fd(::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!fd.Valid())
+    RecordClaim taken;
+    if (name != nullptr) {
+        taken.record.Reset(
+            ::openat(folderFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (!taken.record.Valid())
+            return errno;
+        struct stat st;
+        if (::fstat(taken.record.Get(), &st) != 0)
+            return errno;
+        if (!S_ISREG(st.st_mode))
+            return 0;  // not a record of the service's making: left alone
+        if (::flock(taken.record.Get(), LOCK_EX | LOCK_NB) != 0)
+            return errno == EWOULDBLOCK ? 0 : errno;
+    }
+    struct stat folder;
+    struct statfs fileSystem;
+    if (::fstat(folderFd, &folder) != 0 || ::fstatfs(folderFd, &fileSystem) != 0)
         return errno;
-    struct stat st;
-    if (::fstat(fd.Get(), &st) != 0)
-        return errno;
-    if (!S_ISREG(st.st_mode))
-        return 0;  // not a record of the service's making: left alone
-    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
-        return errno == EWOULDBLOCK ? 0 : errno;
+    if (!IsSubvolumeRoot(fileSystem, folder)) {
+        // A description of its own: the lock belongs to it, not to the list's descriptor.
+        taken.folder.Reset(::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!taken.folder.Valid())
+            return errno;
+        if (::flock(taken.folder.Get(), LOCK_EX | LOCK_NB) != 0)
+            return errno == EWOULDBLOCK ? 0 : errno;
+    } else if (name == nullptr) {
+        return 0;  // nothing tells whether its owner lives
+    }
     abandoned = true;
-    claim = std::move(fd);
+    claim = std::move(taken);
     return 0;
 }
 

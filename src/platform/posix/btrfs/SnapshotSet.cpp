@@ -2,12 +2,23 @@
 
 #include "platform/posix/btrfs/ErrnoResult.h"
 #include "platform/posix/btrfs/Guid.h"
+#include "platform/posix/btrfs/SimultaneousSnapshots.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <unistd.h>
 
 namespace quorlin {
+
+namespace {
+
+// A set that comes out split is taken again, at most so many times in all, and not once
+// this long has passed since the first try (the writers hold their applications meanwhile).
+const int kMostTries = 4;
+const std::chrono::milliseconds kRetryBudget(2000);
+
+}  // namespace
 
 void SnapshotSet::Start(const VSS_ID& id, LONG context) {
     id_ = id;
@@ -20,6 +31,11 @@ bool SnapshotSet::Contains(const BtrfsVolume& volume) const {
     });
 }
 
+bool SnapshotSet::HasFileSystem(const std::array<uint8_t, 16>& fileSystem) const {
+    return std::any_of(mounts_.begin(), mounts_.end(),
+                       [&](const Mount& mount) { return mount.fileSystem == fileSystem; });
+}
+
 std::vector<dev_t> SnapshotSet::Devices() const {
     std::vector<dev_t> devices;
     for (const Member& member : members_)
@@ -30,6 +46,21 @@ std::vector<dev_t> SnapshotSet::Devices() const {
 void SnapshotSet::Add(std::wstring volumeName, BtrfsVolume volume, const VSS_ID& snapshotId) {
     Member member;
     member.volumeName = std::move(volumeName);
+    const auto same = std::find_if(mounts_.begin(), mounts_.end(), [&](const Mount& mount) {
+        return mount.point == volume.mountPoint && mount.fileSystem == volume.fileSystem;
+    });
+    member.mount = static_cast<size_t>(same - mounts_.begin());
+    if (same == mounts_.end()) {
+        Mount mount;
+        mount.point = volume.mountPoint;
+        mount.root = std::move(volume.mountRoot);
+        mount.store = std::move(volume.store);
+        mount.storeName = volume.storeName;
+        mount.fileSystem = volume.fileSystem;
+        mounts_.push_back(std::move(mount));
+    }
+    volume.mountRoot.Reset();  // one descriptor per mount, however many volumes it holds
+    volume.store.Reset();
     member.volume = std::move(volume);
     member.snapshotId = snapshotId;
     members_.push_back(std::move(member));
@@ -45,59 +76,139 @@ SnapshotRecord SnapshotSet::RecordOf(const Member& member) const {
 }
 
 std::string SnapshotSet::DevicePath(const Member& member) const {
-    return SnapshotPath(member.volume.mountPoint, member.snapshotId);
+    const Mount& mount = mounts_[member.mount];
+    return SnapshotPath(mount.point, mount.storeName, member.snapshotId);
 }
 
 int SnapshotSet::Prepare(Member& member) {
-    BtrfsVolume& volume = member.volume;
-    int error =
-        volume.store.Valid() ? 0 : OpenOrCreateStore(calls_, volume.mountRoot.Get(), volume.store);
+    Mount& mount = mounts_[member.mount];
+    int error = mount.store.Valid()
+                    ? 0
+                    : OpenOrCreateStore(calls_, mount.root.Get(), mount.store, mount.storeName);
     if (error == 0)
-        error = calls_.CreateRecord(volume.store.Get(), RecordFileName(RecordOf(member)).c_str(),
-                                    member.recordLock);
-    member.recorded = error == 0;
+        error = calls_.CreateRecord(mount.store.Get(), GuidText(member.snapshotId).c_str(),
+                                    RecordFileName(RecordOf(member)).c_str(), member.folder);
+    member.folderMade = member.recorded = error == 0;
     return error;
 }
 
-HRESULT SnapshotSet::Take() {
+int SnapshotSet::TakeAll(double& window, std::string& failedPath) {
+    std::vector<SnapshotOrder> orders(members_.size());
+    for (size_t i = 0; i < members_.size(); ++i) {
+        orders[i].source = members_[i].volume.root.Get();
+        orders[i].folder = members_[i].folder.Get();
+        orders[i].name = GuidText(members_[i].snapshotId);
+    }
+    std::vector<int> fileSystems;
+    for (size_t i = 0; i < mounts_.size(); ++i)
+        if (std::none_of(mounts_.begin(), mounts_.begin() + static_cast<long>(i),
+                         [&](const Mount& m) { return m.fileSystem == mounts_[i].fileSystem; }))
+            fileSystems.push_back(mounts_[i].root.Get());
+    window = TakeAtOnce(calls_, orders, fileSystems);
+    int firstError = 0;
+    for (size_t i = 0; i < members_.size(); ++i) {
+        members_[i].taken = orders[i].error == 0;
+        if (orders[i].error != 0 && firstError == 0) {
+            firstError = orders[i].error;
+            failedPath = members_[i].volume.path;
+        }
+    }
+    return firstError;
+}
+
+int SnapshotSet::CountWhole(int& fileSystems) {
+    std::vector<std::array<uint8_t, 16>> seen;
+    std::vector<std::vector<uint64_t>> generations;
+    for (Member& member : members_) {
+        const auto& id = mounts_[member.mount].fileSystem;
+        const size_t group =
+            static_cast<size_t>(std::find(seen.begin(), seen.end(), id) - seen.begin());
+        if (group == seen.size()) {
+            seen.push_back(id);
+            generations.emplace_back();
+        }
+        uint64_t generation = 0;
+        // A generation that cannot be read counts as a transaction of its own.
+        if (calls_.CreationGeneration(member.folder.Get(), GuidText(member.snapshotId).c_str(),
+                                      generation) != 0)
+            generation = UINT64_MAX - generations[group].size();
+        generations[group].push_back(generation);
+    }
+    fileSystems = static_cast<int>(seen.size());
+    return static_cast<int>(
+        std::count_if(generations.begin(), generations.end(), [](const std::vector<uint64_t>& g) {
+            return std::all_of(g.begin(), g.end(), [&](uint64_t x) { return x == g.front(); });
+        }));
+}
+
+HRESULT SnapshotSet::Take(const Cancellation* cancel) {
     ownerPid_ = static_cast<long>(::getpid());
+    instant_ = SetInstant();
     for (Member& member : members_) {
         const int error = Prepare(member);
         if (error != 0) {
             const HRESULT hr =
-                ReportErrno("preparing the snapshot store on", member.volume.mountPoint, error);
+                ReportErrno("preparing the snapshot store on", mounts_[member.mount].point, error);
             RollBack();
             return hr;
         }
     }
-    for (Member& member : members_) {
-        const int error = calls_.CreateSnapshot(member.volume.root.Get(), member.volume.store.Get(),
-                                                GuidText(member.snapshotId).c_str());
+    const auto first = std::chrono::steady_clock::now();
+    for (;;) {
+        ++instant_.tries;
+        std::string failedPath;
+        int error = TakeAll(instant_.windowMilliseconds, failedPath);
         if (error != 0) {
-            const HRESULT hr = ReportErrno("snapshotting", member.volume.path, error);
+            const HRESULT hr = ReportErrno("snapshotting", failedPath, error);
             RollBack();
             return hr;
         }
-        member.taken = true;
+        instant_.oneTransaction = CountWhole(instant_.fileSystems);
+        if (instant_.oneTransaction == instant_.fileSystems || instant_.tries >= kMostTries ||
+            std::chrono::steady_clock::now() - first > kRetryBudget ||
+            (cancel != nullptr && cancel->Fired()))
+            break;
+        // Split: what was taken goes (its folders and records stay), and the set again.
+        for (Member& member : members_) {
+            error =
+                calls_.DestroySnapshot(member.folder.Get(), GuidText(member.snapshotId).c_str());
+            if (error != 0) {
+                const HRESULT hr =
+                    ReportErrno("taking again the set of", member.volume.path, error);
+                RollBack();
+                return hr;
+            }
+            member.taken = false;
+        }
     }
+    instant_.wholeSet = instant_.fileSystems == 1 && instant_.oneTransaction == 1;
+    for (Member& member : members_)
+        member.volume.root.Reset();  // not needed any more: descriptors are few
     return S_OK;
 }
 
 int SnapshotSet::Discard(Member& member) {
-    const int store = member.volume.store.Get();
+    const std::string name = GuidText(member.snapshotId);
     int error = 0;
     if (member.taken) {
-        error = RemoveSnapshot(calls_, store, RecordOf(member));
-        if (error == 0)
-            member.taken = member.recorded = false;
-    } else if (member.recorded) {
-        error = calls_.RemoveFile(store, RecordFileName(RecordOf(member)).c_str());
+        error = calls_.DestroySnapshot(member.folder.Get(), name.c_str());
+        if (error == ENOENT)
+            error = 0;
+        member.taken = error != 0;
+    }
+    if (!member.taken && member.recorded) {  // never a snapshot without its record
+        error = calls_.RemoveFile(member.folder.Get(), RecordFileName(RecordOf(member)).c_str());
         if (error == ENOENT)
             error = 0;
         member.recorded = error != 0;
     }
-    if (!member.recorded)
-        member.recordLock.Reset();
+    if (!member.taken && !member.recorded && member.folderMade) {
+        const int folderError =
+            calls_.RemoveFolder(mounts_[member.mount].store.Get(), name.c_str());
+        member.folderMade = folderError != 0 && folderError != ENOENT;
+    }
+    if (!member.folderMade)
+        member.folder.Reset();
     return error;
 }
 
@@ -114,16 +225,16 @@ void SnapshotSet::RollBack() {
 
 int SnapshotSet::CommitFor(const std::vector<Member*>& touched, std::string& failedMount) {
     int firstError = 0;
-    std::vector<std::string> committed;
+    std::vector<std::array<uint8_t, 16>> committed;
     for (Member* member : touched) {
-        const std::string& mount = member->volume.mountPoint;
-        if (std::find(committed.begin(), committed.end(), mount) != committed.end())
+        const Mount& mount = mounts_[member->mount];
+        if (std::find(committed.begin(), committed.end(), mount.fileSystem) != committed.end())
             continue;
-        committed.push_back(mount);
-        const int error = calls_.Commit(member->volume.mountRoot.Get());
+        committed.push_back(mount.fileSystem);
+        const int error = calls_.Commit(mount.root.Get());
         if (error != 0 && firstError == 0) {
             firstError = error;
-            failedMount = mount;
+            failedMount = mount.point;
         }
     }
     return firstError;

@@ -15,20 +15,37 @@ inline constexpr char kStoreDirectoryName[] = ".quorlin";
 // A store being made is a subvolume named kStoreDirectoryName, this, and a random identity,
 // until it is closed to others and renamed.
 inline constexpr char kStoreInMakingMark[] = ".new-";
+// At a sticky mount root that everyone may write (as /tmp), where anyone could make the
+// store's name first, the store is named kStoreDirectoryName, this, and a random identity:
+// a name no user can foresee.
+inline constexpr char kUnforeseeableStoreMark[] = "-";
+
+enum class StoreName { kNone, kPlain, kUnforeseeable, kInMaking };
+
+// Which of the store's names `name` is.
+inline StoreName StoreNameKind(const char* name) {
+    const size_t length = sizeof kStoreDirectoryName - 1;
+    if (std::strncmp(name, kStoreDirectoryName, length) != 0)
+        return StoreName::kNone;
+    const char* rest = name + length;
+    if (*rest == '\0')
+        return StoreName::kPlain;
+    if (std::strncmp(rest, kStoreInMakingMark, sizeof kStoreInMakingMark - 1) == 0)
+        return StoreName::kInMaking;
+    if (std::strncmp(rest, kUnforeseeableStoreMark, sizeof kUnforeseeableStoreMark - 1) == 0)
+        return StoreName::kUnforeseeable;
+    return StoreName::kNone;
+}
 
 // Whether the entry `name` of a folder (with the status `entry`, not followed) is one of the
 // service's stores or one being made: a folder of root's under one of their names (the
 // service makes a subvolume; root may make the store as a plain folder first), the store
 // closed to everyone else. A user's folder of that name is the user's.
 inline bool IsStoreEntry(const char* name, const struct stat& entry) {
-    if (!S_ISDIR(entry.st_mode) || entry.st_uid != 0)
+    const StoreName kind = StoreNameKind(name);
+    if (kind == StoreName::kNone || !S_ISDIR(entry.st_mode) || entry.st_uid != 0)
         return false;
-    const size_t length = sizeof kStoreDirectoryName - 1;
-    if (std::strncmp(name, kStoreDirectoryName, length) != 0)
-        return false;
-    if (name[length] == '\0')
-        return (entry.st_mode & 077) == 0;
-    return std::strncmp(name + length, kStoreInMakingMark, sizeof kStoreInMakingMark - 1) == 0;
+    return kind == StoreName::kInMaking || (entry.st_mode & 077) == 0;
 }
 
 }  // namespace quorlin

@@ -1,6 +1,7 @@
 #include "platform/posix/btrfs/StoredSnapshotDeletion.h"
 
 #include "platform/posix/btrfs/ErrnoResult.h"
+#include "platform/posix/btrfs/Guid.h"
 #include "platform/posix/btrfs/MountedFileSystems.h"
 #include "platform/posix/btrfs/StoredSnapshots.h"
 
@@ -25,9 +26,9 @@ bool DeleteStoredSnapshots(VolumeCalls& calls, const VSS_ID& id, VSS_OBJECT_TYPE
             if (!Matches(snapshot.record, id, type))
                 continue;
             matchedHere = true;
-            tally.Count(snapshot.record.snapshotId,
-                        RemoveSnapshot(calls, snapshot.folder, snapshot.record),
-                        SnapshotPath(fileSystem.mountPoint, snapshot.record.snapshotId));
+            tally.Count(
+                snapshot.record.snapshotId, RemoveSnapshot(calls, snapshot.folder, snapshot.record),
+                fileSystem.mountPoint + " (snapshot " + GuidText(snapshot.record.snapshotId) + ")");
         }
         if (!matchedHere)
             continue;

@@ -17,17 +17,6 @@ namespace {
 
 int Result(int status) { return status == 0 ? 0 : errno; }
 
-// Gives the unnamed file `fd` the name `name` in `dirFd`. Naming a file by its descriptor
-// needs CAP_DAC_READ_SEARCH; without it, its /proc link does the same.
-int LinkUnnamedFile(int fd, int dirFd, const char* name) {
-    if (::linkat(fd, "", dirFd, name, AT_EMPTY_PATH) == 0)
-        return 0;
-    if (errno != ENOENT && errno != EPERM)
-        return errno;
-    const std::string link = "/proc/self/fd/" + std::to_string(fd);
-    return Result(::linkat(AT_FDCWD, link.c_str(), dirFd, name, AT_SYMLINK_FOLLOW));
-}
-
 }  // namespace
 
 int VolumeCalls::CreateStore(int dirFd, const char* name) {
@@ -52,20 +41,36 @@ int VolumeCalls::CreateStore(int dirFd, const char* name) {
     return error;
 }
 
-int VolumeCalls::CreateRecord(int dirFd, const char* name, UniqueFd& lock) {
-    UniqueFd fd(::openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
-    if (!fd.Valid())
+int VolumeCalls::CreateRecord(int storeFd, const char* folderName, const char* recordName,
+                              UniqueFd& folder) {
+    if (::mkdirat(storeFd, folderName, 0700) != 0)
         return errno;
-    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
-        return errno;
-    const int error = LinkUnnamedFile(fd.Get(), dirFd, name);
-    if (error == 0)
-        lock = std::move(fd);
-    return error;
+    const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    UniqueFd made(::openat(storeFd, folderName, flags));
+    int error = made.Valid() ? 0 : errno;
+    if (error == 0 && ::flock(made.Get(), LOCK_EX | LOCK_NB) != 0)
+        error = errno;
+    if (error == 0) {
+        const UniqueFd record(::openat(made.Get(), recordName,
+                                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!record.Valid())
+            error = errno;
+    }
+    if (error != 0) {
+        made.Reset();
+        ::unlinkat(storeFd, folderName, AT_REMOVEDIR);
+        return error;
+    }
+    folder = std::move(made);
+    return 0;
 }
 
 int VolumeCalls::RemoveFile(int dirFd, const char* name) {
     return Result(::unlinkat(dirFd, name, 0));
+}
+
+int VolumeCalls::RemoveFolder(int dirFd, const char* name) {
+    return Result(::unlinkat(dirFd, name, AT_REMOVEDIR));
 }
 
 int VolumeCalls::CreateSnapshot(int sourceFd, int dirFd, const char* name) {
@@ -77,6 +82,13 @@ int VolumeCalls::DestroySnapshot(int dirFd, const char* name) {
 }
 
 int VolumeCalls::Commit(int fd) { return CommitTransaction(fd); }
+
+int VolumeCalls::StartCommit(int fd) { return quorlin::StartCommit(fd); }
+
+int VolumeCalls::CreationGeneration(int dirFd, const char* name, uint64_t& generation) {
+    const UniqueFd snapshot(::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    return snapshot.Valid() ? quorlin::CreationGeneration(snapshot.Get(), generation) : errno;
+}
 
 VolumeCalls& SystemVolumeCalls() {
     static VolumeCalls calls;
