@@ -2,18 +2,27 @@
 
 #include "Diagnosis.h"
 #include "Retry.h"
+#include "SetInstant.h"
 #include "Text.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 namespace qtool {
 namespace {
 
 // The library copies snapshot paths without a bound. For an absolute source path, its
-// length and 64 units are enough on Windows, and 8192 units always are on Linux.
-size_t SnapshotPathRoom(const std::wstring& source) {
-    return std::max<size_t>(source.size() + 64, 8192) + 1;
+// length and 64 units are enough on Windows, and 8192 units always are on Linux: whatever
+// the library resolves the path to meanwhile (a user may put a link on its way), so the
+// room cannot be less. The buffers of all paths are one block that is never written
+// here, so that only the pages the library writes (about one per path) take memory, not
+// the whole room of every path.
+size_t SnapshotPathRoom(const std::vector<std::wstring>& sources) {
+    size_t longest = 0;
+    for (const std::wstring& source : sources)
+        longest = std::max(longest, source.size());
+    return std::max<size_t>(longest + 64, 8192) + 1;
 }
 
 const int kTraceResults = 2;  // failure reports
@@ -35,7 +44,8 @@ Backup::Backup(const BackupOptions& options)
     : trace_(options.verbosity > 0 ? stderr : nullptr, TracesSteps(options)),
       withWriters_(options.withWriters),
       retries_(options.retries),
-      timings_(options.timings) {
+      timings_(options.timings),
+      stepsShown_(options.verbosity > 1) {
     // The report line of a failure is always traced, so that the command can explain it;
     // the trace is shown, as it is written, only under -v.
     _Quorlin_Setting setting = {};
@@ -60,13 +70,12 @@ Backup::~Backup() {
     agent_.VssSetting(kTraceLevelId, 0);
 }
 
-int Backup::StartOne(const std::vector<std::wstring>& sources,
-                     std::vector<std::vector<wchar_t>>& buffers) {
+int Backup::StartOne(const std::vector<std::wstring>& sources, wchar_t* buffers, size_t room) {
     std::vector<wchar_t*> sourcePointers;
     std::vector<wchar_t*> snapshotPointers;
     for (size_t i = 0; i < sources.size(); ++i) {
         sourcePointers.push_back(const_cast<wchar_t*>(sources[i].c_str()));
-        snapshotPointers.push_back(buffers[i].data());
+        snapshotPointers.push_back(buffers + i * room);
     }
     int length = 0;
     if (sources.size() > 1)
@@ -79,11 +88,10 @@ int Backup::StartOne(const std::vector<std::wstring>& sources,
 
 std::vector<std::string> Backup::Start(const std::vector<std::string>& sources) {
     std::vector<std::wstring> wideSources;
-    std::vector<std::vector<wchar_t>> buffers;
-    for (const std::string& source : sources) {
+    for (const std::string& source : sources)
         wideSources.push_back(WideFromUtf8(source));
-        buffers.emplace_back(SnapshotPathRoom(wideSources.back()), L'\0');
-    }
+    const size_t room = SnapshotPathRoom(wideSources);
+    std::unique_ptr<wchar_t[]> buffers(new wchar_t[room * wideSources.size()]);
     int result = QUORLIN_RESULT_OK;
     std::string report;
     int tries = 0;
@@ -91,7 +99,7 @@ std::vector<std::string> Backup::Start(const std::vector<std::string>& sources) 
     started_ = true;
     start_.begun = TraceClock::now();
     do {
-        result = StartOne(wideSources, buffers);
+        result = StartOne(wideSources, buffers.get(), room);
         start_.ended = TraceClock::now();
         report = trace_.Collect();
         ++tries;
@@ -101,9 +109,14 @@ std::vector<std::string> Backup::Start(const std::vector<std::string>& sources) 
             ActionFor(sources) + (tries > 1 ? " in " + std::to_string(tries) + " tries" : ""),
             result, report);
     held_ = true;
+    hasInstant_ = agent_.VssSetInstant(instant_) == QUORLIN_RESULT_OK;
+    if (hasInstant_ && stepsShown_) {
+        trace_.Insert("Snapshot set: " + InstantText(instant_));  // a step line of our own
+        trace_.Collect();
+    }
     std::vector<std::string> snapshotPaths;
-    for (const auto& buffer : buffers)
-        snapshotPaths.push_back(Utf8FromWide(buffer.data()));
+    for (size_t i = 0; i < wideSources.size(); ++i)
+        snapshotPaths.push_back(Utf8FromWide(buffers.get() + i * room));
     return snapshotPaths;
 }
 
@@ -133,6 +146,12 @@ void Backup::ShowTimings() {
         return;
     std::string text =
         TimingsText(PhasesOf(trace_.Lines(), start_, completed_ ? &complete_ : nullptr));
+    if (hasInstant_) {
+        char line[96];
+        std::snprintf(line, sizeof line, "quorlin: timings: %-22s %10.1f ms (", "snapshot window",
+                      instant_.windowMilliseconds);
+        text += line + InstantShape(instant_) + ")\n";
+    }
     std::fflush(stdout);
     std::fputs(text.c_str(), stderr);
     std::fflush(stderr);

@@ -42,10 +42,12 @@ public:
     void Complete();
     // The snapshot set of the last start call, "8-4-4-4-12" hexadecimal digits.
     std::string SetId() const;
+    // What the held set is, once a start call has succeeded (null when the library cannot
+    // tell).
+    const _Quorlin_Set_Instant* Instant() const { return hasInstant_ ? &instant_ : nullptr; }
 
 private:
-    int StartOne(const std::vector<std::wstring>& sources,
-                 std::vector<std::vector<wchar_t>>& buffers);
+    int StartOne(const std::vector<std::wstring>& sources, wchar_t* buffers, size_t room);
     // Under --timings, the phases of the calls made, on standard error.
     void ShowTimings();
 
@@ -56,7 +58,10 @@ private:
     bool withWriters_;
     int retries_;
     bool timings_;
+    bool stepsShown_;
     bool held_ = false;
+    bool hasInstant_ = false;
+    _Quorlin_Set_Instant instant_ = {};
     bool started_ = false;    // a start call was made
     bool completed_ = false;  // and a completion call after it
     CallSpan start_;

@@ -3,6 +3,7 @@
 #include "Failure.h"
 #include "Json.h"
 #include "NestedVolumes.h"
+#include "SetInstant.h"
 #include "SourcePath.h"
 #include "StopSignal.h"
 #include "StoreInCopy.h"
@@ -54,6 +55,7 @@ int RunCopy(const Invocation& invocation) {
         NestedVolumesToJoin(volumes, invocation.oneFileSystem || !invocation.options.withWriters);
     for (const NestedVolume& volume : nested)
         volumes.push_back(volume.path);
+    CheckVolumeCount(volumes, 1);
 
     InstallStopHandlers();
     Backup backup(invocation.options);
@@ -61,8 +63,9 @@ int RunCopy(const Invocation& invocation) {
     if (invocation.json) {
         std::vector<std::string> given = volumes;
         given[0] = invocation.paths[0];
-        std::printf("%s\n",
-                    SuccessJson(backup.SetId(), JsonPaths(given, volumes, snapshots)).c_str());
+        std::printf("%s\n", SuccessJson(backup.SetId(), JsonPaths(given, volumes, snapshots),
+                                        backup.Instant() ? InstantJson(*backup.Instant()) : "null")
+                                .c_str());
         std::fflush(stdout);
     }
     TreeCopy copy(PathFromUtf8(snapshots[0]), source, store, StopRequested);

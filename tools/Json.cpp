@@ -111,7 +111,8 @@ std::vector<JsonPath> JsonPaths(const std::vector<std::string>& given,
     return paths;
 }
 
-std::string SuccessJson(const std::string& setId, const std::vector<JsonPath>& paths) {
+std::string SuccessJson(const std::string& setId, const std::vector<JsonPath>& paths,
+                        const std::string& instant) {
     std::string json = "{\"ok\":true," + Field("set", JsonString(setId)) + ",\"paths\":[";
     for (std::size_t i = 0; i < paths.size(); ++i) {
         json += i == 0 ? "{" : ",{";
@@ -119,7 +120,7 @@ std::string SuccessJson(const std::string& setId, const std::vector<JsonPath>& p
         json += Field("snapshot", JsonString(paths[i].snapshot)) + ",";
         json += Field("volume", JsonString(paths[i].volume)) + "}";
     }
-    return json + "]}";
+    return json + "]," + Field("instant", instant) + "}";
 }
 
 std::string FailureJson(const Failure& failure, const std::string& sentence) {

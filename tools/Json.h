@@ -30,8 +30,10 @@ std::vector<JsonPath> JsonPaths(const std::vector<std::string>& given,
                                 const std::vector<std::string>& resolved,
                                 const std::vector<std::string>& snapshots);
 
-// {"ok":true,"set":SET,"paths":[{"source":..,"snapshot":..,"volume":..},...]}
-std::string SuccessJson(const std::string& setId, const std::vector<JsonPath>& paths);
+// {"ok":true,"set":SET,"paths":[{"source":..,"snapshot":..,"volume":..},...],"instant":I}
+// with `instant` as it is (SetInstant.h's InstantJson, or null).
+std::string SuccessJson(const std::string& setId, const std::vector<JsonPath>& paths,
+                        const std::string& instant = "null");
 // {"ok":false,"exit":N,"result":N|null,"code":"0x..."|null,"report":..|null,"sentence":..}
 // `sentence` as the user sees it, without the "quorlin: " prefix.
 std::string FailureJson(const Failure& failure, const std::string& sentence);

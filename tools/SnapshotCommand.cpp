@@ -6,6 +6,7 @@
 #include "Json.h"
 #include "NestedVolumes.h"
 #include "Placeholders.h"
+#include "SetInstant.h"
 #include "SourcePath.h"
 #include "StopSignal.h"
 #include "Text.h"
@@ -30,6 +31,7 @@ int RunSnapshot(const Invocation& invocation) {
     std::vector<std::string> volumes = sources;
     for (const NestedVolume& volume : nested)
         volumes.push_back(volume.path);
+    CheckVolumeCount(volumes, sources.size());
 
     InstallStopHandlers();
     Backup backup(invocation.options);
@@ -41,9 +43,9 @@ int RunSnapshot(const Invocation& invocation) {
     std::vector<std::string> given = volumes;
     std::copy(invocation.paths.begin(), invocation.paths.end(), given.begin());
     if (invocation.json)
-        std::printf(
-            "%s\n",
-            SuccessJson(backup.SetId(), JsonPaths(given, volumes, volumeSnapshots)).c_str());
+        std::printf("%s\n", SuccessJson(backup.SetId(), JsonPaths(given, volumes, volumeSnapshots),
+                                        backup.Instant() ? InstantJson(*backup.Instant()) : "null")
+                                .c_str());
     for (size_t i = 0; i < volumes.size() && !invocation.json; ++i)
         std::printf("%s\t%s\n", FieldForLine(given[i]).c_str(),
                     FieldForLine(volumeSnapshots[i]).c_str());

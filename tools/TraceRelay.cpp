@@ -206,4 +206,9 @@ std::vector<TracedLine> TraceRelay::Lines() {
     return shared_->lines;
 }
 
+void TraceRelay::Insert(const std::string& line) {
+    const std::string text = line + "\r\n";
+    pipe_.Write(text.data(), text.size());
+}
+
 }  // namespace qtool

@@ -37,6 +37,9 @@ public:
     std::string Collect();
     // Every non-empty line traced so far, with its stamp. Call it after Collect.
     std::vector<TracedLine> Lines();
+    // Puts a line of the command's own among the library's, as if the library had traced
+    // it: stamped and shown the same way, and never waiting for a stalled output.
+    void Insert(const std::string& line);
 
 private:
     struct Shared;  // between the caller, the reader and the thread that shows

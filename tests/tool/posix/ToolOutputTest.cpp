@@ -91,7 +91,10 @@ TEST_F(ToolOnBtrfs, JsonAnswersReadBackExactly) {
         {"two volumes",
          {"--json", "snapshot", first, second, "--", "cat", "{1}", "{2}"},
          0,
-         {{"ok", "true"}, {"paths[0].source", Hex(first)}, {"paths[1].source", Hex(second)}},
+         {{"ok", "true"},
+          {"paths[0].source", Hex(first)},
+          {"paths[1].source", Hex(second)},
+          {"instant.file_systems", "1"}},
          {Volume(), scratch_->Nested()},
          "onetwo"},
         {"an odd name, copied",
@@ -140,9 +143,10 @@ TEST_F(ToolOnBtrfs, JsonAnswersReadBackExactly) {
             continue;
         }
         EXPECT_EQ(outcome.err, "");
-        EXPECT_TRUE(std::regex_match(outcome.out.substr(0, end),
-                                     std::regex(R"(\{"ok":true,"set":"[0-9a-f]{8}(-[0-9a-f]{4}){3})"
-                                                R"(-[0-9a-f]{12}","paths":\[.*\]\})")))
+        EXPECT_TRUE(
+            std::regex_match(outcome.out.substr(0, end),
+                             std::regex(R"(\{"ok":true,"set":"[0-9a-f]{8}(-[0-9a-f]{4}){3})"
+                                        R"(-[0-9a-f]{12}","paths":\[.*\],"instant":\{.*\}\})")))
             << outcome.out;
         for (std::size_t i = 0; i < c.volumes.size(); ++i) {
             const std::string index = "paths[" + std::to_string(i) + "]";
@@ -165,7 +169,7 @@ TEST_F(ToolOnBtrfs, StepLinesCarryTheirTimeAndTimingsNameEachPhaseInOrder) {
     ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
     std::istringstream lines(outcome.err);
     const std::regex step(R"((.+)  \[\+([0-9]+\.[0-9]) ms\])");
-    const std::regex phase(R"(quorlin: timings: (.+[^ ]) +([0-9]+\.[0-9]) ms)");
+    const std::regex phase(R"(quorlin: timings: (.+[^ ]) +([0-9]+\.[0-9]) ms( \(.+\))?)");
     std::vector<std::string> steps;
     std::vector<std::string> phases;
     double inUse = 0;
@@ -189,7 +193,10 @@ TEST_F(ToolOnBtrfs, StepLinesCarryTheirTimeAndTimingsNameEachPhaseInOrder) {
     EXPECT_EQ(phases,
               (std::vector<std::string>{"set up", "writers gathered", "volumes added", "prepared",
                                         "snapshot taken", "snapshot paths found", "snapshot in use",
-                                        "completed", "total"}));
+                                        "completed", "total", "snapshot window"}));
+    EXPECT_NE(outcome.err.find("\nSnapshot set: 1 file system, "), std::string::npos)
+        << outcome.err;
+    EXPECT_NE(outcome.err.find("quorlin: timings: snapshot window "), std::string::npos);
     EXPECT_GE(inUse, 200.0) << "the command ran while the snapshot was in use";
 
     // Without -v the phases alone; after a failure, the phases that ran.

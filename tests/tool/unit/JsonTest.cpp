@@ -38,7 +38,8 @@ TEST(Json, ObjectsForTheSetAndForAFailure) {
                           {{"db", "/v/.quorlin/a/db", "/v"}, {"/h\n", "/w/.quorlin/b", "/w"}}),
               "{\"ok\":true,\"set\":\"1c1860f9-d0fe-4169-9265-c42b2569c2ab\",\"paths\":["
               "{\"source\":\"db\",\"snapshot\":\"/v/.quorlin/a/db\",\"volume\":\"/v\"},"
-              "{\"source\":\"/h\\n\",\"snapshot\":\"/w/.quorlin/b\",\"volume\":\"/w\"}]}");
+              "{\"source\":\"/h\\n\",\"snapshot\":\"/w/.quorlin/b\",\"volume\":\"/w\"}],"
+              "\"instant\":null}");
     const struct {
         Failure failure;
         const char* json;
