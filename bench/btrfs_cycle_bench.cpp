@@ -5,8 +5,11 @@
 // BTRFS_IOC_START_SYNC / BTRFS_IOC_WAIT_SYNC. Two file systems: one empty, one whose root
 // folder holds 20,000 small files; the volume is the top of each (as "/" or "/home" often
 // are, with the store inside the volume) or a subvolume below it that is empty or holds
-// 20,000 small files in its root folder. Needs root and loop devices; elsewhere it says why
-// and does nothing.
+// 20,000 small files in its root folder; and a subvolume of a third file system that holds
+// 5,000 snapshots elsewhere (as snapper or btrbk leave them). Beside them, a set of 8
+// subvolumes of one file system (VssStartBackup2 and VssBackupComplete) against 8 bare
+// snapshots taken one after another into one folder, deleted, and one commit. Needs root
+// and loop devices; elsewhere it says why and does nothing.
 //
 //   build/linux/bench/btrfs_cycle_bench --benchmark_enable_random_interleaving=true
 //
@@ -36,7 +39,10 @@ namespace {
 
 const int kManyFiles = 20000;
 const size_t kSmallFileBytes = 100;
-const char* const kFileSystems[] = {"empty", "full"};
+const int kOtherSnapshots = 5000;
+const int kSetVolumes = 8;
+const char* const kFileSystems[] = {"empty", "full", "crowded"};
+const int kFileSystemCount = 3;
 
 struct Volume {
     const char* title;
@@ -48,10 +54,14 @@ const Volume kVolumes[] = {
     {"20,000 files", 1, ""},
     {"an empty subvolume", 0, "/volume"},
     {"a subvolume of 20,000 files", 1, "/volume"},
+    {"a subvolume beside 5,000 snapshots", 2, "/volume"},
 };
-const int kVolumeCount = 4;
+const int kVolumeCount = 5;
 
-std::string g_mounts[2];
+std::string g_mounts[kFileSystemCount];
+
+// The subvolumes of the set, on the empty file system.
+std::string SetVolume(int i) { return g_mounts[0] + "/set" + std::to_string(i); }
 
 std::string VolumePath(int volume) {
     return g_mounts[kVolumes[volume].fileSystem] + kVolumes[volume].below;
@@ -82,8 +92,25 @@ bool FillFolder(const std::string& folder, std::string& error) {
     return true;
 }
 
+// Snapshots that others keep, in a folder of their own on the file system of `volume`.
+bool MakeOtherSnapshots(const std::string& mount, std::string& error) {
+    const std::string folder = mount + "/others";
+    UniqueFd source(::open((mount + "/volume").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (::mkdir(folder.c_str(), 0755) != 0 || !source.Valid()) {
+        error = "cannot make " + folder;
+        return false;
+    }
+    UniqueFd target(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (int i = 0; i < kOtherSnapshots; ++i)
+        if (CreateReadOnlySnapshot(source.Get(), target.Get(), std::to_string(i).c_str()) != 0) {
+            error = "cannot snapshot into " + folder;
+            return false;
+        }
+    return true;
+}
+
 bool MakeVolumes(testing::ScratchArea& area, std::string& error) {
-    for (int fileSystem = 0; fileSystem < 2; ++fileSystem) {
+    for (int fileSystem = 0; fileSystem < kFileSystemCount; ++fileSystem) {
         const std::string& mount = g_mounts[fileSystem];
         if (!area.MountBtrfs(kFileSystems[fileSystem], 512, g_mounts[fileSystem], error))
             return false;
@@ -94,7 +121,13 @@ bool MakeVolumes(testing::ScratchArea& area, std::string& error) {
             return false;
         }
     }
-    if (!FillFolder(g_mounts[1], error) || !FillFolder(g_mounts[1] + "/volume", error))
+    for (int i = 0; i < kSetVolumes; ++i)
+        if (!testing::MakeSubvolume(SetVolume(i))) {
+            error = "cannot make " + SetVolume(i);
+            return false;
+        }
+    if (!FillFolder(g_mounts[1], error) || !FillFolder(g_mounts[1] + "/volume", error) ||
+        !MakeOtherSnapshots(g_mounts[2], error))
         return false;
     ::sync();
     return true;
@@ -133,7 +166,62 @@ void BM_QuorlinCycle(benchmark::State& state) {
     }
 }
 
+// The floor of a set: its 8 snapshots taken one after another into one folder (as the
+// service took them before it took them at once), deleted, and one commit.
+void BM_BareSequentialSnapshots(benchmark::State& state) {
+    std::vector<UniqueFd> sources;
+    for (int i = 0; i < kSetVolumes; ++i)
+        sources.emplace_back(::open(SetVolume(i).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd folder(::open(BareTarget(0, 0).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (auto _ : state) {
+        bool failed = false;
+        for (int i = 0; i < kSetVolumes; ++i)
+            failed |= CreateReadOnlySnapshot(sources[i].Get(), folder.Get(),
+                                             std::to_string(i).c_str()) != 0;
+        for (int i = 0; i < kSetVolumes; ++i)
+            failed |= DestroySubvolume(folder.Get(), std::to_string(i).c_str()) != 0;
+        if (failed || CommitTransaction(folder.Get()) != 0)
+            state.SkipWithError("a kernel call failed");
+    }
+}
+
+// VssStartBackup2 over the 8 subvolumes, and VssBackupComplete.
+void BM_QuorlinSet(benchmark::State& state) {
+    std::vector<std::wstring> sources;
+    for (int i = 0; i < kSetVolumes; ++i)
+        sources.push_back(FromUtf8(SetVolume(i) + "/"));
+    std::vector<std::vector<wchar_t>> buffers(kSetVolumes, std::vector<wchar_t>(8192));
+    std::vector<wchar_t*> sourcePointers, bufferPointers;
+    for (int i = 0; i < kSetVolumes; ++i) {
+        sourcePointers.push_back(&sources[i][0]);
+        bufferPointers.push_back(buffers[i].data());
+    }
+    int whole = 0, sets = 0;
+    for (auto _ : state) {
+        CQuorlin agent;
+        _Quorlin_Set_Instant instant = {};
+        if (agent.VssStartBackup2(sourcePointers.data(), bufferPointers.data(), kSetVolumes) !=
+                QUORLIN_RESULT_OK ||
+            agent.VssSetInstant(instant) != QUORLIN_RESULT_OK ||
+            agent.VssBackupComplete() != QUORLIN_RESULT_OK) {
+            state.SkipWithError("VssStartBackup2 or VssBackupComplete failed");
+            break;
+        }
+        ++sets;
+        whole += instant.wholeSet != 0 && instant.tries == 1;
+    }
+    state.counters["whole_first_try"] = sets > 0 ? 100.0 * whole / sets : 0;
+}
+
 // Milliseconds of wall time, repeated so that medians and minimums can be compared.
+void ConfigureTimes(benchmark::internal::Benchmark* benchmark) {
+    benchmark->Unit(benchmark::kMillisecond)->UseRealTime();
+    benchmark->Repetitions(10)->DisplayAggregatesOnly();
+    benchmark->ComputeStatistics("min", [](const std::vector<double>& values) {
+        return *std::min_element(values.begin(), values.end());
+    });
+}
+
 void Configure(benchmark::internal::Benchmark* benchmark) {
     for (int volume = 0; volume < kVolumeCount; ++volume)
         benchmark->Arg(volume);
@@ -147,6 +235,8 @@ void Configure(benchmark::internal::Benchmark* benchmark) {
 BENCHMARK(BM_BareKernelCalls)->Apply(Configure);
 BENCHMARK(BM_BareKernelCallsInASubvolume)->Apply(Configure);
 BENCHMARK(BM_QuorlinCycle)->Apply(Configure);
+BENCHMARK(BM_BareSequentialSnapshots)->Apply(ConfigureTimes);
+BENCHMARK(BM_QuorlinSet)->Apply(ConfigureTimes);
 
 // The console report, then the cycle's time over the bare calls' on each volume.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -174,6 +264,15 @@ public:
                     statistic, kVolumes[volume].title, cycle, bare, cycle / bare, inSubvolume,
                     cycle / inSubvolume);
             }
+        for (const char* statistic : {"median", "min"}) {
+            const double set = Time(statistic, "BM_QuorlinSet/");
+            const double bare = Time(statistic, "BM_BareSequentialSnapshots/");
+            if (set > 0 && bare > 0)
+                std::printf(
+                    "%s, a set of %d subvolumes: %.2f ms; %d bare snapshots one after "
+                    "another %.2f ms (%.2f x)\n",
+                    statistic, kSetVolumes, set, kSetVolumes, bare, set / bare);
+        }
     }
 
 private:

@@ -35,8 +35,8 @@ void BM_StampLag(benchmark::State& state) {
         relay.Collect();
         const std::vector<qtool::TracedLine> lines = relay.Lines();
         if (lines.size() > before)
-            lags.push_back(std::chrono::duration<double, std::micro>(lines[before].at - called)
-                               .count());
+            lags.push_back(
+                std::chrono::duration<double, std::micro>(lines[before].at - called).count());
         state.ResumeTiming();
     }
     agent.VssSetting(1, 0);

@@ -82,7 +82,7 @@ TEST_F(SetInstantOnBtrfsTest, SyncedWritesAreConsistentInEverySetOfOneTransactio
 }
 
 // The real calls, with the creation generations of the first `splitTries` tries made to
-// disagree, as when a set comes out split.
+// disagree, as when a set comes out split, and those of later tries to agree.
 class SplittingCalls : public VolumeCalls {
 public:
     explicit SplittingCalls(int splitTries) : splitTries_(splitTries) {}
@@ -92,8 +92,7 @@ public:
     }
     int CreationGeneration(int dir, const char* name, uint64_t& generation) override {
         const int error = VolumeCalls::CreationGeneration(dir, name, generation);
-        if (tries_ <= splitTries_)
-            generation += ++asked_;
+        generation = tries_ <= splitTries_ ? ++asked_ : 0;
         return error;
     }
 

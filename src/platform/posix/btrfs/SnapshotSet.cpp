@@ -92,6 +92,12 @@ int SnapshotSet::Prepare(Member& member) {
     return error;
 }
 
+size_t SnapshotSet::SnapshotsOn(const std::array<uint8_t, 16>& fileSystem) const {
+    return static_cast<size_t>(
+        std::count_if(members_.begin(), members_.end(),
+                      [&](const Member& m) { return mounts_[m.mount].fileSystem == fileSystem; }));
+}
+
 int SnapshotSet::TakeAll(double& window, std::string& failedPath) {
     std::vector<SnapshotOrder> orders(members_.size());
     for (size_t i = 0; i < members_.size(); ++i) {
@@ -99,11 +105,16 @@ int SnapshotSet::TakeAll(double& window, std::string& failedPath) {
         orders[i].folder = members_[i].folder.Get();
         orders[i].name = GuidText(members_[i].snapshotId);
     }
+    // Only a file system with several snapshots of the set needs them to meet in one
+    // transaction; a snapshot alone is one whatever it joins.
     std::vector<int> fileSystems;
-    for (size_t i = 0; i < mounts_.size(); ++i)
-        if (std::none_of(mounts_.begin(), mounts_.begin() + static_cast<long>(i),
-                         [&](const Mount& m) { return m.fileSystem == mounts_[i].fileSystem; }))
+    for (size_t i = 0; i < mounts_.size(); ++i) {
+        const auto& id = mounts_[i].fileSystem;
+        const bool first = std::none_of(mounts_.begin(), mounts_.begin() + static_cast<long>(i),
+                                        [&](const Mount& m) { return m.fileSystem == id; });
+        if (first && SnapshotsOn(id) > 1)
             fileSystems.push_back(mounts_[i].root.Get());
+    }
     window = TakeAtOnce(calls_, orders, fileSystems);
     int firstError = 0;
     for (size_t i = 0; i < members_.size(); ++i) {
@@ -127,6 +138,8 @@ int SnapshotSet::CountWhole(int& fileSystems) {
             seen.push_back(id);
             generations.emplace_back();
         }
+        if (SnapshotsOn(id) == 1)
+            continue;  // one snapshot is one transaction
         uint64_t generation = 0;
         // A generation that cannot be read counts as a transaction of its own.
         if (calls_.CreationGeneration(member.folder.Get(), GuidText(member.snapshotId).c_str(),

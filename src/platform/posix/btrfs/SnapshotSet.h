@@ -79,6 +79,8 @@ private:
     // Takes the snapshots of every member at once; 0 or the first failure, with
     // `failedPath` naming its volume.
     int TakeAll(double& window, std::string& failedPath);
+    // How many members lie on the file system `fileSystem`.
+    size_t SnapshotsOn(const std::array<uint8_t, 16>& fileSystem) const;
     // How many file systems of the set hold their snapshots in one transaction, of
     // `fileSystems`.
     int CountWhole(int& fileSystems);
