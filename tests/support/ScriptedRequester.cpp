@@ -219,6 +219,13 @@ HRESULT ScriptedRequester::BackupComplete(ComPtr<AsyncOperation>& async) {
 
 HRESULT ScriptedRequester::AbortBackup() { return Record("AbortBackup", ""); }
 
+HRESULT ScriptedRequester::QuerySetInstant(SetInstant& answer) {
+    const HRESULT hr = Record("QuerySetInstant", "");
+    if (hr == S_OK)
+        answer = instant;
+    return hr;
+}
+
 HRESULT ScriptedRequester::DeleteSnapshots(const VSS_ID& sourceObjectId,
                                            VSS_OBJECT_TYPE sourceObjectType, bool forceDelete,
                                            LONG* deletedSnapshots, VSS_ID* nondeletedSnapshotId) {

@@ -57,6 +57,8 @@ public:
     // Device object of each volume's snapshot; unlisted volumes get the VSS form
     // "\\?\GLOBALROOT\Device\HarddiskVolumeShadowCopy<n>".
     std::map<std::wstring, std::wstring> devices;
+    // What QuerySetInstant answers (unless it is made to fail).
+    SetInstant instant;
 
     // --- observation ---
     const std::vector<std::string>& Calls() const { return calls_; }
@@ -91,6 +93,7 @@ public:
     HRESULT DeleteSnapshots(const VSS_ID& sourceObjectId, VSS_OBJECT_TYPE sourceObjectType,
                             bool forceDelete, LONG* deletedSnapshots,
                             VSS_ID* nondeletedSnapshotId) override;
+    HRESULT QuerySetInstant(SetInstant& answer) override;
 
     // Used by the factory and the async objects.
     HRESULT Record(const std::string& name, const std::string& arguments);
