@@ -266,6 +266,15 @@ class Snapshot:
         rest = os.path.relpath(target, root)
         return snapshot if rest == os.curdir else os.path.join(snapshot, rest)
 
+    @property
+    def instant(self):
+        """What the held set is: {"file_systems", "one_transaction" (how many of them came out
+        as one instant), "whole_set", "tries", "window_ms"}."""
+        self._require_started()
+        instant = _capi.SetInstant()
+        _check(self._agent, _lib.quorlin_describe_set(self._agent, byref(instant)))
+        return {name: getattr(instant, name) for name, _ in instant._fields_}
+
     def _require_started(self):
         if self._agent is None:
             raise RuntimeError("this Snapshot holds no backup (not started, or completed)")

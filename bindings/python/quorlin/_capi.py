@@ -2,7 +2,8 @@
 and result types declared, so that ctypes never guesses."""
 
 import ctypes
-from ctypes import POINTER, c_char, c_char_p, c_int, c_size_t, c_ulong, c_void_p, c_wchar, c_wchar_p
+from ctypes import (POINTER, c_char, c_char_p, c_double, c_int, c_size_t, c_ulong, c_void_p,
+                    c_wchar, c_wchar_p)
 
 from . import _loader
 
@@ -25,6 +26,18 @@ TRACE_SERVICE_STEPS = 6
 
 class Agent(ctypes.Structure):
     """quorlin_agent: opaque."""
+
+
+class SetInstant(ctypes.Structure):
+    """quorlin_set_instant: what a held snapshot set is."""
+
+    _fields_ = [
+        ("file_systems", c_int),
+        ("one_transaction", c_int),
+        ("whole_set", c_int),
+        ("tries", c_int),
+        ("window_ms", c_double),
+    ]
 
 
 AgentPointer = POINTER(Agent)
@@ -51,6 +64,7 @@ _FUNCTIONS = {
         [AgentPointer, c_size_t, POINTER(c_char), c_size_t, POINTER(c_size_t)],
     ),
     "quorlin_complete": (c_int, [AgentPointer]),
+    "quorlin_describe_set": (c_int, [AgentPointer, POINTER(SetInstant)]),
     "quorlin_start_w": (c_int, [AgentPointer, c_wchar_p, POINTER(c_wchar), c_size_t, POINTER(c_size_t)]),
     "quorlin_start_no_writers_w": (
         c_int,

@@ -50,6 +50,10 @@ def test_several_paths_are_one_set_with_a_snapshot_each(btrfs):
         frozen = [snap.path_of(os.path.join(folder, "data")) for folder in folders]
         assert [_read(path) for path in frozen] == folders
         assert len(set(os.path.dirname(path) for path in frozen)) == 2
+        instant = snap.instant
+        assert instant["file_systems"] == 1 and instant["tries"] >= 1
+        assert instant["whole_set"] == (instant["one_transaction"] == 1)
+        assert instant["window_ms"] > 0
     assert subvolumes(btrfs) == []
 
 
