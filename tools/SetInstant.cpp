@@ -1,7 +1,5 @@
 #include "SetInstant.h"
 
-#include "Failure.h"
-
 #include <cstdio>
 
 namespace qtool {
@@ -44,22 +42,23 @@ std::string InstantJson(const _Quorlin_Set_Instant& instant) {
            ",\"window_ms\":" + Milliseconds(instant.windowMilliseconds) + "}";
 }
 
-void CheckVolumeCount(const std::vector<std::string>& volumes, size_t paths) {
-    const size_t limit = VolumesPerSet();
-    if (volumes.size() <= limit)
-        return;  // no more volumes than names
-    const size_t count = DistinctVolumes(volumes);
-    if (count <= limit)
-        return;
-    const bool nested = volumes.size() > paths;
-    throw Failure(
+Failure TooManyVolumes(size_t count, bool nested) {
+    return Failure(
         kExitUsage,
         std::string(nested ? "the paths and the volumes nested below them" : "the paths") +
             " lie on " + std::to_string(count) + " volumes, more than the " +
-            std::to_string(limit) + " that one snapshot set can hold; snapshot " +
-            (nested ? "fewer paths or smaller parts of the tree at a time, or keep "
-                      "to each path's own volume with --one-file-system"
-                    : "fewer paths at a time"));
+            std::to_string(VolumesPerSet()) + " that one snapshot set can hold; " +
+            (nested ? "snapshot fewer paths or smaller parts of the tree at a time, "
+                      "or keep to each path's own volume with --one-file-system"
+                    : "snapshot fewer paths at a time"));
+}
+
+void CheckVolumeCount(const std::vector<std::string>& volumes, size_t paths) {
+    if (volumes.size() <= VolumesPerSet())
+        return;  // no more volumes than names
+    const size_t count = DistinctVolumes(volumes);
+    if (count > VolumesPerSet())
+        throw TooManyVolumes(count, volumes.size() > paths);
 }
 
 }  // namespace qtool

@@ -2,6 +2,7 @@
 #ifndef QUORLIN_TOOL_SET_INSTANT_H
 #define QUORLIN_TOOL_SET_INSTANT_H
 
+#include "Failure.h"
 #include "Quorlin.h"
 
 #include <string>
@@ -25,6 +26,8 @@ size_t DistinctVolumes(const std::vector<std::string>& paths);
 // Throws Failure, before any work, when `volumes` (the PATHs, then the nested volumes that
 // join them) lie on more volumes than one set can hold.
 void CheckVolumeCount(const std::vector<std::string>& volumes, size_t paths);
+// That failure, for `count` volumes, with `nested` ones among them.
+Failure TooManyVolumes(size_t count, bool nested);
 
 }  // namespace qtool
 

@@ -292,6 +292,8 @@ static void check_null_agent(void) {
     check_number("quorlin_snapshot_count(NULL agent)", (unsigned long)quorlin_snapshot_count(0), 0,
                  10);
     check_number("quorlin_complete(NULL agent)", quorlin_complete(0), QUORLIN_REFUSED, 10);
+    check_number("quorlin_describe_set(NULL agent)", quorlin_describe_set(0, 0), QUORLIN_REFUSED,
+                 10);
     check_number("quorlin_set_backup_type(NULL agent)", quorlin_set_backup_type(0, 2),
                  QUORLIN_REFUSED, 10);
     check_number("quorlin_set_verbosity(NULL agent)", quorlin_set_verbosity(0, 2), QUORLIN_REFUSED,
@@ -531,6 +533,7 @@ static void check_vss_working(quorlin_agent* agent) {
     size_t again = 0;
     size_t i;
     int k;
+    quorlin_set_instant instant;
 
     for (i = 0; i < sizeof kLiveFolders / sizeof kLiveFolders[0]; ++i)
         CreateDirectoryW(kLiveFolders[i], 0); /* it may be there from an earlier run */
@@ -546,6 +549,10 @@ static void check_vss_working(quorlin_agent* agent) {
     check(needed > sizeof small && needed < sizeof g_paths[0], "    the size needed is reported");
     check_number("    the snapshot stays held", (unsigned long)quorlin_snapshot_count(agent), 1,
                  10);
+    check_number("quorlin_describe_set while it is held", quorlin_describe_set(agent, &instant),
+                 QUORLIN_OK, 10);
+    check_number("    VSS's set is one instant",
+                 (unsigned long)(instant.file_systems == 1 && instant.whole_set == 1), 1, 10);
     check_call("quorlin_snapshot_path asked again", agent,
                quorlin_snapshot_path(agent, 0, g_paths[0], sizeof g_paths[0], &again), QUORLIN_OK,
                "");

@@ -335,7 +335,10 @@ TEST(ToolOnStandInTest, JsonAndTimingsAnswerForScripts) {
          L"",
          0,
          {"{\"ok\":true,\"set\":\"", "\"paths\":[{\"source\":\"C:\\\\quorlin-tool\\\\live.txt\"",
-          "live.txt\",\"volume\":\"C:\\\\\"}", "other.txt\",\"volume\":\"D:\\\\\"}]}\nran\n"},
+          "live.txt\",\"volume\":\"C:\\\\\"}", "other.txt\",\"volume\":\"D:\\\\\"}],",
+          // VSS's set is one instant.
+          "\"instant\":{\"file_systems\":2,\"one_transaction\":2,\"whole_set\":true,\"tries\":1,"
+          "\"window_ms\":0.00}}\nran\n"},
          "quorlin: timings: snapshot taken "},
         {L"snapshot --json --timings C:\\quorlin-tool\\live.txt",
          L"AddToSnapshotSet=0x8004230c",
