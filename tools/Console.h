@@ -8,6 +8,10 @@
 
 namespace qtool {
 
+// Whether the platform's file names are bytes (Linux): the command's text then carries any
+// bytes exactly. Otherwise (Windows) names are UTF-16 and the command's text is UTF-8.
+extern const bool kNamesAreBytes;
+
 // The command line as UTF-8 arguments, the program name first.
 std::vector<std::string> Utf8Arguments(int argc, char** argv);
 // Makes standard output and standard error show UTF-8 text.

@@ -2,6 +2,7 @@
 
 #include "Diagnosis.h"
 #include "SourcePath.h"
+#include "Utf8Codec.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -10,43 +11,9 @@ namespace qtool {
 namespace {
 
 std::string Escape(unsigned unit) {
-    char text[8];
+    char text[16];
     std::snprintf(text, sizeof text, "\\u%04x", unit);
     return text;
-}
-
-// The code point of the valid UTF-8 sequence at `at`, and its length in `size`; 0 for
-// `size` when the bytes there are not valid UTF-8 (overlong forms, surrogates and values
-// beyond U+10FFFF are not).
-std::uint32_t DecodeAt(const std::string& text, std::size_t at, std::size_t& size) {
-    auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    std::uint32_t value = 0;
-    std::uint32_t least = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        size = 2, value = lead & 0x1F, least = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        size = 3, value = lead & 0x0F, least = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        size = 4, value = lead & 0x07, least = 0x10000;
-    } else {
-        size = 0;
-        return 0;
-    }
-    if (at + size > text.size()) {
-        size = 0;
-        return 0;
-    }
-    for (std::size_t i = 1; i < size; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80) {
-            size = 0;
-            return 0;
-        }
-        value = (value << 6) | (byte(at + i) & 0x3F);
-    }
-    if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-        size = 0;
-    return value;
 }
 
 std::string Field(const char* name, const std::string& value) {
@@ -85,8 +52,8 @@ std::string JsonString(const std::string& text) {
             }
             continue;
         }
-        std::size_t size = 0;
-        const std::uint32_t value = DecodeAt(text, at, size);
+        char32_t value = 0;
+        const std::size_t size = quorlin::Utf8CharacterAt(text.data(), text.size(), at, value);
         if (size == 0) {
             json += Escape(0xDC00 + byte);  // one byte that is not UTF-8
             ++at;

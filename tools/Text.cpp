@@ -1,36 +1,30 @@
 #include "Text.h"
 
+#include "Console.h"
 #include "Failure.h"
+#include "Utf8Codec.h"
 
 #include <algorithm>
-#include <codecvt>
 #include <cstdio>
-#include <locale>
-#include <type_traits>
 
 namespace qtool {
-namespace {
 
-using Utf8Facet = std::conditional_t<sizeof(wchar_t) == 2, std::codecvt_utf8_utf16<wchar_t>,
-                                     std::codecvt_utf8<wchar_t>>;
-
-}  // namespace
+using quorlin::Unmatched;
 
 std::wstring WideFromUtf8(const std::string& text) {
-    // A sequence cut short at the end is no error to the converter: it stops there, and
-    // the path would lose its last bytes (and name another file).
-    std::wstring_convert<Utf8Facet> converter;
-    try {
-        std::wstring wide = converter.from_bytes(text);
-        if (converter.converted() == text.size())
-            return wide;
-    } catch (const std::range_error&) {
-    }
+    std::wstring wide;
+    if (quorlin::DecodeUtf8(text.data(), text.size(),
+                            kNamesAreBytes ? Unmatched::kEscape : Unmatched::kRefuse, wide))
+        return wide;
     throw Failure(kExitUsage, "\"" + text + "\" is not valid UTF-8; quorlin takes UTF-8 paths");
 }
 
 std::string Utf8FromWide(const std::wstring& text) {
-    return std::wstring_convert<Utf8Facet>("\xEF\xBF\xBD").to_bytes(text);
+    std::string bytes;
+    if (!kNamesAreBytes ||
+        !quorlin::EncodeUtf8(text.data(), text.size(), Unmatched::kEscape, bytes))
+        quorlin::EncodeUtf8(text.data(), text.size(), Unmatched::kReplace, bytes);
+    return bytes;
 }
 
 std::filesystem::path PathFromUtf8(const std::string& text) {

@@ -1,5 +1,7 @@
 // Text at the library's boundary: the command works in UTF-8, the library in wchar_t
-// (UTF-16 on Windows, UTF-32 on Linux).
+// (UTF-16 on Windows, UTF-32 on Linux). On Linux, where names are bytes, the command's
+// "UTF-8" is any bytes: a byte that is not UTF-8 crosses as U+DC80-U+DCFF and comes back
+// as itself (Utf8Codec.h), so every name reaches the library and comes back exactly.
 #ifndef QUORLIN_TOOL_TEXT_H
 #define QUORLIN_TOOL_TEXT_H
 
@@ -8,9 +10,9 @@
 
 namespace qtool {
 
-// Throws Failure (usage) when `text` is not valid UTF-8.
+// Throws Failure (usage) when `text` is not valid UTF-8 (on Windows only).
 std::wstring WideFromUtf8(const std::string& text);
-// Characters that cannot be encoded become U+FFFD.
+// A unit that has no UTF-8 form (on Windows an unpaired surrogate) becomes U+FFFD.
 std::string Utf8FromWide(const std::wstring& text);
 
 std::filesystem::path PathFromUtf8(const std::string& text);

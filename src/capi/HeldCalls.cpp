@@ -10,7 +10,7 @@
 namespace quorlin {
 namespace {
 
-// The volume's path as the platform takes it; false for text that is not UTF-8.
+// The volume's path as the platform takes it; false for text the platform cannot carry.
 bool PathOf(const char* text, std::unique_ptr<std::wstring>& path) {
     if (text == nullptr)
         return true;
@@ -47,8 +47,8 @@ unsigned long QUORLIN_CALL quorlin_held_list(const char* path_utf8, quorlin_held
         for (const HeldSnapshot& held : snapshots) {
             const std::string setId = GuidText(held.setId);
             const std::string snapshotId = GuidText(held.snapshotId);
-            const std::string volume = Utf8FromWide(held.volume);
-            const std::string snapshotPath = Utf8FromWide(held.snapshotPath);
+            const std::string volume = Utf8PathFromWide(held.volume);
+            const std::string snapshotPath = Utf8PathFromWide(held.snapshotPath);
             quorlin_held_snapshot entry = {};
             entry.set_id = setId.c_str();
             entry.snapshot_id = snapshotId.c_str();

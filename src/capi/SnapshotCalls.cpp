@@ -27,7 +27,7 @@ bool ToWide(const wchar_t* text, std::wstring& wide) {
 }
 
 // A held snapshot path in the caller's text.
-std::string FromWide(const std::wstring& wide, char) { return Utf8FromWide(wide); }
+std::string FromWide(const std::wstring& wide, char) { return Utf8PathFromWide(wide); }
 const std::wstring& FromWide(const std::wstring& wide, wchar_t) { return wide; }
 
 // A source path converted for the class, and a buffer that holds whatever the class

@@ -4,6 +4,7 @@
 #include "platform/posix/Utf8.h"
 #include "platform/posix/btrfs/BtrfsBackupComponents.h"
 #include "posix/BtrfsFixture.h"
+#include "posix/ScratchVolume.h"
 #include "support/TraceState.h"
 
 #include <fcntl.h>
@@ -31,7 +32,9 @@ protected:
             return units;
         }
         std::string Snapshot() const {
-            return ToUtf8(snapshot.data(), std::wcslen(snapshot.data()));
+            std::string bytes;
+            EXPECT_EQ(0, ToUtf8Exact(snapshot.data(), std::wcslen(snapshot.data()), bytes));
+            return bytes;
         }
         std::vector<wchar_t> source, snapshot;
     };
@@ -154,23 +157,27 @@ TEST_F(QuorlinOnBtrfsTest, PathOnAnotherFileSystemIsAnUnsupportedVolume) {
     EXPECT_EQ("There was a COM failure 0x8004230c - .\\QuorlinClass (505)\r\n", traced.Read());
 }
 
-// A link to a name that is not UTF-8: the host cannot be told where the file is (any
-// wide text would name another file), so the start call fails with the lookup's report.
-TEST_F(QuorlinOnBtrfsTest, APathThatLeadsToANameThatIsNotUtf8FailsTheStart) {
+// A link to a name that is not UTF-8: the name travels as wide text with U+DC80-U+DCFF for
+// its bytes (names are bytes), through the lookups and the translation, and the host gets
+// a snapshot path that names the very file, beside one of a plain path in the same set.
+TEST_F(QuorlinOnBtrfsTest, APathThatLeadsToANameThatIsNotUtf8IsSnapshottedExactly) {
     const std::string volume = NewSubvolume("not-utf8");
     ::mkdir((volume + "/\xFF").c_str(), 0755);
     WriteFile(volume + "/\xFF/file", "x");
+    WriteFile(volume + "/good", "good");
+    ASSERT_TRUE(MakeSubvolume(volume + "/\xFE"));
+    WriteFile(volume + "/\xFE/file", "nested");
     ASSERT_EQ(0, ::symlink((volume + "/\xFF").c_str(), (volume + "/link").c_str()));
     CQuorlin agent;
-    TracedLines traced(agent);
-    Paths good(volume + "/good"), bad(volume + "/link/file");
-    wchar_t* sources[] = {good.source.data(), bad.source.data()};
-    wchar_t* snapshots[] = {good.snapshot.data(), bad.snapshot.data()};
-    EXPECT_EQ(QUORLIN_RESULT_FAILED, agent.VssStartBackup2(sources, snapshots, 2));
-    EXPECT_EQ("There was an error retrieving the volume name from the path. Path: " + volume +
-                  "/link/file Error: Invalid or incomplete multibyte or wide character (Error "
-                  "number 84)\r\n",
-              traced.Read());
+    Paths good(volume + "/good"), bad(volume + "/link/file"), nested(volume + "/\xFE/file");
+    wchar_t* sources[] = {good.source.data(), bad.source.data(), nested.source.data()};
+    wchar_t* snapshots[] = {good.snapshot.data(), bad.snapshot.data(), nested.snapshot.data()};
+    ASSERT_EQ(QUORLIN_RESULT_OK, agent.VssStartBackup2(sources, snapshots, 3));
+    EXPECT_EQ("good", ReadFile(good.Snapshot()));
+    EXPECT_EQ("x", ReadFile(bad.Snapshot()));
+    EXPECT_EQ("/\xFF/file", bad.Snapshot().substr(bad.Snapshot().size() - 7));
+    EXPECT_EQ("nested", ReadFile(nested.Snapshot()));
+    EXPECT_EQ(QUORLIN_RESULT_OK, agent.VssBackupComplete());
     EXPECT_TRUE(NothingStored());
 }
 

@@ -96,11 +96,17 @@ Answer LookUp(const std::wstring& path, bool direct = false) {
     size_t sizing = 0;
     if (!direct && !PlatformHost().GetFullPathName(path.c_str(), full, sizing))
         return {Failure(), ""};
-    answer.fullPath = direct ? "" : ToUtf8(full);
+    if (!direct) {
+        EXPECT_EQ(0, ToUtf8Exact(full.data(), full.size(), answer.fullPath));
+    }
     wchar_t root[MAX_PATH] = L"";
     const bool found =
         PlatformHost().GetVolumePathName(direct ? path.c_str() : full.c_str(), root, MAX_PATH);
-    answer.root = found ? ToUtf8(root) : Failure();
+    if (!found) {
+        answer.root = Failure();
+    } else {
+        EXPECT_EQ(0, ToUtf8Exact(root, std::wcslen(root), answer.root));
+    }
     return answer;
 }
 
@@ -279,10 +285,10 @@ TEST_F(VolumeLookupTest, TheSharedMountTableNoticesWhatChangesIt) {
     }
 }
 
-// A name that is not UTF-8 cannot travel as wide text: the lookup fails rather than hand
-// back another name, perhaps one that someone made to be read instead. A path written
-// with a unit that is no character fails the same way.
-TEST_F(VolumeLookupTest, NamesThatAreNotUtf8FailWithEilseq) {
+// A name that is not UTF-8 travels as wide text with U+DC80-U+DCFF for its bytes, and the
+// lookups hand back the very name, not another one (a real U+FFFD is another name). A
+// path written with a unit that has no byte form is no name at all: EILSEQ.
+TEST_F(VolumeLookupTest, NamesThatAreNotUtf8ComeBackExactly) {
     const std::string volume = NewSubvolume("names");
     for (const std::string& dir : {volume + "/\xFF", volume + "/\xEF\xBF\xBD"})
         ::mkdir(dir.c_str(), 0755);
@@ -290,21 +296,25 @@ TEST_F(VolumeLookupTest, NamesThatAreNotUtf8FailWithEilseq) {
     ASSERT_EQ(0, ::symlink((volume + "/\xFF").c_str(), (volume + "/to-ff").c_str()));
     ASSERT_EQ(0, ::symlink((volume + "/\xFE").c_str(), (volume + "/to-fe").c_str()));
     const std::wstring wide = FromUtf8(volume);
+    const std::string eilseq = "errno " + std::to_string(EILSEQ);
 
     const struct {
         std::wstring path;
-        bool direct;  // the volume of the path as given, without its full path first
+        bool direct;         // the volume of the path as given, without its full path first
+        std::string answer;  // the full path, or with `direct` the volume root
     } cases[] = {
-        {wide + L"/to-ff/file", false},   // the full path is not UTF-8
-        {wide + L"/to-fe/file", true},    // the volume root is not UTF-8
-        {wide + L"/\xD800/file", false},  // a lone surrogate is no name at all
-        {wide + L"/\xD800/file", true},  {wide + L"/\x110000", false},
+        {wide + L"/to-ff/file", false, volume + "/\xFF/file"},   // the full path is not UTF-8
+        {wide + L"/to-fe/file", true, volume + "/\xFE/"},        // the volume root is not UTF-8
+        {wide + L"/\xDCFF/file", false, volume + "/\xFF/file"},  // the byte, written as wide text
+        {wide + L"/\xD800/file", false, eilseq},                 // a lone surrogate: no name
+        {wide + L"/\xD800/file", true, eilseq},
+        {wide + L"/\x110000", false, eilseq},
     };
     for (bool inSession : {false, true}) {
         const std::unique_ptr<Session> session(inSession ? new Session : nullptr);
         for (const auto& c : cases) {
             const Answer answer = LookUp(c.path, c.direct);
-            EXPECT_EQ("errno " + std::to_string(EILSEQ), c.direct ? answer.root : answer.fullPath)
+            EXPECT_EQ(c.answer, c.direct ? answer.root : answer.fullPath)
                 << ToUtf8(c.path) << (inSession ? " in a session" : "");
         }
     }

@@ -4,6 +4,8 @@
 
 namespace qtool {
 
+const bool kNamesAreBytes = true;
+
 std::vector<std::string> Utf8Arguments(int argc, char** argv) {
     return std::vector<std::string>(argv, argv + argc);
 }

@@ -9,6 +9,8 @@
 
 namespace qtool {
 
+const bool kNamesAreBytes = false;
+
 std::vector<std::string> Utf8Arguments(int argc, char** argv) {
     int count = 0;
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);

@@ -104,26 +104,28 @@ def _verbosity():
 
 
 def _encoded(path):
-    """A path as the library takes it: UTF-8 bytes, without NUL."""
-    if isinstance(path, bytes):
-        encoded = path
-    elif isinstance(path, (str, os.PathLike)):
+    """A path as the library takes it: UTF-8 bytes, without NUL. On POSIX, where names are
+    bytes, any bytes: a str carries those that are not UTF-8 as U+DC80-U+DCFF, as
+    os.fsdecode makes them ("surrogateescape"), which is the library's own mapping."""
+    if isinstance(path, (str, bytes, os.PathLike)):
         path = os.fspath(path)
-        if isinstance(path, bytes):
-            encoded = path
-        else:
-            try:
-                encoded = path.encode("utf-8")
-            except UnicodeEncodeError:
-                raise ValueError("path is not UTF-8: %r" % path) from None
     else:
         raise TypeError("a path must be str, bytes or os.PathLike, not %s" % type(path).__name__)
+    names_are_bytes = os.name != "nt"
+    if isinstance(path, bytes):
+        encoded = path
+    else:
+        try:
+            encoded = path.encode("utf-8", "surrogateescape" if names_are_bytes else "strict")
+        except UnicodeEncodeError:
+            raise ValueError("path is not UTF-8: %r" % path) from None
     if not encoded or b"\0" in encoded:
         raise ValueError("path is empty or holds a NUL: %r" % path)
-    try:
-        encoded.decode("utf-8")
-    except UnicodeDecodeError:
-        raise ValueError("path is not UTF-8: %r" % path) from None
+    if not names_are_bytes:
+        try:
+            encoded.decode("utf-8")
+        except UnicodeDecodeError:
+            raise ValueError("path is not UTF-8: %r" % path) from None
     return encoded
 
 

@@ -77,14 +77,24 @@ def test_without_a_library_the_import_error_names_every_candidate(tmp_path):
     ([], ValueError),
     ("", ValueError),
     (["/srv/a\0b"], ValueError),
-    ([b"/srv/\xff"], ValueError),  # not UTF-8
-    (["/srv/\udcff"], ValueError),  # a lone surrogate from a non-UTF-8 name
+    (["/srv/\ud800"], ValueError),  # a lone surrogate that stands for no byte
     ([42], TypeError),
     ([None], TypeError),
 ])
 def test_paths_the_library_cannot_take_are_refused_before_it_is_called(paths, error):
     with pytest.raises(error):
         quorlin.Snapshot(paths)
+
+
+@pytest.mark.parametrize("path, encoded", [
+    (b"/srv/\xff", b"/srv/\xff"),  # not UTF-8
+    ("/srv/\udcff", b"/srv/\xff"),  # the same name as os.fsdecode gives it
+    ("/srv/caf\u00e9", b"/srv/caf\xc3\xa9"),
+])
+def test_names_that_are_bytes_reach_the_library_as_those_bytes(path, encoded):
+    if os.name == "nt":
+        pytest.skip("names are UTF-16 on Windows")
+    assert quorlin._encoded(path) == encoded
 
 
 def test_a_snapshot_without_writers_takes_one_path():
@@ -141,7 +151,9 @@ def test_the_c_interface_refuses_missing_arguments_and_says_why():
         assert lib.quorlin_start(agent, None, None, 0, ctypes.byref(needed)) == quorlin.REFUSED
         assert lib.quorlin_last_report(agent) == b"Invalid parameter."
         assert needed.value == 7
-        assert lib.quorlin_start(agent, b"/\xff", None, 0, None) == quorlin.REFUSED
+        # Where names are bytes the path is taken (and names nothing here).
+        not_utf8 = quorlin.REFUSED if os.name == "nt" else quorlin.FAILED
+        assert lib.quorlin_start(agent, b"/\xff", None, 0, None) == not_utf8
         assert lib.quorlin_snapshot_path(agent, 0, None, 0, None) == quorlin.REFUSED
         assert lib.quorlin_complete(agent) == quorlin.REFUSED
         assert lib.quorlin_last_report(agent) == b"Invalid data."

@@ -18,8 +18,11 @@
  *   quorlin_agent_free(agent);
  *
  * Text. Every char* is UTF-8, on every platform. On Windows it is converted through
- * UTF-16 (never through the ANSI code page); the _w functions take and give wchar_t
- * text instead (UTF-16 on Windows, UTF-32 on Linux), and count sizes in wchar_t units.
+ * UTF-16 (never through the ANSI code page), and text that is not UTF-8 is refused. On
+ * Linux, where file names are bytes, a path may hold any bytes and comes back exactly:
+ * a byte that is not UTF-8 is U+DC80-U+DCFF in wchar_t text (Python's "surrogateescape",
+ * os.fsdecode / os.fsencode). The _w functions take and give wchar_t text instead (UTF-16
+ * on Windows, UTF-32 on Linux), and count sizes in wchar_t units.
  *
  * Outputs. A snapshot path goes into a buffer that the caller gives with its size in
  * units (bytes for char, wchar_t units for the _w functions). Nothing is ever written
@@ -274,7 +277,7 @@ enum { QUORLIN_OWNER_UNKNOWN = 0, QUORLIN_OWNER_LIVES = 1, QUORLIN_OWNER_GONE = 
 
 /* A snapshot that outlives a backup call: of a persistent set (quorlin_start_no_writers),
  * or of an auto-release set whose owner holds it (or, on Linux, left it behind when it
- * died). Texts are UTF-8 and valid during the callback only. */
+ * died). Texts are UTF-8 (paths on Linux: their bytes) and valid during the callback only. */
 typedef struct quorlin_held_snapshot {
     const char* set_id; /* "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx" */
     const char* snapshot_id;

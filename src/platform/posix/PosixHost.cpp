@@ -62,7 +62,8 @@ public:
     uint16_t NativeProcessorArchitecture() override { return 0; }
     int SystemMetric(int) override { return 0; }
 
-    // Names go to and from the file system unchanged, or not at all (EILSEQ).
+    // Names go to and from the file system as their very bytes (Utf8.h), or not at all
+    // (EILSEQ for wide text that names no bytes).
     // The room for a snapshot path does not depend on the path here (see below).
     bool GetFullPathName(const wchar_t* path, std::wstring& fullPath,
                          size_t& sizingLength) override {
@@ -73,7 +74,7 @@ public:
             error = t_lookups.session ? t_lookups.session->Resolve(bytes, resolved)
                                       : ResolvePath(bytes, resolved);
         if (error == 0)
-            error = FromUtf8Exact(resolved, fullPath);
+            fullPath = FromUtf8(resolved);
         sizingLength = fullPath.size();
         return Succeeded(error);
     }
@@ -87,7 +88,7 @@ public:
             error = t_lookups.session ? t_lookups.session->VolumeRoot(bytes, root)
                                       : VolumeRootOf(bytes, root);
         if (error == 0)
-            error = FromUtf8Exact(root, wide);
+            wide = FromUtf8(root);
         if (error == 0 && wide.size() + 1 > bufferLength)
             error = ENAMETOOLONG;
         if (error == 0)

@@ -1,4 +1,6 @@
-// Wide text (UTF-32 on Linux) to and from UTF-8, the encoding of file names.
+// Names and text on POSIX, where they are bytes and wide text is UTF-32: every byte string
+// crosses into wide text and back without loss, a byte that is not UTF-8 as U+DC80-U+DCFF
+// (Utf8Codec.h), so that a file's name in wide text names that very file.
 #ifndef QUORLIN_PLATFORM_POSIX_UTF8_H
 #define QUORLIN_PLATFORM_POSIX_UTF8_H
 
@@ -7,21 +9,18 @@
 
 namespace quorlin {
 
-// Units that are no character (surrogates, values past U+10FFFF) become U+FFFD.
-std::string ToUtf8(const wchar_t* text, size_t units);
-inline std::string ToUtf8(const std::wstring& text) { return ToUtf8(text.data(), text.size()); }
-// Malformed sequences become U+FFFD, one per byte that cannot start a character.
+// `text` as wide text, every byte kept.
 std::wstring FromUtf8(const char* text, size_t bytes);
 inline std::wstring FromUtf8(const std::string& text) { return FromUtf8(text.data(), text.size()); }
 
-// The same conversions for names that must arrive unchanged: 0, or EILSEQ when `text`
-// holds what has no counterpart on the other side (nothing is substituted; `out` is
-// then left unspecified).
+// The bytes of a name: 0, or EILSEQ when a unit has no byte form (a surrogate that is no
+// escape, a value past U+10FFFF); nothing is substituted, and `out` is then unspecified.
 int ToUtf8Exact(const wchar_t* text, size_t units, std::string& out);
-int FromUtf8Exact(const char* text, size_t bytes, std::wstring& out);
-inline int FromUtf8Exact(const std::string& text, std::wstring& out) {
-    return FromUtf8Exact(text.data(), text.size(), out);
-}
+
+// Text for people to read, as valid UTF-8: U+FFFD for each unit that is no character
+// (the escapes of bytes among them).
+std::string ToUtf8(const wchar_t* text, size_t units);
+inline std::string ToUtf8(const std::wstring& text) { return ToUtf8(text.data(), text.size()); }
 
 }  // namespace quorlin
 

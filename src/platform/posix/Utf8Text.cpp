@@ -1,4 +1,4 @@
-// UTF-8 and wide text on POSIX, where wide text is UTF-32.
+// UTF-8 and wide text on POSIX, where names are bytes and wide text is UTF-32.
 #include "platform/Utf8Text.h"
 
 #include "platform/posix/Utf8.h"
@@ -7,14 +7,16 @@
 
 namespace quorlin {
 
-// Well-formed UTF-8 decodes and encodes back to the same bytes; a malformed
-// sequence comes back as U+FFFD's three bytes instead, which differ from it.
 bool WideFromUtf8(const char* text, std::wstring& wide) {
-    const size_t bytes = std::strlen(text);
-    wide = FromUtf8(text, bytes);
-    return ToUtf8(wide).compare(0, std::string::npos, text, bytes) == 0;
+    wide = FromUtf8(text, std::strlen(text));
+    return true;
 }
 
 std::string Utf8FromWide(const std::wstring& wide) { return ToUtf8(wide); }
+
+std::string Utf8PathFromWide(const std::wstring& wide) {
+    std::string bytes;
+    return ToUtf8Exact(wide.data(), wide.size(), bytes) == 0 ? bytes : ToUtf8(wide);
+}
 
 }  // namespace quorlin

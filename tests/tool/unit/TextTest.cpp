@@ -1,3 +1,4 @@
+#include "Console.h"
 #include "Failure.h"
 #include "Progress.h"
 #include "SourcePath.h"
@@ -20,13 +21,18 @@ TEST(Text, Utf8AndWideRoundTripBeyondTheBasicPlane) {
     EXPECT_EQ(Utf8FromPath(PathFromUtf8(text)), text);
 }
 
-// Also a sequence cut short at the end, which would otherwise name "/data/caf".
-TEST(Text, InvalidUtf8IsAUsageError) {
+// Where names are bytes (Linux) a path that is not UTF-8 reaches the library and comes back
+// exactly; elsewhere (Windows) it is a usage error. Also a sequence cut short at the end,
+// which must not lose its last bytes (and name another file).
+TEST(Text, InvalidUtf8IsCarriedExactlyOrAUsageError) {
     for (const char* text : {"/data/\xFF\xFE", "/data/caf\xC3", "/data/\xE2\x82"}) {
         try {
-            WideFromUtf8(text);
-            ADD_FAILURE() << "accepted " << text;
+            const std::wstring wide = WideFromUtf8(text);
+            EXPECT_TRUE(kNamesAreBytes) << "accepted " << text;
+            EXPECT_EQ(std::wstring::npos, wide.find(L'\xFFFD')) << text;
+            EXPECT_EQ(Utf8FromWide(wide), text);
         } catch (const Failure& failure) {
+            EXPECT_FALSE(kNamesAreBytes) << "refused " << text;
             EXPECT_EQ(failure.ExitCode(), kExitUsage);
         }
     }

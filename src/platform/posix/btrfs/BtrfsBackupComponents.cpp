@@ -143,8 +143,11 @@ public:
         if (set_.Size() >= kMaximumVolumes)
             return VSS_E_MAXIMUM_NUMBER_OF_VOLUMES_REACHED;
         return GuardedCall([&] {
+            std::string name;
+            if (ToUtf8Exact(volumeName, std::wcslen(volumeName), name) != 0)
+                return VSS_E_OBJECT_NOT_FOUND;  // wide text that names no bytes names no volume
             BtrfsVolume volume;
-            HRESULT hr = OpenBtrfsVolume(ToUtf8(volumeName, std::wcslen(volumeName)), volume);
+            HRESULT hr = OpenBtrfsVolume(name, volume);
             if (hr != S_OK)
                 return hr;
             if (set_.Contains(volume))

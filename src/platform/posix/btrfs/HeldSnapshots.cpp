@@ -25,7 +25,9 @@ HRESULT FileSystemsOf(const std::wstring* path, std::vector<MountedFileSystem>& 
         fileSystems = FindMountedFileSystems();
         return S_OK;
     }
-    const std::string name = ToUtf8(*path);
+    std::string name;
+    if (ToUtf8Exact(path->data(), path->size(), name) != 0)
+        return ReportErrno("opening", ToUtf8(*path), EILSEQ);
     // Only which file system it lies on is read through the path; nothing is changed there.
     UniqueFd fd(::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!fd.Valid())
