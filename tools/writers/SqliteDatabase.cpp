@@ -12,8 +12,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long opening waits for a database that another connection holds exclusively.
-const int kOpenBusyMs = 5000;
 // Between checkpoint attempts while a reader keeps frames in the log.
 const std::chrono::milliseconds kCheckpointPause(5);
 
@@ -27,16 +25,22 @@ std::string Message(sqlite3* connection) {
     return connection != nullptr ? sqlite3_errmsg(connection) : "out of memory";
 }
 
-bool OpenConnection(const std::string& path, sqlite3*& connection, std::string& error) {
-    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+bool IsBusy(int rc) { return (rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED; }
+
+// Opens `path`, following no link in it (CheckDatabasePlace has refused the places where
+// one could be swapped in), and waits for other connections until `deadline` at most.
+bool OpenConnection(const std::string& path, Clock::time_point deadline, sqlite3*& connection,
+                    std::string& error, bool& busy) {
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW;
     int rc = sqlite3_open_v2(path.c_str(), &connection, flags, nullptr);
     if (rc == SQLITE_OK)
-        rc = sqlite3_busy_timeout(connection, kOpenBusyMs);
+        rc = sqlite3_busy_timeout(connection, MillisecondsUntil(deadline));
     // A statement that reads the schema: the file is a database, and its log is open.
     if (rc == SQLITE_OK)
         rc = sqlite3_exec(connection, "PRAGMA schema_version", nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK)
         return true;
+    busy = IsBusy(rc);
     error = "cannot open " + path + ": " + Message(connection);
     sqlite3_close(connection);
     connection = nullptr;
@@ -57,8 +61,10 @@ SqliteDatabase::~SqliteDatabase() {
     sqlite3_close(lock_);
 }
 
-bool SqliteDatabase::Open(std::string& error) {
-    return OpenConnection(path_, lock_, error) && OpenConnection(path_, checkpoint_, error);
+bool SqliteDatabase::Open(Clock::time_point deadline, std::string& error, bool& busy) {
+    busy = false;
+    return OpenConnection(path_, deadline, lock_, error, busy) &&
+           OpenConnection(path_, deadline, checkpoint_, error, busy);
 }
 
 bool SqliteDatabase::Freeze(Clock::time_point deadline, std::string& error, bool& busy) {
@@ -71,7 +77,7 @@ bool SqliteDatabase::Freeze(Clock::time_point deadline, std::string& error, bool
     sqlite3_busy_timeout(lock_, MillisecondsUntil(deadline));
     const int rc = sqlite3_exec(lock_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
-        busy = (rc & 0xFF) == SQLITE_BUSY;
+        busy = IsBusy(rc);
         error = "cannot take the write lock of " + path_ + ": " + Message(lock_);
         return false;
     }

@@ -21,8 +21,10 @@ public:
 
     // Opens the database's two connections: one that takes the write lock, one that copies
     // the write-ahead log into the database file while the first holds it. Never creates a
-    // database. False with `error` set on failure.
-    bool Open(std::string& error);
+    // database, and follows no link in its path. Waits for other connections until
+    // `deadline` at most. False with `error` set (and `busy` when another connection held
+    // the database) on failure.
+    bool Open(std::chrono::steady_clock::time_point deadline, std::string& error, bool& busy);
 
     // Takes the write lock (BEGIN IMMEDIATE), so that no transaction commits until Release,
     // and leaves the database file complete: every committed transaction is in it, none is

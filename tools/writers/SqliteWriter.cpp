@@ -3,6 +3,7 @@
 // database file, answers `frozen`, and holds until `thaw`: the snapshot then holds every
 // database file complete, every transaction committed before the freeze in it.
 #include "DatabaseList.h"
+#include "DatabasePlace.h"
 #include "SqliteDatabase.h"
 
 #include <cerrno>
@@ -19,8 +20,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The service waits 60 s for `frozen`; the writer answers before that.
-const std::chrono::seconds kFreezeLimit(50);
+// The longest that databases which other connections hold (a user's own, say) keep one
+// backup waiting, prepare and freeze together: the machine's snapshot-set lock is held
+// meanwhile, and every other backup is refused, so the answer is "retry" after this, and
+// the backup tries again later (quorlin --retry) with the lock let go in between.
+const std::chrono::seconds kBusyLimit(5);
 // Should the thaw not come (a host that hangs), the databases are let go after this.
 const int kHoldLimitMs = 60000;
 
@@ -127,36 +131,63 @@ private:
         Answer("error unknown command " + command.substr(0, 40));
     }
 
-    // Opens the databases that exist: the set holds their volumes.
+    // Opens the databases that exist, in places where root may open them: the set holds
+    // their volumes.
     void Prepare() {
         databases_.clear();
+        const Clock::time_point started = Clock::now();
+        const Clock::time_point deadline = started + busyLeft_;
         for (const std::string& path : paths_) {
-            if (::access(path.c_str(), F_OK) != 0 && errno == ENOENT) {
+            std::string why;
+            const Place place = CheckDatabasePlace(path, why);
+            if (place == Place::kMissing) {
                 std::fprintf(stderr, "%s does not exist: nothing to hold\n", path.c_str());
                 continue;
             }
+            if (place == Place::kRefused) {
+                databases_.clear();
+                return Answer("error " + why);
+            }
             databases_.emplace_back(path);
             std::string error;
-            if (!databases_.back().Open(error)) {
+            bool busy = false;
+            if (!databases_.back().Open(deadline, error, busy)) {
                 databases_.clear();
-                return Answer("error " + error);
+                return Answer((busy ? "retry " : "error ") + error + Waited(busy));
             }
         }
+        Spent(started);
         Answer("prepared");
     }
 
     void Freeze() {
         releasedEarly_ = false;
-        const Clock::time_point deadline = Clock::now() + kFreezeLimit;
+        const Clock::time_point started = Clock::now();
+        const Clock::time_point deadline = started + busyLeft_;
         for (SqliteDatabase& database : databases_) {
             std::string error;
             bool busy = false;
             if (!database.Freeze(deadline, error, busy)) {
                 ReleaseAll();
-                return Answer((busy ? "retry " : "error ") + error);
+                return Answer((busy ? "retry " : "error ") + error + Waited(busy));
             }
         }
+        Spent(started);
         Answer("frozen");
+    }
+
+    // Takes the time since `started` off what is left to wait.
+    void Spent(Clock::time_point started) {
+        const auto spent = Clock::now() - started;
+        busyLeft_ = spent < busyLeft_
+                        ? std::chrono::duration_cast<std::chrono::milliseconds>(busyLeft_ - spent)
+                        : std::chrono::milliseconds(0);
+    }
+
+    static std::string Waited(bool busy) {
+        return busy ? " (given up after " + std::to_string(kBusyLimit.count()) +
+                          " s, so as not to hold up other backups)"
+                    : std::string();
     }
 
     bool Holding() const {
@@ -174,6 +205,7 @@ private:
     std::vector<std::string> paths_;
     std::vector<SqliteDatabase> databases_;
     bool releasedEarly_ = false;
+    std::chrono::milliseconds busyLeft_ = kBusyLimit;  // of this backup's wait for others
 };
 
 }  // namespace
