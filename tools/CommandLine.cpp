@@ -29,7 +29,9 @@ const char kSnapshotFooter[] =
     "With --in-place (Linux), COMMAND runs in a mount namespace of its own in which\n"
     "each PATH and each nested volume is its read-only snapshot bound over its own\n"
     "place, and {} stands for the PATH itself; other processes see the live files.\n"
-    "With --json one line of JSON replaces the PATH lines, before COMMAND's output.\n"
+    "With --json one line of JSON replaces the PATH lines.\n"
+    "Standard output is COMMAND's alone: with a COMMAND the PATH lines (or the JSON)\n"
+    "go to standard error, or to the descriptor that --output-fd names.\n"
     "\n"
     "  quorlin snapshot /srv/db -- tar -C {} -cf /backup/db.tar .\n"
     "  quorlin snapshot --in-place /srv/db -- tar -cf /backup/db.tar /srv/db";
@@ -103,6 +105,7 @@ std::vector<std::string> SplitProgram(std::vector<std::string> arguments,
 
 // The longest --timeout: its milliseconds fit the library's int.
 const int kLongestTimeoutSeconds = 2147483;
+const int kLongestDescriptor = 1 << 20;
 
 // The options of both commands; they may also come before the command's name.
 void AddBackupOptions(CLI::App& app, Invocation& invocation, bool& noWriters) {
@@ -127,7 +130,12 @@ void AddBackupOptions(CLI::App& app, Invocation& invocation, bool& noWriters) {
     app.add_flag("--timings", invocation.options.timings,
                  "At the end, the milliseconds of each phase on standard error");
     app.add_flag("--json", invocation.json,
-                 "Print the set, or the failure, as one JSON line on standard output");
+                 "Print the set, or the failure, as one JSON line (where the PATH lines go)");
+    app.add_option("--output-fd", invocation.outputFd,
+                   "Write the PATH lines, or the JSON, to the open descriptor N instead of "
+                   "standard output (standard error with a COMMAND)")
+        ->type_name("N")
+        ->check(CLI::Range(0, kLongestDescriptor));
 }
 
 }  // namespace
@@ -135,6 +143,26 @@ void AddBackupOptions(CLI::App& app, Invocation& invocation, bool& noWriters) {
 bool JsonRequested(const std::vector<std::string>& arguments) {
     auto end = std::find(arguments.begin(), arguments.end(), "--");
     return std::find(arguments.begin(), end, "--json") != end;
+}
+
+int OutputFdRequested(const std::vector<std::string>& arguments) {
+    const std::string option = "--output-fd";
+    auto end = std::find(arguments.begin(), arguments.end(), "--");
+    std::string value;
+    for (auto it = arguments.begin(); it != end; ++it) {
+        if (*it == option && it + 1 != end)
+            value = *(it + 1);
+        else if (it->compare(0, option.size() + 1, option + "=") == 0)
+            value = it->substr(option.size() + 1);
+    }
+    if (value.empty() || value.size() > 7 || value.find_first_not_of("0123456789") != value.npos)
+        return -1;
+    return std::stoi(value);
+}
+
+bool CommandRequested(const std::vector<std::string>& arguments) {
+    auto separator = std::find(arguments.begin(), arguments.end(), "--");
+    return separator != arguments.end() && separator + 1 != arguments.end();
 }
 
 std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& arguments) {

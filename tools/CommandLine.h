@@ -21,11 +21,16 @@ struct Invocation {
     std::vector<std::string> program;  // snapshot: the command after --, if any
     bool inPlace = false;              // snapshot --in-place
     bool oneFileSystem = false;        // --one-file-system
-    bool json = false;                 // --json: answers for scripts on standard output
+    bool json = false;                 // --json: answers for scripts, as one line each
+    int outputFd = -1;                 // --output-fd: where the answer goes (OwnOutput.h)
 };
 
-// Whether --json comes before any "--": known even when the rest of the line is wrong.
+// Known from the raw arguments even when the rest of the line is wrong: whether --json
+// comes before any "--", the descriptor of --output-fd there (-1: none, or not a number),
+// and whether a COMMAND follows "--".
 bool JsonRequested(const std::vector<std::string>& arguments);
+int OutputFdRequested(const std::vector<std::string>& arguments);
+bool CommandRequested(const std::vector<std::string>& arguments);
 
 // Parses UTF-8 arguments, the program name first. Returns nothing when it has answered
 // --help or --version on standard output. Throws Failure (usage) for a bad command line.

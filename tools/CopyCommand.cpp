@@ -3,6 +3,7 @@
 #include "Failure.h"
 #include "Json.h"
 #include "NestedVolumes.h"
+#include "OwnOutput.h"
 #include "SetInstant.h"
 #include "SourcePath.h"
 #include "StopSignal.h"
@@ -41,6 +42,7 @@ Target TargetFor(const fs::path& source, const std::string& destination) {
 }  // namespace
 
 int RunCopy(const Invocation& invocation) {
+    const OwnOutput output = OwnOutputFor(invocation.outputFd, false);
     fs::path source = PathFromUtf8(ResolveSourcePath(invocation.paths[0]));
     Target target = TargetFor(source, invocation.paths[1]);
     fs::path destination = target.folder / target.name;
@@ -63,10 +65,11 @@ int RunCopy(const Invocation& invocation) {
     if (invocation.json) {
         std::vector<std::string> given = volumes;
         given[0] = invocation.paths[0];
-        std::printf("%s\n", SuccessJson(backup.SetId(), JsonPaths(given, volumes, snapshots),
-                                        backup.Instant() ? InstantJson(*backup.Instant()) : "null")
-                                .c_str());
-        std::fflush(stdout);
+        WriteOwnOutput(output,
+                       SuccessJson(backup.SetId(), JsonPaths(given, volumes, snapshots),
+                                   backup.Instant() ? InstantJson(*backup.Instant()) : "null") +
+                           "\n",
+                       "the snapshot paths");
     }
     TreeCopy copy(PathFromUtf8(snapshots[0]), source, store, StopRequested);
     for (size_t i = 1; i < volumes.size(); ++i) {

@@ -4,6 +4,7 @@
 #include "Failure.h"
 #include "InPlace.h"
 #include "Json.h"
+#include "OwnOutput.h"
 #include "StopSignal.h"
 
 #include <cstdio>
@@ -22,9 +23,10 @@ struct CleanupDone {
 int Run(int argc, char** argv) {
     CleanupDone done;
     bool json = false;
+    std::vector<std::string> arguments;
     try {
         qtool::PrepareConsole();
-        const std::vector<std::string> arguments = qtool::Utf8Arguments(argc, argv);
+        arguments = qtool::Utf8Arguments(argc, argv);
         json = qtool::JsonRequested(arguments);
         std::optional<qtool::Invocation> invocation = qtool::ParseCommandLine(arguments);
         if (!invocation)
@@ -44,19 +46,23 @@ int Run(int argc, char** argv) {
         std::string sentence = failure.what();
         if (!sentence.empty() && sentence.back() != '.')
             sentence += '.';
-        if (json)
-            std::printf("%s\n", qtool::FailureJson(failure, sentence).c_str());
-        std::fflush(stdout);
+        if (json) {
+            std::FILE* answer = qtool::OwnOutputStream(arguments);
+            std::fprintf(answer, "%s\n", qtool::FailureJson(failure, sentence).c_str());
+            std::fflush(answer);
+        }
         std::fprintf(stderr, "quorlin: %s\n", sentence.c_str());
         return failure.ExitCode();
     } catch (const std::exception& error) {
         const std::string sentence =
             std::string("unexpected error (") + error.what() + "); please report it.";
-        if (json)
-            std::printf(
-                "%s\n",
+        if (json) {
+            std::FILE* answer = qtool::OwnOutputStream(arguments);
+            std::fprintf(
+                answer, "%s\n",
                 qtool::FailureJson(qtool::Failure(qtool::kExitFailed, sentence), sentence).c_str());
-        std::fflush(stdout);
+            std::fflush(answer);
+        }
         std::fprintf(stderr, "quorlin: %s\n", sentence.c_str());
         return qtool::kExitFailed;
     }

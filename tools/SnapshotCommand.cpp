@@ -5,6 +5,7 @@
 #include "InPlace.h"
 #include "Json.h"
 #include "NestedVolumes.h"
+#include "OwnOutput.h"
 #include "Placeholders.h"
 #include "SetInstant.h"
 #include "SourcePath.h"
@@ -12,9 +13,7 @@
 #include "Text.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 namespace qtool {
 
@@ -22,6 +21,8 @@ int RunSnapshot(const Invocation& invocation) {
     if (invocation.inPlace)
         CheckInPlaceSupported();
     CheckPlaceholders(invocation.program, invocation.paths.size());
+    const bool commandRuns = !invocation.program.empty();
+    const OwnOutput output = OwnOutputFor(invocation.outputFd, commandRuns);
     std::vector<std::string> sources;
     for (const std::string& path : invocation.paths)
         sources.push_back(ResolveSourcePath(path));
@@ -35,27 +36,26 @@ int RunSnapshot(const Invocation& invocation) {
 
     InstallStopHandlers();
     Backup backup(invocation.options);
-    std::vector<std::string> volumeSnapshots =
-        StartWithNested(backup, volumes, nested, sources.size());
+    std::vector<std::string> volumeSnapshots;
+    {
+        StandardOutputAside aside(commandRuns);
+        volumeSnapshots = StartWithNested(backup, volumes, nested, sources.size());
+    }
     std::vector<std::string> snapshotPaths(volumeSnapshots.begin(),
                                            volumeSnapshots.begin() + sources.size());
     // The PATHs as given, then the nested volumes that joined the set.
     std::vector<std::string> given = volumes;
     std::copy(invocation.paths.begin(), invocation.paths.end(), given.begin());
+    std::string answer;
     if (invocation.json)
-        std::printf("%s\n", SuccessJson(backup.SetId(), JsonPaths(given, volumes, volumeSnapshots),
-                                        backup.Instant() ? InstantJson(*backup.Instant()) : "null")
-                                .c_str());
+        answer = SuccessJson(backup.SetId(), JsonPaths(given, volumes, volumeSnapshots),
+                             backup.Instant() ? InstantJson(*backup.Instant()) : "null") +
+                 "\n";
     for (size_t i = 0; i < volumes.size() && !invocation.json; ++i)
-        std::printf("%s\t%s\n", FieldForLine(given[i]).c_str(),
-                    FieldForLine(volumeSnapshots[i]).c_str());
-    // Nothing is run on paths that no one could read; the backup completes as quorlin ends.
-    if (std::fflush(stdout) != 0 || std::ferror(stdout))
-        throw Failure(kExitFailed, std::string("could not write the snapshot paths to standard "
-                                               "output (") +
-                                       std::strerror(errno) +
-                                       "); the snapshots were deleted; check where the output "
-                                       "goes");
+        answer += FieldForLine(given[i]) + "\t" + FieldForLine(volumeSnapshots[i]) + "\n";
+    // Nothing is run on paths that their reader could not get (OwnOutput.h); the backup
+    // completes as quorlin ends.
+    WriteOwnOutput(output, answer, "the snapshot paths");
 
     int status = kExitSuccess;
     if (StopRequested()) {
@@ -76,7 +76,10 @@ int RunSnapshot(const Invocation& invocation) {
         status = RunCommand(ReplacePlaceholders(invocation.program, snapshotPaths),
                             SnapshotEnvironment(snapshotPaths));
     }
-    backup.Complete();
+    {
+        StandardOutputAside aside(commandRuns);
+        backup.Complete();
+    }
     return StopRequested() ? kExitInterrupted : status;
 }
 

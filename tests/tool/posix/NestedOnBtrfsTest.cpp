@@ -149,17 +149,19 @@ TEST_F(ToolOnBtrfs, InPlaceCommandAloneSeesTheSnapshotsAtTheOriginalPaths) {
                       "ls -A \"$1/tmp\"; { echo > \"$1/a\"; } 2>/dev/null || echo read-only; "
                       "grep -c \" $1\" /proc/self/mountinfo",
                       "sh", "{}"});
-    ASSERT_TRUE(tool.WaitForLines(3, 20)) << tool.Out();
+    // The tmpfs line, then the three snapshot lines, on standard error.
+    ASSERT_TRUE(tool.WaitForLines(4, 20, true)) << tool.Err();
     EXPECT_EQ(MountsBelow(tree.Path()), before);
     tree.Change();
     EXPECT_EQ(Read(tree.Sub() + "/f"), "changed");
     tool.WriteInput("go\n");
     Outcome outcome = tool.Wait(20);
     EXPECT_EQ(outcome.exitCode, 0);
-    EXPECT_EQ(outcome.err, tree.TmpfsLine());
-    std::string shown = outcome.out.substr(outcome.out.find("top"));
+    EXPECT_EQ(outcome.err.substr(0, tree.TmpfsLine().size()), tree.TmpfsLine());
+    EXPECT_EQ(Places(outcome.err),
+              (std::vector<std::string>{tree.Path(), tree.Sub(), tree.Deeper()}));
     // Three binds over the three volumes, beside the tmpfs that they hide.
-    EXPECT_EQ(shown, "topsubdeep\nread-only\n4\n");
+    EXPECT_EQ(outcome.out, "topsubdeep\nread-only\n4\n");
     EXPECT_EQ(MountsBelow(tree.Path()), before);
     EXPECT_EQ(Read(tree.Path() + "/a"), "changed");
 }

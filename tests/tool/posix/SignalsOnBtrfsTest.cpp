@@ -38,8 +38,8 @@ TEST_F(ToolOnBtrfs, CommandThatIgnoresTheStopIsKilledWithItsGroupAfterTheGracePe
     Write(file, "stubborn");
     ToolProcess tool({"snapshot", file, "--", "sh", "-c",
                       "trap '' TERM; sleep 300 & echo $!; wait; wait; echo survived"});
-    ASSERT_TRUE(tool.WaitForLines(2, 10)) << tool.Out();
-    pid_t sleeper = std::stoi(tool.Out().substr(tool.Out().find('\n') + 1));
+    ASSERT_TRUE(tool.WaitForLines(1, 10)) << tool.Out();
+    pid_t sleeper = std::stoi(tool.Out());
     auto start = std::chrono::steady_clock::now();
     kill(tool.Pid(), SIGTERM);
     Outcome outcome = tool.Wait(40);
@@ -88,7 +88,7 @@ TEST_F(ToolOnBtrfs, CommandInTheForegroundOfATerminalHasTheTerminal) {
         _exit(126);
     }
     std::string shown = ShownUntil(master, "ready", 10);
-    EXPECT_NE(shown.find(file + "\t"), std::string::npos) << shown;
+    EXPECT_NE(shown.find(file + "\t"), std::string::npos) << shown;  // standard error's line
     usleep(200000);
     ASSERT_EQ(write(master, "\x03", 1), 1);  // Ctrl-C
     usleep(200000);
@@ -106,8 +106,9 @@ TEST_F(ToolOnBtrfs, CommandInTheForegroundOfATerminalHasTheTerminal) {
     close(master);
 }
 
-// A closed output is a failure, but the backup still completes (TearDown counts the
-// snapshots); a closed standard error costs only the trace.
+// A closed output that the snapshot paths go to is a failure, but the backup still
+// completes (TearDown counts the snapshots); a closed standard error costs only the trace
+// (and beside a command the snapshot lines); the command's standard output is its own.
 TEST_F(ToolOnBtrfs, ClosedOutputIsAFailureThatStillCompletesTheBackup) {
     const std::string file = Volume() + "/closed.txt";
     Write(file, "closed");
@@ -117,15 +118,34 @@ TEST_F(ToolOnBtrfs, ClosedOutputIsAFailureThatStillCompletesTheBackup) {
         bool outClosed;
         bool errClosed;
         int exitCode;
+        const char* sentence;  // where the paths could not be written, if so
     };
     const std::vector<Case> cases = {
-        {"standard output", {"snapshot", file, "--", "true"}, true, false, 1},
+        {"standard output", {"snapshot", file}, true, false, 1, "standard output"},
         {"both, under -v (quorlin -v ... 2>&1 | head)",
-         {"-v", "snapshot", file, "--", "true"},
+         {"-v", "snapshot", file},
          true,
          true,
-         1},
-        {"standard error, under -vv", {"-vv", "snapshot", file, "--", "true"}, false, true, 0},
+         1,
+         nullptr},
+        {"standard error, under -vv",
+         {"-vv", "snapshot", file, "--", "true"},
+         false,
+         true,
+         0,
+         nullptr},
+        {"the command's standard output",
+         {"snapshot", file, "--", "true"},
+         true,
+         false,
+         0,
+         nullptr},
+        {"the descriptor named for the paths",
+         {"snapshot", "--output-fd", "1", file, "--", "true"},
+         true,
+         false,
+         1,
+         "descriptor 1"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -134,13 +154,13 @@ TEST_F(ToolOnBtrfs, ClosedOutputIsAFailureThatStillCompletesTheBackup) {
         launch.err = c.errClosed ? ClosedOutput() : -1;
         Outcome outcome = RunTool(c.arguments, launch);
         EXPECT_EQ(outcome.exitCode, c.exitCode) << outcome.err;
-        if (c.outClosed && !c.errClosed) {
-            EXPECT_EQ(outcome.err,
-                      "quorlin: could not write the snapshot paths to standard output (Broken "
-                      "pipe); the snapshots were deleted; check where the output goes.\n");
-        }
-        if (!c.outClosed) {
-            EXPECT_EQ(SnapshotPaths(outcome.out).size(), 1u) << outcome.out;
+        if (c.sentence != nullptr) {
+            EXPECT_EQ(outcome.err, std::string("quorlin: could not write the snapshot paths to ") +
+                                       c.sentence +
+                                       " (Broken pipe); the snapshots were deleted; check where "
+                                       "the output goes.\n");
+        } else if (!c.errClosed) {
+            EXPECT_EQ(SnapshotPaths(outcome.err).size(), 1u) << outcome.err;
         }
         for (int fd : {launch.out, launch.err})
             if (fd >= 0)
@@ -162,7 +182,7 @@ TEST_F(ToolOnBtrfs, SignalsIgnoredAtTheStartStayIgnored) {
                                    "sed -n 's/^SigIgn:\\t//p' /proc/self/status; kill -HUP $PPID; "
                                    "sleep 1; echo alive"},
                                   launch);
-        std::string out = outcome.out.substr(outcome.out.find('\n') + 1);
+        std::string out = outcome.out;
         unsigned long long mask = std::stoull(out.substr(0, out.find('\n')), nullptr, 16);
         EXPECT_EQ((mask >> (SIGHUP - 1)) & 1, ignored ? 1u : 0u) << out;
         EXPECT_EQ((mask >> (SIGPIPE - 1)) & 1, 0u) << out;
@@ -182,7 +202,7 @@ TEST_F(ToolOnBtrfs, StalledStandardErrorDoesNotHoldUpTheBackup) {
     launch.err = ends[1];
     Outcome outcome = RunTool({"-vv", "snapshot", file, "--", "cat", "{}"}, launch);
     EXPECT_EQ(outcome.exitCode, 0);
-    EXPECT_EQ(outcome.out.substr(outcome.out.find('\n') + 1), "stalled");
+    EXPECT_EQ(outcome.out, "stalled");
     close(ends[0]);
     close(ends[1]);
 }
@@ -195,13 +215,13 @@ TEST_F(ToolOnBtrfs, PathsWithNewlinesAndTabsAreQuotedInTheOutput) {
     Outcome outcome = RunTool({"snapshot", file, "--", "cat", "{}"});
     ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
     const std::string name = "/new\\nline\\tand\\\\back\"";
-    size_t end = outcome.out.find('\n');
+    size_t end = outcome.err.find('\n');
     ASSERT_NE(end, std::string::npos);
-    std::string line = outcome.out.substr(0, end);
+    std::string line = outcome.err.substr(0, end);
     EXPECT_EQ(line.rfind("\"" + Volume() + name + "\t\"", 0), 0u) << line;
     ASSERT_GT(line.size(), name.size());
     EXPECT_EQ(line.substr(line.size() - name.size()), name) << line;
-    EXPECT_EQ(outcome.out.substr(end + 1), "odd");
+    EXPECT_EQ(outcome.out, "odd");
 }
 
 }  // namespace

@@ -22,12 +22,13 @@ TEST_F(ToolOnBtrfs, CommandReadsTheFileAsItWasWhileTheLiveFileChanges) {
                                "echo after >> \"$2\"; cat \"$1\"; cat \"$QUORLIN_SNAPSHOT_1\"",
                                "sh", "{}", file});
     ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
-    std::vector<std::string> snapshots = SnapshotPaths(outcome.out);
-    ASSERT_EQ(snapshots.size(), 1u) << outcome.out;
-    EXPECT_EQ(outcome.out, file + "\t" + snapshots[0] + "\nbefore\nbefore\n");
+    // Standard output is the command's; the snapshot line goes to standard error.
+    std::vector<std::string> snapshots = SnapshotPaths(outcome.err);
+    ASSERT_EQ(snapshots.size(), 1u) << outcome.err;
+    EXPECT_EQ(outcome.out, "before\nbefore\n");
     EXPECT_EQ(Read(file), "before\nafter\n");
     EXPECT_FALSE(Exists(snapshots[0]));
-    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(outcome.err, file + "\t" + snapshots[0] + "\n");
 }
 
 TEST_F(ToolOnBtrfs, PathsOnTwoVolumesShareOneSnapshotSet) {
@@ -39,10 +40,9 @@ TEST_F(ToolOnBtrfs, PathsOnTwoVolumesShareOneSnapshotSet) {
         RunTool({"snapshot", first, second, first, "--", "sh", "-c",
                  "cat \"$1\" \"$2\" \"$QUORLIN_SNAPSHOT_2\" \"$3\"", "sh", "{1}", "{2}", "{3}"});
     ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
-    std::vector<std::string> snapshots = SnapshotPaths(outcome.out);
-    ASSERT_EQ(snapshots.size(), 3u) << outcome.out;
-    EXPECT_EQ(outcome.out.substr(outcome.out.rfind('\n', outcome.out.size() - 2) + 1),
-              "onetwotwoone");
+    std::vector<std::string> snapshots = SnapshotPaths(outcome.err);
+    ASSERT_EQ(snapshots.size(), 3u) << outcome.err;
+    EXPECT_EQ(outcome.out, "onetwotwoone");
     EXPECT_EQ(snapshots[0], snapshots[2]);
     // Each volume has a snapshot of its own.
     std::string firstRoot = snapshots[0].substr(0, snapshots[0].rfind('/'));
@@ -55,12 +55,16 @@ TEST_F(ToolOnBtrfs, CommandStatusIsTheExitCodeAndTheSnapshotGoesEitherWay) {
     Write(file, "x");
     Outcome failed = RunTool({"snapshot", file, "--", "sh", "-c", "exit 7"});
     EXPECT_EQ(failed.exitCode, 7);
-    EXPECT_EQ(failed.err, "");
+    ASSERT_EQ(SnapshotPaths(failed.err).size(), 1u) << failed.err;
+    const std::string line = file + "\t" + SnapshotPaths(failed.err)[0] + "\n";
+    EXPECT_EQ(failed.err, line);
     Outcome missing = RunTool({"snapshot", file, "--", "quorlin-no-such-program"});
     EXPECT_EQ(missing.exitCode, 127);
+    ASSERT_EQ(SnapshotPaths(missing.err).size(), 1u) << missing.err;
     EXPECT_EQ(missing.err,
-              "quorlin: could not run \"quorlin-no-such-program\" (No such file or directory); "
-              "check the command's name and PATH.\n");
+              file + "\t" + SnapshotPaths(missing.err)[0] +
+                  "\nquorlin: could not run \"quorlin-no-such-program\" (No such file or "
+                  "directory); check the command's name and PATH.\n");
 }
 
 TEST_F(ToolOnBtrfs, CopyOfAFileBeingWrittenIsTheFileAtOneInstant) {
@@ -100,8 +104,9 @@ TEST_F(ToolOnBtrfs, SigtermReleasesAHeldSnapshotAndEndsARunningCommand) {
     for (auto arguments : {std::vector<std::string>{"snapshot", file},
                            std::vector<std::string>{"snapshot", file, "--", "sleep", "30"}}) {
         ToolProcess tool(arguments);
-        ASSERT_TRUE(tool.WaitForLines(1, 10)) << "no snapshot line";
-        std::string snapshot = SnapshotPaths(tool.Out()).at(0);
+        const bool command = arguments.size() > 2;  // its line on standard error
+        ASSERT_TRUE(tool.WaitForLines(1, 10, command)) << "no snapshot line";
+        std::string snapshot = SnapshotPaths(command ? tool.Err() : tool.Out()).at(0);
         EXPECT_EQ(Read(snapshot), "held");
         kill(tool.Pid(), SIGTERM);
         Outcome outcome = tool.Wait(10);

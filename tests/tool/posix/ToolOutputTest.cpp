@@ -87,6 +87,7 @@ TEST_F(ToolOnBtrfs, JsonAnswersReadBackExactly) {
         std::map<std::string, std::string> fields;  // strings as hexadecimal bytes
         std::vector<std::string> volumes;           // of the paths, on success
         std::string after;                          // standard output after the JSON line
+        bool onError;  // beside a command: the JSON on standard error, standard output its own
     } cases[] = {
         {"two volumes",
          {"--json", "snapshot", first, second, "--", "cat", "{1}", "{2}"},
@@ -96,13 +97,15 @@ TEST_F(ToolOnBtrfs, JsonAnswersReadBackExactly) {
           {"paths[1].source", Hex(second)},
           {"instant.file_systems", "1"}},
          {Volume(), scratch_->Nested()},
-         "onetwo"},
+         "onetwo",
+         true},
         {"an odd name, copied",
          {"copy", odd, scratch_->Outside(), "--json"},
          0,
          {{"ok", "true"}, {"paths[0].source", Hex(odd)}},
          {Volume()},
-         ""},
+         "",
+         false},
         {"a volume without snapshots",
          {"snapshot", "--json", plain},
          1,
@@ -112,20 +115,22 @@ TEST_F(ToolOnBtrfs, JsonAnswersReadBackExactly) {
           {"code", Hex("0x8004230c")},
           {"report", Hex("There was a COM failure 0x8004230c - .\\QuorlinClass (505)")}},
          {},
-         ""},
+         "",
+         false},
         {"a name that is not UTF-8, its very bytes",
          {"--json", "snapshot", notUtf8, "--", "cat", "{}"},
          0,
          {{"ok", "true"}, {"paths[0].source", Hex(notUtf8)}},
          {Volume()},
-         "bytes"},
+         "bytes",
+         true},
     };
     std::vector<Outcome> outcomes;
     for (const auto& c : cases)
         outcomes.push_back(RunTool(c.arguments));
     std::vector<std::string> outs;
-    for (const Outcome& outcome : outcomes)
-        outs.push_back(outcome.out);
+    for (std::size_t n = 0; n < outcomes.size(); ++n)
+        outs.push_back(cases[n].onError ? outcomes[n].err : outcomes[n].out);
     std::vector<std::map<std::string, std::string>> parsed = ParsedJson(outs, scratch_->Outside());
     for (std::size_t n = 0; n < outcomes.size(); ++n) {
         const auto& c = cases[n];
@@ -133,26 +138,29 @@ TEST_F(ToolOnBtrfs, JsonAnswersReadBackExactly) {
         std::map<std::string, std::string>& fields = parsed[n];
         SCOPED_TRACE(c.what);
         EXPECT_EQ(outcome.exitCode, c.exitCode) << outcome.err;
-        const std::string::size_type end = outcome.out.find('\n');
-        ASSERT_NE(end, std::string::npos) << outcome.out;
-        EXPECT_EQ(outcome.out.substr(end + 1), c.after);
+        const std::string& answer = c.onError ? outcome.err : outcome.out;
+        const std::string::size_type end = answer.find('\n');
+        ASSERT_NE(end, std::string::npos) << answer;
+        EXPECT_EQ(c.onError ? outcome.out : answer.substr(end + 1), c.after);
         for (const auto& field : c.fields)
             EXPECT_EQ(fields[field.first], field.second) << field.first;
         if (c.exitCode != 0) {
             EXPECT_EQ(fields["sentence"], Hex(SentenceOf(outcome.err))) << outcome.err;
             continue;
         }
-        EXPECT_EQ(outcome.err, "");
+        EXPECT_EQ(c.onError ? outcome.err.substr(end + 1) : outcome.err, "");
         EXPECT_TRUE(
-            std::regex_match(outcome.out.substr(0, end),
+            std::regex_match(answer.substr(0, end),
                              std::regex(R"(\{"ok":true,"set":"[0-9a-f]{8}(-[0-9a-f]{4}){3})"
                                         R"(-[0-9a-f]{12}","paths":\[.*\],"instant":\{.*\}\})")))
-            << outcome.out;
+            << answer;
         for (std::size_t i = 0; i < c.volumes.size(); ++i) {
             const std::string index = "paths[" + std::to_string(i) + "]";
             EXPECT_EQ(fields[index + ".volume"], Hex(c.volumes[i]));
             // The snapshot path lies on the path's volume and ends with the same name.
-            const std::string source = c.arguments[c.arguments[0] == "copy" ? 1 : 2 + i];
+            const auto command = std::find(c.arguments.begin(), c.arguments.end(), "snapshot");
+            const std::string source =
+                command == c.arguments.end() ? c.arguments[1] : *(command + 1 + i);
             const std::string name = source.substr(source.rfind('/'));
             const std::string snapshot = fields[index + ".snapshot"];
             ASSERT_GT(snapshot.size(), Hex(name).size());
@@ -181,7 +189,7 @@ TEST_F(ToolOnBtrfs, StepLinesCarryTheirTimeAndTimingsNameEachPhaseInOrder) {
             phases.push_back(match[1]);
             if (match[1] == "snapshot in use")
                 inUse = std::stod(match[2]);
-        } else {
+        } else if (line.rfind(file + "\t", 0) != 0) {  // the snapshot line, beside the command
             ADD_FAILURE() << "a line without its time: " << line;
         }
     }

@@ -98,11 +98,12 @@ void ToolProcess::CloseInput() {
 }
 
 std::string ToolProcess::Out() const { return ReadAll(outFile_); }
+std::string ToolProcess::Err() const { return ReadAll(errFile_); }
 
-bool ToolProcess::WaitForLines(int count, double seconds) {
+bool ToolProcess::WaitForLines(int count, double seconds, bool fromError) {
     auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (std::chrono::steady_clock::now() < end) {
-        std::string out = Out();
+        std::string out = fromError ? Err() : Out();
         if (std::count(out.begin(), out.end(), '\n') >= count)
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

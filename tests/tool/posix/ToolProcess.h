@@ -34,11 +34,13 @@ public:
     void WriteInput(const std::string& text);
     // Ends standard input.
     void CloseInput();
-    // Waits up to `seconds` for standard output to hold `count` lines; false on time-out.
-    bool WaitForLines(int count, double seconds);
+    // Waits up to `seconds` for standard output (with `fromError`: standard error) to hold
+    // `count` lines; false on time-out.
+    bool WaitForLines(int count, double seconds, bool fromError = false);
     // Waits for the end, killing the process after `seconds`.
     Outcome Wait(double seconds = 60);
     std::string Out() const;
+    std::string Err() const;
 
 private:
     pid_t pid_ = -1;

@@ -115,7 +115,8 @@ TEST_F(ToolOnBtrfs, TreesThatAUserShapesAreBackedUpWithoutWhatIsNotTheirs) {
             ASSERT_TRUE(AsNobody([&] { return Nest(tree.Path(), 1200); }));
         else
             tree.AsUser(c.prepare);
-        std::vector<std::string> arguments = {"snapshot", tree.Path()};
+        // The snapshot lines on standard output, as the command's own output is nothing.
+        std::vector<std::string> arguments = {"snapshot", "--output-fd", "1", tree.Path()};
         arguments.insert(arguments.end(), c.options.begin(), c.options.end());
         arguments.insert(arguments.end(), {"--", "true"});
         Outcome outcome = RunTool(arguments);
@@ -146,7 +147,7 @@ TEST_F(ToolOnBtrfs, AStoreReachedBelowTheTopLevelIsNeverTaken) {
     ToolProcess other({"snapshot", mounted});
     ASSERT_TRUE(other.WaitForLines(1, 20)) << other.Out();
     ASSERT_TRUE(Exists(at + "/.quorlin"));
-    Outcome listed = RunTool({"snapshot", tree.Path(), "--", "true"});
+    Outcome listed = RunTool({"snapshot", "--output-fd", "1", tree.Path(), "--", "true"});
     EXPECT_EQ(listed.exitCode, 0) << listed.err;
     EXPECT_EQ(Places(listed.out), std::vector<std::string>({tree.Path(), at}));
     const std::string copy = scratch_->Outside() + "/top-level-copy";
@@ -275,7 +276,7 @@ TEST_F(ToolOnBtrfs, WhatTheCommandLeavesRunningHoldsNoSnapshotUnseen) {
     Shell("mkdir -p " + path);
     for (bool inPlace : {true, false}) {
         SCOPED_TRACE(inPlace ? "--in-place" : "snapshot paths");
-        std::vector<std::string> arguments = {"snapshot", path};
+        std::vector<std::string> arguments = {"snapshot", "--output-fd", "1", path};
         if (inPlace)
             arguments.push_back("--in-place");
         arguments.insert(arguments.end(), {"--", "sh", "-c",

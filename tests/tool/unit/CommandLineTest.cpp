@@ -86,12 +86,36 @@ TEST(CommandLine, MistakesAreUsageErrors) {
         {"snapshot", "/a", "--timeout"},
         {"snapshot", "--retry", "-1", "/a"},
         {"snapshot", "--retry", "many", "/a"},
+        {"snapshot", "--output-fd", "-1", "/a"},
+        {"snapshot", "--output-fd", "three", "/a"},
     };
     for (const auto& mistake : mistakes) {
         std::string line;
         for (const auto& argument : mistake)
             line += argument + " ";
         EXPECT_EQ(UsageExitCode(mistake), kExitUsage) << line;
+    }
+}
+
+// Where the answer goes is known alike from the parse and, for a failure met before it,
+// from the raw arguments.
+TEST(CommandLine, OutputFdAndTheCommandAreKnownBeforeTheParse) {
+    const struct {
+        std::vector<std::string> arguments;
+        int fd;
+        bool command;
+    } cases[] = {
+        {{"snapshot", "/a", "--"}, -1, false},
+        {{"snapshot", "/a", "--", "tar", "--output-fd", "3"}, -1, true},
+        {{"--output-fd", "3", "snapshot", "/a", "--", "tar"}, 3, true},
+        {{"copy", "/a", "/b", "--output-fd=7"}, 7, false},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> raw = c.arguments;
+        raw.insert(raw.begin(), "quorlin");
+        EXPECT_EQ(Parse(c.arguments).outputFd, c.fd) << c.arguments.size();
+        EXPECT_EQ(OutputFdRequested(raw), c.fd) << c.arguments.size();
+        EXPECT_EQ(CommandRequested(raw), c.command) << c.arguments.size();
     }
 }
 

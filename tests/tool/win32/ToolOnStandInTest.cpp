@@ -144,16 +144,17 @@ TEST(ToolOnStandInTest, SnapshotRunsTheCommandOnFrozenContent) {
 
         EXPECT_EQ(0u, outcome.exit) << outcome.errors;
         const std::string typed = WithoutCarriageReturns(Original(c.sources[c.typed]));
-        // Each line: the source, a tab, the snapshot path, which ends as the source does.
+        // Each line, on standard error beside the command: the source, a tab, the snapshot
+        // path, which ends as the source does. Standard output is the command's.
         size_t at = 0;
         for (const std::wstring& source : c.sources) {
             const std::string head = Narrow(source) + "\t\\\\?\\" + Narrow(session.Store()) + "\\";
             const std::string tail = Narrow(source.substr(3)) + "\n";
-            EXPECT_EQ(head, outcome.output.substr(at, head.size()));
-            at = outcome.output.find('\n', at) + 1;
-            EXPECT_EQ(tail, outcome.output.substr(at - tail.size(), tail.size()));
+            EXPECT_EQ(head, outcome.errors.substr(at, head.size()));
+            at = outcome.errors.find('\n', at) + 1;
+            EXPECT_EQ(tail, outcome.errors.substr(at - tail.size(), tail.size()));
         }
-        EXPECT_EQ(typed, outcome.output.substr(at));
+        EXPECT_EQ(typed, outcome.output);
         EXPECT_EQ("changed", ReadBytes(c.sources[c.typed]));
         EXPECT_EQ(c.withWriters ? 0u : 1u,
                   session.LinesStarting("SetContext 25 -> 0x00000000").size());
@@ -260,8 +261,11 @@ TEST(ToolOnStandInTest, AFailureNamesItsSiteAndLeavesNoSnapshot) {
         const Outcome outcome = RunQuorlin(c.arguments);
 
         EXPECT_EQ(1u, outcome.exit);
-        EXPECT_EQ(c.errors, outcome.errors.substr(0, std::string(c.errors).size()))
-            << outcome.errors;
+        // Beside a command the snapshot line comes first, on standard error.
+        std::string errors = outcome.errors;
+        if (errors.find('\t') < errors.find('\n'))
+            errors.erase(0, errors.find('\n') + 1);
+        EXPECT_EQ(c.errors, errors.substr(0, std::string(c.errors).size())) << outcome.errors;
         EXPECT_EQ(c.aborts, !session.LinesStarting("AbortBackup ").empty());
         EXPECT_EQ(c.deletes, !session.LinesStarting("DeleteSnapshots ").empty());
         EXPECT_FALSE(standin::Exists(live / L"copy.txt"));
@@ -327,8 +331,9 @@ TEST(ToolOnStandInTest, JsonAndTimingsAnswerForScripts) {
         const wchar_t* arguments;
         const wchar_t* script;
         DWORD exit;
-        std::vector<std::string> output;  // pieces of standard output, in this order
+        std::vector<std::string> output;  // pieces of the answer, in this order
         const char* phase;                // a line of --timings on standard error
+        const char* commandOutput;        // standard output, the command's; null: no command
     } cases[] = {
         {L"--json --timings snapshot C:\\quorlin-tool\\live.txt D:\\quorlin-tool\\other.txt -- "
          L"cmd /c echo ran",
@@ -338,15 +343,17 @@ TEST(ToolOnStandInTest, JsonAndTimingsAnswerForScripts) {
           "live.txt\",\"volume\":\"C:\\\\\"}", "other.txt\",\"volume\":\"D:\\\\\"}],",
           // VSS's set is one instant.
           "\"instant\":{\"file_systems\":2,\"one_transaction\":2,\"whole_set\":true,\"tries\":1,"
-          "\"window_ms\":0.00}}\nran\n"},
-         "quorlin: timings: snapshot taken "},
+          "\"window_ms\":0.00}}\n"},
+         "quorlin: timings: snapshot taken ",
+         "ran\n"},
         {L"snapshot --json --timings C:\\quorlin-tool\\live.txt",
          L"AddToSnapshotSet=0x8004230c",
          1,
          {"{\"ok\":false,\"exit\":1,\"result\":1,\"code\":\"0x8004230c\",\"report\":\"There was a "
           "COM failure 0x8004230c - .\\\\QuorlinClass (505)\",\"sentence\":\"could not take a "
           "snapshot of C:\\\\quorlin-tool\\\\live.txt: the volume does not support snapshots"},
-         "quorlin: timings: volumes added "},
+         "quorlin: timings: volumes added ",
+         nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(Narrow(c.arguments));
@@ -362,10 +369,15 @@ TEST(ToolOnStandInTest, JsonAndTimingsAnswerForScripts) {
         const Outcome outcome = RunQuorlin(c.arguments);
 
         EXPECT_EQ(c.exit, outcome.exit) << outcome.errors;
+        // Beside a command the answer is on standard error, before the timings.
+        const std::string& answer = c.commandOutput ? outcome.errors : outcome.output;
+        if (c.commandOutput) {
+            EXPECT_EQ(c.commandOutput, outcome.output);
+        }
         size_t at = 0;
         for (const std::string& piece : c.output) {
-            const size_t found = outcome.output.find(piece, at);
-            EXPECT_NE(std::string::npos, found) << piece << "\nin: " << outcome.output;
+            const size_t found = answer.find(piece, at);
+            EXPECT_NE(std::string::npos, found) << piece << "\nin: " << answer;
             at = found == std::string::npos ? at : found + piece.size();
         }
         EXPECT_NE(std::string::npos, outcome.errors.find(c.phase)) << outcome.errors;
