@@ -18,8 +18,10 @@ const char kSnapshotFooter[] =
     "After the PATHs: -- COMMAND [ARGS...]\n"
     "Takes one snapshot set for the PATHs and prints \"PATH<TAB>SNAPSHOT-PATH\" for each\n"
     "(a path with a control character, or a leading \", is quoted as C quotes a string),\n"
-    "then runs COMMAND: an argument {} or {1} stands for the first snapshot path, {2}\n"
-    "for the second, and so on; QUORLIN_SNAPSHOT_1, QUORLIN_SNAPSHOT_2, ... hold them too.\n"
+    "then runs COMMAND: {} or {1}, wherever it stands in an argument, stands for the first\n"
+    "snapshot path, {2} for the second, and so on ({{}} is passed as {}). QUORLIN_SNAPSHOT_1,\n"
+    "QUORLIN_SNAPSHOT_2, ... hold every snapshot path of the set, the nested volumes' after\n"
+    "the PATHs', each with QUORLIN_PATH_<n> beside it, and QUORLIN_SNAPSHOT_COUNT.\n"
     "Without COMMAND it holds the snapshot until Enter or Ctrl-C. The snapshot is\n"
     "deleted at the end, also on Ctrl-C or SIGTERM. Exits with COMMAND's status.\n"
     "Btrfs subvolumes and btrfs volumes mounted below a PATH join the set (one line\n"
@@ -34,6 +36,7 @@ const char kSnapshotFooter[] =
     "go to standard error, or to the descriptor that --output-fd names.\n"
     "\n"
     "  quorlin snapshot /srv/db -- tar -C {} -cf /backup/db.tar .\n"
+    "  quorlin snapshot /srv/db -- rsync -a {}/ /backup/db/\n"
     "  quorlin snapshot --in-place /srv/db -- tar -cf /backup/db.tar /srv/db";
 
 const char kCopyFooter[] =

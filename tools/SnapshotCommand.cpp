@@ -71,10 +71,11 @@ int RunSnapshot(const Invocation& invocation) {
             origins.push_back(volume.identity);
         std::vector<Bind> binds = PlanBinds(volumes, volumeSnapshots, origins);
         status = RunCommand(InPlaceCommand(binds, ReplacePlaceholders(invocation.program, sources)),
-                            SnapshotEnvironment(sources));
+                            SnapshotEnvironment(volumes, volumes), kSnapshotVariablePrefixes);
     } else {
-        status = RunCommand(ReplacePlaceholders(invocation.program, snapshotPaths),
-                            SnapshotEnvironment(snapshotPaths));
+        status =
+            RunCommand(ReplacePlaceholders(invocation.program, snapshotPaths),
+                       SnapshotEnvironment(volumes, volumeSnapshots), kSnapshotVariablePrefixes);
     }
     {
         StandardOutputAside aside(commandRuns);

@@ -20,8 +20,10 @@ extern char** environ;
 namespace qtool {
 namespace {
 
-// The process's environment with `additions` put in, as NAME=VALUE entries.
-std::vector<std::string> MergedEnvironment(const Environment& additions) {
+// The process's environment with `additions` put in and the variables of `withoutPrefixes`
+// left out, as NAME=VALUE entries.
+std::vector<std::string> MergedEnvironment(const Environment& additions,
+                                           const std::vector<std::string>& withoutPrefixes) {
     std::vector<std::string> entries;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         std::string text = *entry;
@@ -29,6 +31,8 @@ std::vector<std::string> MergedEnvironment(const Environment& additions) {
         bool replaced = false;
         for (const auto& addition : additions)
             replaced = replaced || addition.first == name;
+        for (const std::string& prefix : withoutPrefixes)
+            replaced = replaced || name.compare(0, prefix.size(), prefix) == 0;
         if (!replaced)
             entries.push_back(text);
     }
@@ -55,8 +59,9 @@ bool InTerminalForeground() {
     return foreground;
 }
 
-pid_t Spawn(std::vector<std::string> arguments, const Environment& additions, bool ownGroup) {
-    std::vector<std::string> environment = MergedEnvironment(additions);
+pid_t Spawn(std::vector<std::string> arguments, const Environment& additions,
+            const std::vector<std::string>& withoutPrefixes, bool ownGroup) {
+    std::vector<std::string> environment = MergedEnvironment(additions, withoutPrefixes);
     std::vector<char*> argv = PointersTo(arguments);
     std::vector<char*> envp = PointersTo(environment);
     // The signals caught here start with their default disposition (exec sees to that),
@@ -90,7 +95,8 @@ int StatusOf(int waitStatus) {
 
 }  // namespace
 
-int RunCommand(const std::vector<std::string>& arguments, const Environment& environment) {
+int RunCommand(const std::vector<std::string>& arguments, const Environment& environment,
+               const std::vector<std::string>& withoutPrefixes) {
     // In the terminal's foreground the command shares quorlin's process group, so that
     // the terminal (its input, Ctrl-C, Ctrl-Z) reaches it as if it ran alone, and Ctrl-C
     // is its to act on. Elsewhere it gets a group of its own, which a stop ends whole.
@@ -98,7 +104,7 @@ int RunCommand(const std::vector<std::string>& arguments, const Environment& env
     LeaveInterruptsToCommand(interactive);  // before the command can see a Ctrl-C
     pid_t pid;
     try {
-        pid = Spawn(arguments, environment, !interactive);
+        pid = Spawn(arguments, environment, withoutPrefixes, !interactive);
     } catch (...) {
         LeaveInterruptsToCommand(false);
         throw;

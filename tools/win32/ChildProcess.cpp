@@ -4,7 +4,9 @@
 #include "Text.h"
 #include "win32/StopEvent.h"
 
+#include <cwchar>
 #include <string>
+#include <vector>
 
 namespace qtool {
 namespace {
@@ -36,9 +38,29 @@ std::string ReasonFor(DWORD error) {
     return "Windows error " + std::to_string(error);
 }
 
+// Removes the process's variables whose names begin with one of `prefixes`.
+void RemoveVariables(const std::vector<std::string>& prefixes) {
+    std::vector<std::wstring> names;
+    wchar_t* block = GetEnvironmentStringsW();
+    for (const wchar_t* entry = block; entry != nullptr && *entry != L'\0';
+         entry += std::wcslen(entry) + 1) {
+        const std::wstring text = entry;
+        const std::wstring name = text.substr(0, text.find(L'=', 1));  // "=C:" names a drive
+        for (const std::string& prefix : prefixes)
+            if (name.compare(0, prefix.size(), WideFromUtf8(prefix)) == 0)
+                names.push_back(name);
+    }
+    if (block != nullptr)
+        FreeEnvironmentStringsW(block);
+    for (const std::wstring& name : names)
+        SetEnvironmentVariableW(name.c_str(), nullptr);
+}
+
 }  // namespace
 
-int RunCommand(const std::vector<std::string>& arguments, const Environment& environment) {
+int RunCommand(const std::vector<std::string>& arguments, const Environment& environment,
+               const std::vector<std::string>& withoutPrefixes) {
+    RemoveVariables(withoutPrefixes);
     for (const auto& variable : environment)
         SetEnvironmentVariableW(WideFromUtf8(variable.first).c_str(),
                                 WideFromUtf8(variable.second).c_str());

@@ -1,5 +1,6 @@
 // What the command after -- gets from the built quorlin: its standard output untouched (an
-// archive stays an archive), and names as their very bytes, whether or not they are UTF-8.
+// archive stays an archive), every snapshot path of the set in its environment, and names
+// as their very bytes, whether or not they are UTF-8.
 #include "ToolOnBtrfs.h"
 
 #include <gtest/gtest.h>
@@ -97,6 +98,31 @@ TEST_F(ToolOnBtrfs, StandardOutputIsTheCommandsAlone) {
             EXPECT_EQ(SnapshotPaths(Read(answers)).size(), c.answerLines);
         }
         Shell("rm -f " + answers);
+    }
+}
+
+// Every snapshot path of the set, the nested volumes' after the PATHs', each beside the path
+// it shows; nothing of the kind is inherited from quorlin's own environment.
+TEST_F(ToolOnBtrfs, CommandGetsEverySnapshotPathInItsEnvironment) {
+    Tree tree(Volume(), "sub", "g", "sub");
+    const std::string script =
+        "printf '%s|%s|%s|%s\\n' \"$QUORLIN_SNAPSHOT_COUNT\" \"$QUORLIN_PATH_1\" "
+        "\"$QUORLIN_PATH_2\" \"${QUORLIN_SNAPSHOT_3-none}${QUORLIN_PATH_3-}\"; "
+        "printf '%s\\n' \"$QUORLIN_SNAPSHOT_2\"; cat \"$QUORLIN_SNAPSHOT_2\"/*";
+    for (bool inPlace : {false, true}) {
+        SCOPED_TRACE(inPlace ? "--in-place" : "snapshot paths");
+        std::vector<std::string> arguments = {"snapshot", tree.Path(), "--", "sh", "-c", script};
+        if (inPlace)
+            arguments.insert(arguments.begin() + 1, "--in-place");
+        Launch launch;
+        launch.environment = {"QUORLIN_SNAPSHOT_3=stale", "QUORLIN_PATH_3=stale"};
+        Outcome outcome = RunTool(arguments, launch);
+        ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+        const std::vector<std::string> snapshots = SnapshotPaths(outcome.err);
+        ASSERT_EQ(snapshots.size(), 2u) << outcome.err;
+        const std::string second = inPlace ? tree.Sub() : snapshots[1];
+        EXPECT_EQ(outcome.out,
+                  "2|" + tree.Path() + "|" + tree.Sub() + "|none\n" + second + "\nsub");
     }
 }
 
