@@ -1,6 +1,7 @@
 #include "InPlace.h"
 
 #include "Failure.h"
+#include "PathNames.h"
 #include "SourcePath.h"
 #include "Text.h"
 #include "platform/posix/RootOnly.h"
@@ -167,20 +168,6 @@ void MakeReadOnly(const Reached& shown, const std::string& target) {
         Fail("make " + FieldForLine(target) + " read-only");
 }
 
-// The names of an absolute path.
-std::vector<std::string> NamesOf(const std::string& path) {
-    std::vector<std::string> names;
-    for (size_t start = 0; start < path.size();) {
-        size_t end = path.find('/', start);
-        if (end == std::string::npos)
-            end = path.size();
-        if (end > start)
-            names.push_back(path.substr(start, end - start));
-        start = end + 1;
-    }
-    return names;
-}
-
 std::string PathOf(const std::vector<std::string>& names, size_t count) {
     std::string path;
     for (size_t i = 0; i < count; ++i)
@@ -194,7 +181,7 @@ std::string PathOf(const std::vector<std::string>& names, size_t count) {
 // command runs. Empty when there is none. The statuses of the entries on the way, one for
 // each name of `target`, go into `steps`.
 std::string CoverOf(const std::string& target, std::vector<struct stat>& steps) {
-    const std::vector<std::string> names = NamesOf(target);
+    const std::vector<std::string> names = quorlin::PathNames(target);
     Fd folder(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat status;
     if (!folder.Valid() || fstat(folder.Get(), &status) != 0)
@@ -246,7 +233,7 @@ Cover MakeCover(const std::string& path, const struct stat& live) {
 // file where the snapshot is a file.
 Reached MakeWay(const Cover& cover, const std::string& target,
                 const std::vector<struct stat>& steps, bool folder) {
-    const std::vector<std::string> names = NamesOf(target.substr(cover.path.size()));
+    const std::vector<std::string> names = quorlin::PathNames(target.substr(cover.path.size()));
     Fd current(open(FdPath(cover.root.entry.Get()).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     for (size_t i = 0; i < names.size() && current.Valid(); ++i) {
         const struct stat& live = steps[steps.size() - names.size() + i];
@@ -296,8 +283,8 @@ void MakeBinds(const std::vector<Bind>& binds) {
     std::vector<Cover> covers;
     for (const auto& cover : wanted)
         if (covers.empty() || !AtOrBelow(cover.first, covers.back().path))
-            covers.push_back(
-                MakeCover(cover.first, steps[cover.second][NamesOf(cover.first).size() - 1]));
+            covers.push_back(MakeCover(
+                cover.first, steps[cover.second][quorlin::PathNames(cover.first).size() - 1]));
     std::vector<Reached> shown;
     for (size_t i = 0; i < binds.size(); ++i) {
         const std::string& target = binds[i].target;

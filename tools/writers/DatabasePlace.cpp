@@ -1,5 +1,7 @@
 #include "DatabasePlace.h"
 
+#include "PathNames.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -21,15 +23,7 @@ std::string Uid(uid_t uid) { return "uid " + std::to_string(uid); }
 }  // namespace
 
 Place CheckDatabasePlace(const std::string& path, std::string& why) {
-    std::vector<std::string> names;
-    for (size_t start = 1; start <= path.size();) {
-        size_t end = path.find('/', start);
-        if (end == std::string::npos)
-            end = path.size();
-        if (end > start)
-            names.push_back(path.substr(start, end - start));
-        start = end + 1;
-    }
+    const std::vector<std::string> names = quorlin::PathNames(path);
     for (const std::string& name : names)
         if (name == "." || name == "..") {
             why = path + " is refused: name it without \".\" or \"..\"";
