@@ -12,6 +12,14 @@
 namespace qtool {
 namespace {
 
+// At most this many files, and about this many bytes of their content, are read ahead.
+const std::size_t kAheadFiles = 32;
+const std::uint64_t kAheadBytes = 8 << 20;
+// The files of all folders open ahead at once, however deep the walk.
+std::size_t g_openedAhead = 0;
+
+const int kReadFlags = O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
+
 // Between two words to the counter, which shows progress and may stop the copy.
 const off_t kPiece = 16 << 20;
 const size_t kBufferSize = 1 << 20;
@@ -129,6 +137,68 @@ void CopyContent(int from, int to, const struct stat& status, const ByteCounter&
         CopyRange(from, to, 0, size, counter);
     if (sparse && ftruncate(to, size) != 0)
         Fail(CopyError::kTarget, "write");
+}
+
+ReadAhead::~ReadAhead() { g_openedAhead -= opened_.size(); }
+
+void ReadAhead::Plan(const std::vector<Entry>& entries) {
+    planned_.clear();
+    for (const Entry& entry : entries)
+        planned_.push_back({entry.name.native(), entry.kind, entry.size});
+    next_ = 0;
+    g_openedAhead -= opened_.size();
+    opened_.clear();
+    asked_ = 0;
+}
+
+Fd ReadAhead::Open(int folder, const std::string& name) {
+    Fd fd;
+    auto opened = std::find_if(opened_.begin(), opened_.end(),
+                               [&](const Opened& ahead) { return ahead.name == name; });
+    if (opened != opened_.end()) {
+        fd = std::move(opened->fd);
+        // The files before it are not copied now (more names of a file copied already).
+        for (auto passed = opened_.begin(); passed != opened + 1; ++passed)
+            asked_ -= passed->asked;
+        g_openedAhead -= static_cast<std::size_t>(opened + 1 - opened_.begin());
+        opened_.erase(opened_.begin(), opened + 1);
+    } else {
+        for (std::size_t i = next_; i < planned_.size(); ++i)
+            if (planned_[i].name == name) {
+                next_ = i + 1;
+                g_openedAhead -= opened_.size();
+                opened_.clear();
+                asked_ = 0;
+                break;
+            }
+        fd = Fd(openat(folder, name.c_str(), kReadFlags));
+    }
+    int error = errno;
+    Fill(folder);
+    errno = error;
+    return fd;
+}
+
+void ReadAhead::Fill(int folder) {
+    while (next_ < planned_.size() && opened_.size() < kAheadFiles && asked_ < kAheadBytes &&
+           g_openedAhead < kAheadFiles) {
+        const Planned& file = planned_[next_];
+        if (file.kind == EntryKind::kFolder)
+            return;
+        ++next_;
+        if (file.kind != EntryKind::kFile || file.size == 0)
+            continue;
+        // One that cannot be opened now is opened again when it is copied, which then
+        // says why it cannot be read.
+        Fd fd(openat(folder, file.name.c_str(), kReadFlags));
+        if (!fd.Valid())
+            return;
+        std::uint64_t asked = std::min(file.size, kAheadBytes);
+        posix_fadvise(fd.Get(), 0, static_cast<off_t>(asked), POSIX_FADV_WILLNEED);
+        opened_.push_back({file.name, asked, std::move(fd)});
+        asked_ += asked;
+        ++g_openedAhead;
+    }
 }
 
 }  // namespace qtool

@@ -18,6 +18,7 @@ namespace qtool {
 
 struct SourceFolder::State {
     Fd fd;
+    ReadAhead ahead;  // of the entries listed last
 };
 
 struct TargetFolder::State {
@@ -264,6 +265,7 @@ std::vector<Entry> SourceFolder::List() const {
     for (const std::string& name : NamesIn(state_->fd.Get(), CopyError::kSource))
         entries.push_back(
             EntryOf(name.c_str(), StatusOf(state_->fd.Get(), name.c_str(), CopyError::kSource)));
+    state_->ahead.Plan(entries);
     return entries;
 }
 
@@ -334,8 +336,7 @@ TargetFolder TargetFolder::OpenFolder(const std::filesystem::path& name) const {
 TargetFolder::Copied TargetFolder::CopyRegularFile(const std::filesystem::path& name,
                                                    const SourceFolder& from, const Entry& entry,
                                                    const ByteCounter& counter, Losses& losses) {
-    Fd source(openat(from.Native().fd.Get(), entry.name.c_str(),
-                     O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    Fd source = from.Native().ahead.Open(from.Native().fd.Get(), entry.name.native());
     struct stat status;
     if (!source.Valid() || fstat(source.Get(), &status) != 0)
         Fail(CopyError::kSource, "read");
