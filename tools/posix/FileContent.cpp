@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 #include <vector>
+#include <cstdlib>
 
 namespace qtool {
 namespace {
@@ -137,6 +138,8 @@ void CopyContent(int from, int to, const struct stat& status, const ByteCounter&
         CopyRange(from, to, 0, size, counter);
     if (sparse && ftruncate(to, size) != 0)
         Fail(CopyError::kTarget, "write");
+    if (getenv("QX_DONTNEED")) posix_fadvise(from, 0, 0, POSIX_FADV_DONTNEED);
+    if (getenv("QX_SFR")) sync_file_range(to, 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
 ReadAhead::~ReadAhead() { g_openedAhead -= opened_.size(); }
