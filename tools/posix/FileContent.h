@@ -15,8 +15,9 @@ namespace qtool {
 // Copies the content of the regular file `from`, whose status is `status`, into the
 // empty file `to`: as a clone of its extents where the file system allows (btrfs: the
 // copy shares them, holes and all), else range by range with copy_file_range, or read
-// and write where that is refused; the holes of a sparse file stay holes. Tells `counter`
-// of each piece, holes included. Throws CopyError.
+// and write where that is refused; the holes of a sparse file stay holes. A copy that is
+// not a clone is sent on to the disk (not waited for), and `from` leaves the cache. Tells
+// `counter` of each piece, holes included. Throws CopyError.
 void CopyContent(int from, int to, const struct stat& status, const ByteCounter& counter);
 
 // The files of one folder opened a few ahead of their copy, with their content asked of
