@@ -199,8 +199,10 @@ void ReadAhead::Fill(int folder) {
         Fd fd(openat(folder, file.name.c_str(), kReadFlags));
         if (!fd.Valid())
             return;
+        // A clone reads nothing: the content is asked for only once clones were refused.
         std::uint64_t asked = std::min(file.size, kAheadBytes);
-        posix_fadvise(fd.Get(), 0, static_cast<off_t>(asked), POSIX_FADV_WILLNEED);
+        if (g_cloneRefused)
+            posix_fadvise(fd.Get(), 0, static_cast<off_t>(asked), POSIX_FADV_WILLNEED);
         opened_.push_back({file.name, asked, std::move(fd)});
         asked_ += asked;
         ++g_openedAhead;

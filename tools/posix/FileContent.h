@@ -21,9 +21,10 @@ namespace qtool {
 void CopyContent(int from, int to, const struct stat& status, const ByteCounter& counter);
 
 // The files of one folder opened a few ahead of their copy, with their content asked of
-// the disk (POSIX_FADV_WILLNEED), so that the disk reads the next files while one is
-// copied rather than one file after the other. The window stops at the next folder of
-// the listing, so that a folder that is copied holds none of its parent's files open.
+// the disk (POSIX_FADV_WILLNEED) once the destination refused clones, so that the disk
+// reads the next files while one is copied rather than one file after the other. The
+// window (32 files, about 8 MB of their content) stops at the next folder of the
+// listing, so that a folder that is copied holds none of its parent's files open.
 class ReadAhead {
 public:
     ReadAhead() = default;
@@ -54,7 +55,7 @@ private:
     std::vector<Planned> planned_;
     std::size_t next_ = 0;  // the first of `planned_` not yet opened or passed
     std::deque<Opened> opened_;
-    std::uint64_t asked_ = 0;  // bytes asked for by `opened_`
+    std::uint64_t asked_ = 0;  // bytes of `opened_` in the window
 };
 
 }  // namespace qtool
