@@ -1,39 +1,12 @@
 // A set is one instant per file system: its snapshots there share one transaction, which
 // the service checks (taking a split set again), and a host learns what the set came out as.
-#include "Quorlin.h"
-#include "platform/posix/Utf8.h"
 #include "platform/posix/btrfs/BtrfsBackupComponents.h"
 #include "posix/BtrfsFixture.h"
 #include "posix/OrderedWriter.h"
 
-#include <cwchar>
-
 namespace quorlin {
 namespace testing {
 namespace {
-
-// VssStartBackup2 over the volumes `volumes`: true when it succeeded, with the set's
-// description and each volume's snapshot path.
-bool Start(CQuorlin& agent, const std::vector<std::string>& volumes, _Quorlin_Set_Instant& instant,
-           std::vector<std::string>& snapshots) {
-    std::vector<std::wstring> sources;
-    std::vector<std::vector<wchar_t>> buffers(volumes.size(), std::vector<wchar_t>(8192));
-    std::vector<wchar_t*> sourcePointers, bufferPointers;
-    for (const std::string& volume : volumes)
-        sources.push_back(FromUtf8(volume + "/"));
-    for (size_t i = 0; i < volumes.size(); ++i) {
-        sourcePointers.push_back(&sources[i][0]);
-        bufferPointers.push_back(buffers[i].data());
-    }
-    if (agent.VssStartBackup2(sourcePointers.data(), bufferPointers.data(),
-                              static_cast<int>(volumes.size())) != QUORLIN_RESULT_OK ||
-        agent.VssSetInstant(instant) != QUORLIN_RESULT_OK)
-        return false;
-    snapshots.clear();
-    for (const auto& buffer : buffers)
-        snapshots.push_back(ToUtf8(buffer.data(), std::wcslen(buffer.data())));
-    return true;
-}
 
 using SetInstantOnBtrfsTest = BtrfsTest;
 
@@ -58,23 +31,22 @@ TEST_F(SetInstantOnBtrfsTest, SyncedWritesAreConsistentInEverySetOfOneTransactio
         ASSERT_TRUE(writer.Running());
         int whole = 0;
         for (int set = 0; set < kSets; ++set) {
-            CQuorlin agent;
-            _Quorlin_Set_Instant instant = {};
-            std::vector<std::string> snapshots;
-            ASSERT_TRUE(Start(agent, volumes, instant, snapshots));
+            VSS_ID setId;
+            ComPtr<BackupComponents> components = StartSet(VSS_CTX_BACKUP, setId);
+            std::vector<long> counters;
+            for (const VSS_ID& id : TakeSet(components, volumes))
+                counters.push_back(ReadCounter(DevicePath(components, id) + "/" + kCounterFile));
+            SetInstant instant;
+            ASSERT_EQ(S_OK, components->QuerySetInstant(instant));
             EXPECT_EQ(c.fileSystems, instant.fileSystems);
             EXPECT_GE(instant.tries, 1);
             EXPECT_GT(instant.windowMilliseconds, 0);
-            EXPECT_EQ(instant.wholeSet != 0, c.fileSystems == 1 && instant.oneTransaction == 1);
-            std::vector<long> counters;
-            for (const std::string& snapshot : snapshots)
-                counters.push_back(ReadCounter(snapshot + "/" + kCounterFile));
+            EXPECT_EQ(instant.wholeSet, c.fileSystems == 1 && instant.oneTransaction == 1);
             if (instant.wholeSet) {
                 ++whole;
                 EXPECT_TRUE(StateExisted(counters)) << counters[0] << " " << counters[1] << " "
                                                     << counters[2] << " " << counters[3];
             }
-            EXPECT_EQ(QUORLIN_RESULT_OK, agent.VssBackupComplete());
         }
         RecordProperty(std::string("whole sets of ") + std::to_string(kSets) + ", " + c.name,
                        whole);
