@@ -91,21 +91,21 @@ TEST_F(ToolOnBtrfs, TreesThatAUserShapesAreBackedUpWithoutWhatIsNotTheirs) {
         std::string prepare;
         std::vector<std::string> options;
         std::vector<std::string> places;  // below the tree, as the snapshot lines name them
-        std::string err;                  // with @ for the tree
+        std::string leftOut;              // the line on standard error, after the tree
     };
     const std::vector<Case> cases = {
         {"1,200 subvolumes nested one in another",
          "nest 1200",
          {"--one-file-system"},
          {},
-         "quorlin: @/n is left out: a btrfs subvolume, another volume (only the PATH's own "
+         "/n is left out: a btrfs subvolume, another volume (only the PATH's own "
          "volume is taken).\n"},
         {"read-only snapshots of the user's own subvolume",
          "btrfs -q subvolume create live && mkdir .snapshots && "
          "btrfs -q subvolume snapshot -r live .snapshots/1",
          {},
          {"/live"},
-         "quorlin: @/.snapshots/1 is left out: a read-only btrfs subvolume (a snapshot, already "
+         "/.snapshots/1 is left out: a read-only btrfs subvolume (a snapshot, already "
          "frozen), which the view and the copy show as an empty folder.\n"},
     };
     for (const Case& c : cases) {
@@ -121,10 +121,7 @@ TEST_F(ToolOnBtrfs, TreesThatAUserShapesAreBackedUpWithoutWhatIsNotTheirs) {
         arguments.insert(arguments.end(), {"--", "true"});
         Outcome outcome = RunTool(arguments);
         EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
-        std::string err = c.err;
-        for (size_t at = err.find('@'); at != std::string::npos; at = err.find('@', at))
-            err.replace(at, 1, tree.Path());
-        EXPECT_EQ(outcome.err, err);
+        EXPECT_EQ(outcome.err, "quorlin: " + tree.Path() + c.leftOut);
         std::vector<std::string> places = {tree.Path()};
         for (const std::string& place : c.places)
             places.push_back(tree.Path() + place);
@@ -235,11 +232,11 @@ bool WaitForFile(const std::string& path, double seconds) {
 TEST_F(ToolOnBtrfs, InPlaceViewCannotBeRedirectedByAUser) {
     struct Case {
         const char* what;
-        std::string above;  // chmod and chown of the folder above PATH
+        std::string above;  // chmod and chown of the folder above PATH, "$A"
     };
     const std::vector<Case> cases = {
-        {"a folder of the user's above PATH", "chmod 755 @ && chown nobody:nogroup @"},
-        {"a sticky folder above that all may write", "chmod 1777 @"},
+        {"a folder of the user's above PATH", "chmod 755 \"$A\" && chown nobody:nogroup \"$A\""},
+        {"a sticky folder above that all may write", "chmod 1777 \"$A\""},
     };
     const std::string above = Volume() + "/redirect-above";
     const std::string path = above + "/data";
@@ -248,11 +245,8 @@ TEST_F(ToolOnBtrfs, InPlaceViewCannotBeRedirectedByAUser) {
           "/redirect-private/secret");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        std::string prepare = c.above;
-        for (size_t at = prepare.find('@'); at != std::string::npos; at = prepare.find('@', at))
-            prepare.replace(at, 1, above);
-        Shell("rm -f " + ready + " && mkdir " + above + " && " + prepare + " && cd " + above +
-              " && " + kAsNobody + "sh -c 'mkdir data && echo frozen > data/f'");
+        Shell("rm -f " + ready + " && A=" + above + " && mkdir \"$A\" && " + c.above + " && cd " +
+              above + " && " + kAsNobody + "sh -c 'mkdir data && echo frozen > data/f'");
         ToolProcess tool({"snapshot", "--in-place", path, "--", "sh", "-c",
                           "touch " + ready + "; read go; cat " + path + "/f " + path +
                               "/secret 2>/dev/null; ls -A " + above});
