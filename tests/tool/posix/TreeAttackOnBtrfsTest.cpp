@@ -83,6 +83,11 @@ void Unnest(const std::string& folder, int depth) {
     close(top);
 }
 
+void WaitGone(pid_t pid) {
+    while (kill(pid, 0) == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
 // What the user does (as nobody, in the tree), which quorlin run, and what it must say: a
 // backup that completes, and the left-out lines on standard error.
 TEST_F(ToolOnBtrfs, TreesThatAUserShapesAreBackedUpWithoutWhatIsNotTheirs) {
@@ -185,8 +190,7 @@ TEST_F(ToolOnBtrfs, SubvolumesMovedInALoopNeverFailABackup) {
             ~Stop() {
                 Write(tree + "/stop", "");
                 const pid_t loop = static_cast<pid_t>(std::stol(Read(tree + "/loop.pid")));
-                while (kill(loop, 0) == 0)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                WaitGone(loop);
             }
         } stop{tree.Path()};
         for (int run = 0; run < c.runs; ++run) {
@@ -210,22 +214,6 @@ TEST_F(ToolOnBtrfs, SubvolumesMovedInALoopNeverFailABackup) {
     }
 }
 
-// What follows `start` in `text`, from it on; empty when it is not there.
-std::string From(const std::string& text, const std::string& start) {
-    size_t at = text.find(start);
-    return at == std::string::npos ? "" : text.substr(at);
-}
-
-bool WaitForFile(const std::string& path, double seconds) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!Exists(path)) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
 // While COMMAND waits, the user renames PATH away and plants a link to root's private folder
 // in its place: COMMAND still reads the frozen PATH, and the folder that the user may change
 // shows only the way to it.
@@ -240,26 +228,25 @@ TEST_F(ToolOnBtrfs, InPlaceViewCannotBeRedirectedByAUser) {
     };
     const std::string above = Volume() + "/redirect-above";
     const std::string path = above + "/data";
-    const std::string ready = scratch_->Outside() + "/redirect-ready";
     Shell("mkdir -m 700 " + Volume() + "/redirect-private && printf secret > " + Volume() +
           "/redirect-private/secret");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Shell("rm -f " + ready + " && A=" + above + " && mkdir \"$A\" && " + c.above + " && cd " +
-              above + " && " + kAsNobody + "sh -c 'mkdir data && echo frozen > data/f'");
+        Shell("A=" + above + " && mkdir \"$A\" && " + c.above + " && cd " + above + " && " +
+              kAsNobody + "sh -c 'mkdir data && echo frozen > data/f'");
         ToolProcess tool({"snapshot", "--in-place", path, "--", "sh", "-c",
-                          "touch " + ready + "; read go; cat " + path + "/f " + path +
+                          "echo ready; read go; cat " + path + "/f " + path +
                               "/secret 2>/dev/null; ls -A " + above});
-        ASSERT_TRUE(WaitForFile(ready, 20)) << tool.Out();
+        ASSERT_TRUE(tool.WaitForLines(1, 20)) << tool.Out();
         Shell("cd " + above + " && " + kAsNobody +
               "sh -c 'mv data old && ln -s ../redirect-private data && echo changed > old/f'");
         tool.WriteInput("go\n");
         Outcome outcome = tool.Wait(20);
         EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
-        EXPECT_EQ(From(outcome.out, "frozen"), "frozen\ndata\n") << outcome.out;
+        EXPECT_EQ(outcome.out, "ready\nfrozen\ndata\n");
         Shell("rm -rf " + above);
     }
-    Shell("rm -rf " + Volume() + "/redirect-private " + ready);
+    Shell("rm -rf " + Volume() + "/redirect-private");
 }
 
 // A process that COMMAND leaves running (a daemon of its own session, working in the
@@ -288,8 +275,7 @@ TEST_F(ToolOnBtrfs, WhatTheCommandLeavesRunningHoldsNoSnapshotUnseen) {
         EXPECT_EQ(kill(holder, 0) == 0, !inPlace);
         EXPECT_EQ(RunTool({"list", path}).out.find(line) != std::string::npos, !inPlace);
         kill(holder, SIGKILL);
-        while (kill(holder, 0) == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        WaitGone(holder);
         EXPECT_EQ(RunTool({"list"}).out.find(line), std::string::npos);
     }
     Shell("rm -rf " + path);
