@@ -27,21 +27,11 @@ private:
     std::string sub_;
 };
 
-// A subvolume named with a byte that is not UTF-8 joins the set and the copy like any other,
-// and every name comes back as the very bytes it is.
+// A subvolume named with a byte that is not UTF-8 joins the set like any other (the copy
+// shows it in its place, not as the empty folder of a volume left out), with the very bytes
+// of every name. A path of such bytes in the set's own lines is the JSON test's.
 TEST_F(ToolOnBtrfs, TreeWithNamesThatAreNotUtf8IsBackedUpWithTheirVeryBytes) {
     Tree tree(Volume(), "caf\xC3", "n\xFF", "bytes");  // cut short, and a byte of no character
-    ToolProcess held({"snapshot", tree.Path()});
-    ASSERT_TRUE(held.WaitForLines(2, 20)) << held.Out();
-    const std::vector<std::string> snapshots = SnapshotPaths(held.Out());
-    ASSERT_EQ(snapshots.size(), 2u);
-    EXPECT_EQ(held.Out(),
-              tree.Path() + "\t" + snapshots[0] + "\n" + tree.Sub() + "\t" + snapshots[1] + "\n");
-    EXPECT_EQ(Read(snapshots[1] + "/n\xFF"), "bytes");
-    held.WriteInput("\n");
-    Outcome outcome = held.Wait(20);
-    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
-
     const std::string copy = scratch_->Outside() + "/bytes-copy";
     Outcome copied = RunTool({"copy", tree.Path(), copy});
     EXPECT_EQ(copied.exitCode, 0) << copied.err;
