@@ -88,7 +88,11 @@ public:
     virtual ~CQuorlin();  // completes a held backup; never throws
 
     // Snapshots the volume of `sourcePath` with the writers involved (VSS's on Windows;
-    // on Linux the programs of the writers folder, README "Writers on Linux"): a writer
+    // on Linux the programs of the writers folder, README "Writers on Linux"). On Windows
+    // the writers' metadata is gathered and they are prepared in component mode, but no
+    // component is selected, so VSS leaves every writer out: the snapshot is
+    // crash-consistent (the volume as after a power cut), and no writer flushes or holds
+    // its data for it (README "Writers on Windows"). A writer
     // that fails fails the call with a report line whose code is a VSS writer error
     // (0x800423f2 no answer in time, 0x800423f3 retryable, 0x800423f4 otherwise). The path is first
     // made absolute and resolved (relative paths, symbolic links and junctions); the
