@@ -22,7 +22,7 @@ enum class EntryKind {
     kFolder,
     kLink,     // a symbolic link, copied as a link
     kSpecial,  // a fifo, a device node or a socket, made anew
-    kOther     // nothing the platform can copy (on Windows: a reparse point)
+    kOther     // nothing the platform can copy (on Windows: a link, junction or mount point)
 };
 
 // A file as the file system knows it, whatever names it has.
@@ -72,6 +72,15 @@ private:
     Side side_;
     std::string action_;
     std::string reason_;
+};
+
+// The system refuses the entry to the copy, which names it and goes on with the rest:
+// on Windows, a file or folder that even backup semantics may not open (access denied,
+// or held open by another program without sharing).
+class EntryRefused : public CopyError {
+public:
+    EntryRefused(const std::string& action, const std::string& reason)
+        : CopyError(kSource, action, reason) {}
 };
 
 // Told of each piece of content copied, in bytes; it may throw to end the copy.

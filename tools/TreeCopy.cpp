@@ -95,6 +95,8 @@ public:
                     losses.push_back({"", "a link, junction or mount point is not copied here"});
                     break;
             }
+        } catch (const EntryRefused& refused) {
+            losses.push_back({"", refused.Reason()});
         } catch (const CopyError& error) {
             CopyFailed(error, place.source, place.target);
         }
@@ -259,7 +261,13 @@ void Measure(const SourceFolder& from, const Entry& entry, const fs::path& sourc
             size.bytes += entry.size;
     } else if (entry.kind == EntryKind::kFolder) {
         SourceFolder folder = from.Folder(entry);
-        for (Entry inner : folder.List()) {
+        std::vector<Entry> entries;
+        try {
+            entries = folder.List();
+        } catch (const EntryRefused&) {
+            return;  // the copy names it
+        }
+        for (Entry inner : entries) {
             fs::path path = source / inner.name;
             std::optional<SourceFolder> grafted;
             if (stores.count(path) == 0)
