@@ -11,6 +11,11 @@ bool Pending(AsyncOperation& operation) {
     return operation.QueryStatus(&status, nullptr) == S_OK && status == VSS_S_ASYNC_PENDING;
 }
 
+bool EndedWith(AsyncOperation& operation, HRESULT failure) {
+    HRESULT status = VSS_S_ASYNC_PENDING;
+    return operation.QueryStatus(&status, nullptr) == S_OK && status == failure;
+}
+
 }  // namespace
 
 HRESULT WaitWithin(AsyncOperation& operation, DWORD milliseconds) {
@@ -20,7 +25,14 @@ HRESULT WaitWithin(AsyncOperation& operation, DWORD milliseconds) {
     if (waited != S_OK || !Pending(operation))
         return waited;
     TraceDetail(L"The time limit has passed: calling Cancel");
-    return operation.Cancel() == VSS_S_ASYNC_FINISHED ? S_OK : kWaitTimedOut;
+    const HRESULT cancelled = operation.Cancel();
+    if (cancelled == VSS_S_ASYNC_FINISHED)
+        return S_OK;
+    // An operation that failed on its own meanwhile answers Cancel with its failure: the
+    // caller's QueryStatus reports that, not the limit.
+    if (FAILED(cancelled) && EndedWith(operation, cancelled))
+        return S_OK;
+    return kWaitTimedOut;
 }
 
 }  // namespace quorlin

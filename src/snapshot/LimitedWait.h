@@ -16,8 +16,9 @@ const HRESULT kWaitTimedOut = static_cast<HRESULT>(0x800705B4);
 // Waits until `operation` has ended. With `milliseconds` 0 that is Wait(INFINITE), exactly
 // as without a limit. Otherwise Wait(milliseconds); when the operation is still pending
 // after it, it is cancelled and the answer is kWaitTimedOut, unless Cancel answers that
-// it had just finished (then S_OK). A failed Wait's answer is returned as it is; a failed
-// QueryStatus counts as ended, for the caller's own QueryStatus to report.
+// it had just finished, or answers with the failure that the operation has ended with
+// meanwhile (then S_OK, for the caller's QueryStatus to report). A failed Wait's answer is returned
+// as it is; a failed QueryStatus counts as ended, for the caller's own QueryStatus to report.
 HRESULT WaitWithin(AsyncOperation& operation, DWORD milliseconds);
 
 }  // namespace quorlin

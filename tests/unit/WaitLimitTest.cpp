@@ -13,7 +13,8 @@ namespace testing {
 namespace {
 
 // An operation that ends during its first Wait when `endsInWait`, else never (until
-// Cancel, which answers `cancelAnswer`).
+// Cancel, which answers `cancelAnswer`; with `failsBeforeCancel`, the operation has
+// failed with that answer by then).
 class ScriptedOperation : public AsyncOperation {
 public:
     unsigned long AddRef() override { return 2; }
@@ -24,16 +25,20 @@ public:
         return waitAnswer;
     }
     HRESULT QueryStatus(HRESULT* status, int*) override {
-        *status = ended ? VSS_S_ASYNC_FINISHED : VSS_S_ASYNC_PENDING;
+        *status = failed != S_OK ? failed : ended ? VSS_S_ASYNC_FINISHED : VSS_S_ASYNC_PENDING;
         return queryAnswer;
     }
     HRESULT Cancel() override {
         ++cancels;
+        if (failsBeforeCancel)
+            failed = cancelAnswer;
         return cancelAnswer;
     }
 
     bool endsInWait = false;
     bool ended = false;
+    bool failsBeforeCancel = false;
+    HRESULT failed = S_OK;
     HRESULT waitAnswer = S_OK;
     HRESULT queryAnswer = S_OK;
     HRESULT cancelAnswer = S_OK;
@@ -51,18 +56,23 @@ TEST(WaitWithin, NoLimitWaitsAsBeforeAndAPendingOperationIsCancelledAtTheLimit) 
         HRESULT cancelAnswer;
         HRESULT result;
         int cancels;
+        bool failsBeforeCancel;
     } cases[] = {
-        {"no limit: Wait(INFINITE) and its answer", 0, false, E_FAIL, S_OK, S_OK, E_FAIL, 0},
-        {"no limit, never ends: no Cancel", 0, false, S_OK, S_OK, S_OK, S_OK, 0},
-        {"ends within the limit", 500, true, S_OK, S_OK, S_OK, S_OK, 0},
-        {"pending after the limit: cancelled", 500, false, S_OK, S_OK, S_OK, kWaitTimedOut, 1},
-        {"ended just before Cancel", 500, false, S_OK, S_OK, VSS_S_ASYNC_FINISHED, S_OK, 1},
-        {"already cancelled", 500, false, S_OK, S_OK, VSS_S_ASYNC_CANCELLED, kWaitTimedOut, 1},
-        {"Cancel fails", 500, false, S_OK, S_OK, E_FAIL, kWaitTimedOut, 1},
+        {"no limit: Wait(INFINITE) and its answer", 0, false, E_FAIL, S_OK, S_OK, E_FAIL, 0, false},
+        {"no limit, never ends: no Cancel", 0, false, S_OK, S_OK, S_OK, S_OK, 0, false},
+        {"ends within the limit", 500, true, S_OK, S_OK, S_OK, S_OK, 0, false},
+        {"pending after the limit: cancelled", 500, false, S_OK, S_OK, S_OK, kWaitTimedOut, 1,
+         false},
+        {"ended just before Cancel", 500, false, S_OK, S_OK, VSS_S_ASYNC_FINISHED, S_OK, 1, false},
+        {"already cancelled", 500, false, S_OK, S_OK, VSS_S_ASYNC_CANCELLED, kWaitTimedOut, 1,
+         false},
+        {"Cancel fails", 500, false, S_OK, S_OK, E_FAIL, kWaitTimedOut, 1, false},
+        {"failed just before Cancel: left to the caller's QueryStatus", 500, false, S_OK, S_OK,
+         VSS_E_UNEXPECTED_PROVIDER_ERROR, S_OK, 1, true},
         {"the limited Wait fails: its answer", 500, false, E_ACCESSDENIED, S_OK, S_OK,
-         E_ACCESSDENIED, 0},
-        {"QueryStatus fails: left to the caller's", 500, false, S_OK, E_ACCESSDENIED, S_OK, S_OK,
-         0},
+         E_ACCESSDENIED, 0, false},
+        {"QueryStatus fails: left to the caller's", 500, false, S_OK, E_ACCESSDENIED, S_OK, S_OK, 0,
+         false},
     };
     for (const auto& c : cases) {
         ScriptedOperation operation;
@@ -70,6 +80,7 @@ TEST(WaitWithin, NoLimitWaitsAsBeforeAndAPendingOperationIsCancelledAtTheLimit) 
         operation.waitAnswer = c.waitAnswer;
         operation.queryAnswer = c.queryAnswer;
         operation.cancelAnswer = c.cancelAnswer;
+        operation.failsBeforeCancel = c.failsBeforeCancel;
         EXPECT_EQ(c.result, WaitWithin(operation, c.limit)) << c.what;
         EXPECT_EQ(c.cancels, operation.cancels) << c.what;
         EXPECT_EQ(std::vector<DWORD>{c.limit == 0 ? INFINITE : c.limit}, operation.waits) << c.what;

@@ -3,6 +3,7 @@
 #include "Failure.h"
 #include "win32/StopEvent.h"
 
+#include <memory>
 #include <thread>
 
 namespace qtool {
@@ -47,7 +48,13 @@ bool StopRequested() {
 }
 
 void WaitForEnterOrStop() {
-    HANDLE enter = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE made = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (made == nullptr) {
+        WaitForSingleObject(g_stop, INFINITE);
+        return;
+    }
+    // The wait and the reader share the event: whichever ends last closes it.
+    std::shared_ptr<void> enter(made, CloseHandle);
     // A blocking read of standard input cannot be waited for with the stop event, so a
     // thread reads it; it ends with the process when no line comes.
     std::thread([enter] {
@@ -56,12 +63,12 @@ void WaitForEnterOrStop() {
         DWORD count = 0;
         while (ReadFile(input, &byte, 1, &count, nullptr) && count == 1) {
             if (byte == '\n') {
-                SetEvent(enter);
+                SetEvent(enter.get());
                 return;
             }
         }
     }).detach();
-    HANDLE events[2] = {g_stop, enter};
+    HANDLE events[2] = {g_stop, enter.get()};
     WaitForMultipleObjects(2, events, FALSE, INFINITE);
 }
 
