@@ -1,5 +1,6 @@
 #include "Backup.h"
 
+#include "Architecture.h"
 #include "Diagnosis.h"
 #include "Retry.h"
 #include "SetInstant.h"
@@ -87,6 +88,7 @@ int Backup::StartOne(const std::vector<std::wstring>& sources, wchar_t* buffers,
 }
 
 std::vector<std::string> Backup::Start(const std::vector<std::string>& sources) {
+    CheckArchitectureServed(ActionFor(sources).c_str());
     std::vector<std::wstring> wideSources;
     for (const std::string& source : sources)
         wideSources.push_back(WideFromUtf8(source));

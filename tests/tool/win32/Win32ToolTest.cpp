@@ -1,5 +1,8 @@
 // The stop wait gives back what it takes: each wait for Enter or a stop closes its event
-// once both the wait and its reader of standard input are done with it.
+// once both the wait and its reader of standard input are done with it. And a 32-bit
+// quorlin under WOW64 says why it gets no snapshot (Wine here runs 64-bit programs only,
+// so the decision is shown on its own).
+#include "Architecture.h"
 #include "StopSignal.h"
 #include "win32/StopEvent.h"
 
@@ -38,6 +41,14 @@ TEST(Win32ToolTest, AStopWaitLeavesNoHandleBehind) {
     const DWORD after = HandlesAfterWaits(20);
     ResetEvent(StopEvent());
     EXPECT_LE(after, before + 2);
+}
+
+TEST(Win32ToolTest, A32BitQuorlinOn64BitWindowsNamesThe64BitBuild) {
+    EXPECT_EQ(nullptr, ArchitectureRefusal(false));
+    const std::string refusal = ArchitectureRefusal(true);
+    EXPECT_NE(std::string::npos, refusal.find("serves 64-bit programs only")) << refusal;
+    EXPECT_NE(std::string::npos, refusal.find("64-bit quorlin.exe")) << refusal;
+    CheckArchitectureServed("take a snapshot of C:\\");  // Wine runs this 64-bit test as it is
 }
 
 }  // namespace
