@@ -6,12 +6,13 @@
 
 namespace qtool {
 
-// Why snapshots cannot be taken by this process (a clause that completes "could not take
-// a snapshot of X: "), or null when they can. `emulated`: the process runs under WOW64.
+// Why the snapshot service does not serve this process (a clause that completes "could
+// not take a snapshot of X: "), or null when it does. `emulated`: it runs under WOW64.
 const char* ArchitectureRefusal(bool emulated);
 
-// Throws Failure(kExitFailed) that `action` (as "take a snapshot of X") cannot be done,
-// with ArchitectureRefusal's reason, when the service does not serve this process.
+// Throws Failure(kExitFailed) that `action` ("take a snapshot of X", "list the held
+// snapshots") cannot be done, with ArchitectureRefusal's reason, when the service does
+// not serve this process.
 void CheckArchitectureServed(const char* action);
 
 }  // namespace qtool

@@ -1,3 +1,4 @@
+#include "Architecture.h"
 #include "Com.h"
 #include "Commands.h"
 #include "Console.h"
@@ -10,6 +11,7 @@
 namespace qtool {
 
 int RunList(const Invocation& invocation) {
+    CheckArchitectureServed("list the held snapshots");
     ComScope com;
     const std::string path =
         invocation.paths.empty() ? std::string() : ResolveSourcePath(invocation.paths[0]);
@@ -27,6 +29,7 @@ int RunList(const Invocation& invocation) {
 }
 
 int RunDelete(const Invocation& invocation) {
+    CheckArchitectureServed("delete the held snapshots");
     ComScope com;
     const std::string path =
         invocation.paths.empty() ? std::string() : ResolveSourcePath(invocation.paths[0]);
