@@ -38,6 +38,17 @@ void VolumeNamesOf(const std::wstring& path, std::wstring& root, std::wstring& g
         guidName = name;
 }
 
+// The volume as a user knows it: VSS names the original volume \\?\Volume{GUID}\, which
+// shows as its first mount point ("C:\") where it has one.
+std::wstring ShownVolume(const std::wstring& name) {
+    wchar_t paths[MAX_PATH + 2] = {};
+    DWORD length = 0;
+    if (::GetVolumePathNamesForVolumeNameW(name.c_str(), paths, MAX_PATH + 1, &length) &&
+        paths[0] != L'\0')
+        return paths;
+    return name;
+}
+
 // The snapshots of quorlin's persistent context on the volume of `path` (null: all).
 HRESULT HeldOfOurs(const std::wstring* path, ComPtr<BackupComponents>& components,
                    std::vector<SnapshotProperties>& held) {
@@ -73,7 +84,7 @@ HRESULT ListHeldSnapshots(const std::wstring* path, std::vector<HeldSnapshot>& s
         HeldSnapshot snapshot;
         snapshot.setId = properties.snapshotSetId;
         snapshot.snapshotId = properties.snapshotId;
-        snapshot.volume = properties.originalVolumeName;
+        snapshot.volume = ShownVolume(properties.originalVolumeName);
         snapshot.snapshotPath = properties.snapshotDeviceObject;
         snapshot.persistent = true;
         if (properties.creationTimestamp > kUnixEpoch)

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <string>
 #include <thread>
 #include <vector>
@@ -199,6 +200,10 @@ TEST(StandInTest, ContextsDecideWhetherTheSnapshotsOutliveTheirComponentsObject)
             device = prop.m_pwszSnapshotDeviceObject;
             EXPECT_EQ(set, prop.m_SnapshotSetId);
             EXPECT_EQ(c.context, prop.m_lSnapshotAttributes);
+            wchar_t volume[MAX_PATH + 1] = {};
+            ASSERT_TRUE(::GetVolumeNameForVolumeMountPointW(L"C:\\", volume, MAX_PATH));
+            EXPECT_EQ(0, std::wcsncmp(volume, L"\\\\?\\Volume{", 10)) << volume;
+            EXPECT_STREQ(volume, prop.m_pwszOriginalVolumeName);  // as VSS names it
             FreeProperties(prop);
             ASSERT_TRUE(WriteBytes(live / L"a.txt", "changed"));
             EXPECT_EQ("as it was", ReadBytes(device + L"\\quorlin-contexts\\a.txt"));
@@ -304,6 +309,64 @@ TEST(StandInTest, APendingOperationEndsOnlyWhenCancelled) {
     operation->Release();
     EXPECT_EQ(0u, session.SnapshotsInStore());
     EXPECT_EQ(VSS_E_BAD_STATE, Complete(components.get()));
+}
+
+// One set is in creation at a time, whichever object (of whichever process) has it, until
+// DoSnapshotSet ends or the backup is aborted.
+TEST(StandInTest, OneSetIsInCreationAtATime) {
+    const struct {
+        const char* name;
+        Step end;  // what the first object does with its set
+    } cases[] = {{"snapshot taken", Snapshot}, {"aborted", Abort}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        StandInSession session;
+        ComponentsPtr first = CreateComponents();
+        ComponentsPtr second = CreateComponents();
+        ASSERT_TRUE(first && second);
+        for (Step step : {Init, NoWriters, Start, AddC})
+            ASSERT_EQ(S_OK, step(first.get()));
+        for (Step step : {Init, NoWriters})
+            ASSERT_EQ(S_OK, step(second.get()));
+        EXPECT_EQ(VSS_E_SNAPSHOT_SET_IN_PROGRESS, Start(second.get()));
+        ASSERT_EQ(S_OK, c.end(first.get()));
+        EXPECT_EQ(S_OK, Start(second.get()));
+        EXPECT_EQ(S_OK, Abort(second.get()));
+    }
+}
+
+// An operation is pending when handed out, as VSS's are, and ends on its own; Cancel
+// answers for an operation that has ended with how it ended.
+TEST(StandInTest, OperationsArePendingWhenHandedOutAndCancelAnswersHowTheyEnded) {
+    const struct {
+        const wchar_t* script;
+        HRESULT status;  // how DoSnapshotSet's operation ends
+    } cases[] = {
+        {L"", VSS_S_ASYNC_FINISHED},
+        {L"DoSnapshotSet.Status=0x80042302", VSS_E_UNEXPECTED},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "script " << c.script);
+        StandInSession session;
+        if (*c.script)
+            session.Script(c.script);
+        ComponentsPtr components = CreateComponents();
+        ASSERT_TRUE(components);
+        for (Step step : {Init, NoWriters, Start, AddC})
+            ASSERT_EQ(S_OK, step(components.get()));
+        IVssAsync* operation = nullptr;
+        ASSERT_EQ(S_OK, components->DoSnapshotSet(&operation));
+        ASSERT_NE(nullptr, operation);
+        HRESULT status = S_OK;
+        EXPECT_EQ(S_OK, operation->QueryStatus(&status, nullptr));
+        EXPECT_EQ(VSS_S_ASYNC_PENDING, status);
+        EXPECT_EQ(S_OK, operation->Wait(INFINITE));
+        EXPECT_EQ(S_OK, operation->QueryStatus(&status, nullptr));
+        EXPECT_EQ(c.status, status);
+        EXPECT_EQ(c.status, operation->Cancel());
+        operation->Release();
+        EXPECT_EQ(S_OK, Abort(components.get()));
+    }
 }
 
 TEST(StandInTest, AScriptItCannotReadRefusesEveryComponentsObject) {

@@ -37,6 +37,9 @@ bool IsVolumeRoot(const wchar_t* name) {
            ::GetVolumePathNameW(name, root, MAX_PATH + 1) && SameName(root, name);
 }
 
+// Volumes in one set at most, as VSS allows.
+const size_t kMostVolumes = 64;
+
 std::wstring Shown(const wchar_t* text) { return text == nullptr ? L"null" : text; }
 
 ULONGLONG Now() {
@@ -49,6 +52,27 @@ ULONGLONG Now() {
 
 Components::Components(Settings settings)
     : settings_(std::move(settings)), store_(settings_.store) {}
+
+Components::~Components() { EndCreation(); }
+
+// A file of the store that one object at a time holds open: a process that ends lets
+// go of it with its handles.
+bool Components::BeginCreation() {
+    for (size_t at = settings_.store.find(L'\\', 3); at != std::wstring::npos;
+         at = settings_.store.find(L'\\', at + 1))
+        ::CreateDirectoryW(settings_.store.substr(0, at).c_str(), nullptr);
+    ::CreateDirectoryW(settings_.store.c_str(), nullptr);
+    creating_ =
+        ::CreateFileW((settings_.store + L"\\set-in-creation").c_str(), GENERIC_WRITE, 0, nullptr,
+                      CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    return creating_ != INVALID_HANDLE_VALUE;
+}
+
+void Components::EndCreation() {
+    if (creating_ != INVALID_HANDLE_VALUE)
+        ::CloseHandle(creating_);
+    creating_ = INVALID_HANDLE_VALUE;
+}
 
 template <class Body>
 HRESULT Components::Run(const wchar_t* name, const std::wstring& arguments, Body body) {
@@ -190,9 +214,13 @@ HRESULT Components::StartSnapshotSet(VSS_ID* setId) {
             return VSS_E_BAD_STATE;
         if (context_ == static_cast<LONG>(VSS_CTX_ALL))
             return VSS_E_UNSUPPORTED_CONTEXT;
+        if (!BeginCreation())
+            return VSS_E_SNAPSHOT_SET_IN_PROGRESS;
         const HRESULT made = ::CoCreateGuid(&setId_);
-        if (FAILED(made))
+        if (FAILED(made)) {
+            EndCreation();
             return made;
+        }
         set_ = SetState::Open;
         *setId = setId_;
         details = GuidText(setId_);
@@ -214,6 +242,8 @@ HRESULT Components::AddToSnapshotSet(VSS_PWSZ volume, VSS_ID provider, VSS_ID* s
         for (const Member& member : members_)
             if (SameName(member.volume, volume))
                 return VSS_E_OBJECT_ALREADY_EXISTS;
+        if (members_.size() >= kMostVolumes)
+            return VSS_E_MAXIMUM_NUMBER_OF_VOLUMES_REACHED;
         Member member = {volume, GUID_NULL};
         const HRESULT made = ::CoCreateGuid(&member.snapshotId);
         if (FAILED(made))
@@ -250,7 +280,11 @@ HRESULT Components::DoSnapshotSet(IVssAsync** async) {
             set_ = SetState::Closed;  // made below, unless the script says otherwise
             return S_OK;
         },
-        [&] { return MakeSnapshots(); });
+        [&] {
+            const HRESULT made = MakeSnapshots();
+            EndCreation();
+            return made;
+        });
 }
 
 HRESULT Components::MakeSnapshots() {
@@ -301,6 +335,7 @@ HRESULT Components::AbortBackup() {
         if (!initialized_)
             return VSS_E_BAD_STATE;
         aborted_ = true;
+        EndCreation();
         if (set_ == SetState::Open)
             set_ = SetState::Closed;
         return S_OK;

@@ -8,15 +8,20 @@
 // - GatherWriterMetadata and SetBackupState before PrepareForBackup.
 // - StartSnapshotSet once per object (VSS_E_SNAPSHOT_SET_IN_PROGRESS while the set
 //   is open, VSS_E_BAD_STATE after DoSnapshotSet), not in VSS_CTX_ALL
-//   (VSS_E_UNSUPPORTED_CONTEXT).
+//   (VSS_E_UNSUPPORTED_CONTEXT). One set is in creation at a time on the machine, from
+//   StartSnapshotSet to the end of DoSnapshotSet or AbortBackup: while another object
+//   of any process has one, StartSnapshotSet answers VSS_E_SNAPSHOT_SET_IN_PROGRESS.
 // - AddToSnapshotSet into the open set: a volume root that exists (else
 //   VSS_E_OBJECT_NOT_FOUND), each volume once (VSS_E_OBJECT_ALREADY_EXISTS), the
-//   provider GUID_NULL or the stand-in's (VSS_E_PROVIDER_NOT_REGISTERED).
+//   provider GUID_NULL or the stand-in's (VSS_E_PROVIDER_NOT_REGISTERED), at most
+//   64 volumes (VSS_E_MAXIMUM_NUMBER_OF_VOLUMES_REACHED).
 // - PrepareForBackup after SetBackupState and, in a context with writers (without
 //   VSS_VOLSNAP_ATTR_NO_WRITERS), after the writers' metadata was gathered; once.
 // - DoSnapshotSet on the open set with at least one volume, in a context with
 //   writers after PrepareForBackup. It copies the frozen folders (Settings.h) of
-//   each volume into the store (Store.h) before its operation is handed out.
+//   each volume into the store (Store.h) before its operation is handed out, which
+//   still answers pending for a moment, as VSS's do.
+// - A snapshot's original volume is named as VSS names it, \\?\Volume{GUID}\.
 // - BackupComplete once, after the snapshots were made.
 // - AbortBackup drops an open set; afterwards only GetSnapshotProperties, Query,
 //   DeleteSnapshots and AbortBackup are accepted.
@@ -130,7 +135,7 @@ private:
         VSS_ID snapshotId;
     };
 
-    ~Components() = default;
+    ~Components();
 
     // Logs the call "<name> <arguments>" with its answer: the script's, or what
     // `body(details)` returns (under the object's lock). Pauses after it when the
@@ -146,6 +151,9 @@ private:
     bool WithWriters() const { return (context_ & VSS_VOLSNAP_ATTR_NO_WRITERS) == 0; }
     bool Visible(const SnapshotRecord& record) const;
     HRESULT MakeSnapshots();
+    // The machine's one set in creation: taken by StartSnapshotSet, else false.
+    bool BeginCreation();
+    void EndCreation();
     void ReleaseSnapshots() noexcept;
 
     const Settings settings_;
@@ -163,6 +171,7 @@ private:
     VSS_ID setId_ = GUID_NULL;
     std::vector<Member> members_;
     std::vector<SnapshotRecord> made_;
+    HANDLE creating_ = INVALID_HANDLE_VALUE;  // the lock of the set in creation
 };
 
 }  // namespace standin

@@ -6,12 +6,23 @@
 
 #include <vsserror.h>
 
+#include <algorithm>
+
 namespace standin {
+
+namespace {
+
+// How long an operation whose work is done stays pending once handed out.
+const ULONGLONG kPendingMs = 5;
+
+}  // namespace
 
 Operation::Operation(std::wstring call, HRESULT status, const Script& script)
     : call_(std::move(call)),
-      status_(status),
-      ended_(::CreateEventW(nullptr, TRUE, status != VSS_S_ASYNC_PENDING, nullptr)) {
+      status_(VSS_S_ASYNC_PENDING),
+      final_(status),
+      endsAt_(::GetTickCount64() + kPendingMs),
+      ended_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     waitScripted_ = script.Answer(call_ + L".Wait", waitAnswer_);
     queryScripted_ = script.Answer(call_ + L".QueryStatus", queryAnswer_);
 }
@@ -36,24 +47,48 @@ ULONG Operation::Release() {
     return left;
 }
 
+void Operation::Settle() {
+    if (status_ == VSS_S_ASYNC_PENDING && final_ != VSS_S_ASYNC_PENDING &&
+        ::GetTickCount64() >= endsAt_) {
+        status_ = final_;
+        ::SetEvent(ended_);
+    }
+}
+
 HRESULT Operation::Cancel() {
     std::lock_guard<std::mutex> lock(mutex_);
+    Settle();
     HRESULT answer = S_OK;
     if (status_ == VSS_S_ASYNC_PENDING) {
         status_ = VSS_S_ASYNC_CANCELLED;
         ::SetEvent(ended_);
     } else {
-        answer = status_ == VSS_S_ASYNC_CANCELLED ? VSS_S_ASYNC_CANCELLED : VSS_S_ASYNC_FINISHED;
+        // As Microsoft documents it: an operation that has failed answers its failure.
+        answer = status_;
     }
     return LogAnswer(call_ + L".Cancel", answer);
 }
 
 HRESULT Operation::Wait(DWORD milliseconds) {
     const std::wstring call = call_ + L".Wait " + std::to_wstring(milliseconds);
+    DWORD left = milliseconds;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Settle();
+        const ULONGLONG now = ::GetTickCount64();
+        if (status_ == VSS_S_ASYNC_PENDING && final_ != VSS_S_ASYNC_PENDING)
+            left = static_cast<DWORD>(std::min<ULONGLONG>(milliseconds, endsAt_ - now));
+    }
+    // Not under the lock: Cancel must get through while a Wait blocks.
+    DWORD waited = ::WaitForSingleObject(ended_, left);
+    if (waited != WAIT_OBJECT_0) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Settle();
+        waited = ::WaitForSingleObject(ended_, 0);
+    }
+    // A scripted answer comes once the wait is over.
     if (waitScripted_)
         return LogAnswer(call, waitAnswer_, L"(scripted)");
-    // Not under the lock: Cancel must get through while a Wait blocks.
-    const DWORD waited = ::WaitForSingleObject(ended_, milliseconds);
     return LogAnswer(call, S_OK, waited == WAIT_OBJECT_0 ? L"" : L"(timed out)");
 }
 
@@ -64,6 +99,7 @@ HRESULT Operation::QueryStatus(HRESULT* status, INT* reserved) {
     if (status == nullptr || reserved != nullptr)
         return LogAnswer(call, E_INVALIDARG);
     std::lock_guard<std::mutex> lock(mutex_);
+    Settle();
     *status = status_;
     return LogAnswer(call, S_OK, L"status " + HexText(status_));
 }

@@ -25,6 +25,12 @@ std::wstring MachineName() {
     return ::GetComputerNameW(name, &length) ? std::wstring(name, length) : std::wstring();
 }
 
+// The volume of the root `root` ("C:\\") as VSS names it, \\?\Volume{GUID}\.
+std::wstring VolumeName(const std::wstring& root) {
+    wchar_t name[MAX_PATH + 1] = {};
+    return ::GetVolumeNameForVolumeMountPointW(root.c_str(), name, MAX_PATH) ? name : root;
+}
+
 }  // namespace
 
 HRESULT FillProperties(const Store& store, const SnapshotRecord& record, VSS_SNAPSHOT_PROP& prop) {
@@ -38,7 +44,7 @@ HRESULT FillProperties(const Store& store, const SnapshotRecord& record, VSS_SNA
     prop.m_eStatus = VSS_SS_CREATED;
     const std::wstring machine = MachineName();
     prop.m_pwszSnapshotDeviceObject = Copy(store.DeviceOf(record));
-    prop.m_pwszOriginalVolumeName = Copy(record.volume);
+    prop.m_pwszOriginalVolumeName = Copy(VolumeName(record.volume));
     prop.m_pwszOriginatingMachine = Copy(machine);
     prop.m_pwszServiceMachine = Copy(machine);
     if (!prop.m_pwszSnapshotDeviceObject || !prop.m_pwszOriginalVolumeName ||
