@@ -36,6 +36,9 @@ const DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                               FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 const DWORD kPiece = 1 << 20;
+// What a copy is opened for when its content is not to be touched.
+const DWORD kMetadataAccess =
+    READ_CONTROL | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // Owner, group and permissions; the audit entries (SACL) where the process may read them.
 const SECURITY_INFORMATION kSecurity =
@@ -453,7 +456,10 @@ public:
     // `make`, when given, makes the file at the path it is given, else false.
     explicit TemporaryFile(const fs::path& folder,
                            const std::function<void(const fs::path&)>& make = nullptr) {
-        const DWORD access = GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC | WRITE_OWNER;
+        // The content of a file that `make` made is left alone: opening it for its data
+        // would need its encryption key.
+        const DWORD access = (make ? kMetadataAccess : GENERIC_READ | GENERIC_WRITE) | DELETE |
+                             WRITE_DAC | WRITE_OWNER;
         for (;;) {
             path_ = folder / TemporaryName();
             if (make) {
@@ -621,15 +627,19 @@ TargetFolder::Copied TargetFolder::CopyRegularFile(const fs::path& name, const S
     fs::path source = from.Native().Child(entry.name);
     // Not a name surrogate: a reparse point here holds data, which its filter gives.
     Opened in;
-    OpenWithAudit(in, source, GENERIC_READ, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
-    FILE_BASIC_INFO basic = {};
+    // An encrypted file is opened for its metadata only: its content, which only the
+    // users it was encrypted for may read, is copied raw.
+    const DWORD attributes = GetFileAttributesW(source.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        FailOnSource("read");
+    const bool encrypted = (attributes & FILE_ATTRIBUTE_ENCRYPTED) != 0;
+    OpenWithAudit(in, source,
+                  encrypted ? READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE : GENERIC_READ,
+                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
     if (!in.handle.Valid())
         FailOnSource("read");
-    if (!GetFileInformationByHandleEx(in.handle.Get(), FileBasicInfo, &basic, sizeof basic))
-        Fail(CopyError::kSource, "read");
-    const DWORD attributes = basic.FileAttributes;
     std::optional<TemporaryFile> copy;
-    if (attributes & FILE_ATTRIBUTE_ENCRYPTED) {
+    if (encrypted) {
         copy.emplace(state_->path, [&source](const fs::path& to) { CopyEncrypted(source, to); });
         counter(entry.size);
     } else {
@@ -643,8 +653,9 @@ TargetFolder::Copied TargetFolder::CopyRegularFile(const fs::path& name, const S
         CopyStreams(in.handle.Get(), source, copy->Path(), losses);
     }
     // Windows keeps no hard links here, and a name that stays: every file is made
-    // durable before it replaces an earlier copy.
-    if (!FlushFileBuffers(copy->Get().handle.Get()))
+    // durable before it replaces an earlier copy (the raw import of an encrypted file
+    // writes it through its own handle).
+    if (!encrypted && !FlushFileBuffers(copy->Get().handle.Get()))
         Fail(CopyError::kTarget, "write");
     CopyMetadata(in, copy->Get(), losses);
     copy->Publish(state_->Child(name));
