@@ -390,6 +390,23 @@ void CopyStreams(HANDLE in, const fs::path& from, const fs::path& to, Losses& lo
     }
 }
 
+// The export of a raw encrypted file writes each piece into a pipe...
+DWORD WINAPI FeedPipe(PBYTE data, PVOID pipe, ULONG length) {
+    DWORD put = 0;
+    if (!WriteFile(pipe, data, length, &put, nullptr))
+        return GetLastError();
+    return put == length ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
+}
+
+// ...from which the import reads them, until the export has closed it.
+DWORD WINAPI DrainPipe(PBYTE data, PVOID pipe, PULONG length) {
+    DWORD got = 0;
+    if (!ReadFile(pipe, data, *length, &got, nullptr) && GetLastError() != ERROR_BROKEN_PIPE)
+        return GetLastError();
+    *length = got;  // none: the export has ended
+    return ERROR_SUCCESS;
+}
+
 // Copies an encrypted file as it is stored, encrypted for the users it was encrypted
 // for, with its streams, to `to`, which the call makes. Its content is never read in
 // the clear. The export runs on a thread of its own that feeds the import through a pipe.
@@ -414,26 +431,10 @@ void CopyEncrypted(const fs::path& from, const fs::path& to) {
         CreatePipe(&reader, &writer, nullptr, kPiece) ? ERROR_SUCCESS : GetLastError();
     if (importError == ERROR_SUCCESS) {
         std::thread feeder([&] {
-            exportError = ReadEncryptedFileRaw(
-                [](PBYTE data, PVOID pipe, ULONG length) -> DWORD {
-                    DWORD put = 0;
-                    return WriteFile(pipe, data, length, &put, nullptr) && put == length
-                               ? ERROR_SUCCESS
-                               : GetLastError();
-                },
-                writer, exported);
+            exportError = ReadEncryptedFileRaw(FeedPipe, writer, exported);
             CloseHandle(writer);
         });
-        importError = WriteEncryptedFileRaw(
-            [](PBYTE data, PVOID pipe, PULONG length) -> DWORD {
-                DWORD got = 0;
-                if (!ReadFile(pipe, data, *length, &got, nullptr) &&
-                    GetLastError() != ERROR_BROKEN_PIPE)
-                    return GetLastError();
-                *length = got;  // none: the export has ended
-                return ERROR_SUCCESS;
-            },
-            reader, imported);
+        importError = WriteEncryptedFileRaw(DrainPipe, reader, imported);
         CloseHandle(reader);  // an export still writing fails
         feeder.join();
     }
