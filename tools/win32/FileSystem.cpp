@@ -130,16 +130,16 @@ struct Opened {
 
 // Opens `path` for `access`, its audit entries too where the process may.
 void OpenWithAudit(Opened& opened, const fs::path& path, DWORD access, DWORD disposition,
-                   DWORD flags) {
+                   DWORD flags, DWORD share = kShareAll) {
     flags |= FILE_FLAG_BACKUP_SEMANTICS;
-    opened.handle.Reset(CreateFileW(path.c_str(), access | ACCESS_SYSTEM_SECURITY, kShareAll,
-                                    nullptr, disposition, flags, nullptr));
+    opened.handle.Reset(CreateFileW(path.c_str(), access | ACCESS_SYSTEM_SECURITY, share, nullptr,
+                                    disposition, flags, nullptr));
     if (opened.handle.Valid() || GetLastError() != ERROR_PRIVILEGE_NOT_HELD)
         return;
     opened.audit = false;
     opened.auditError = ERROR_PRIVILEGE_NOT_HELD;
     opened.handle.Reset(
-        CreateFileW(path.c_str(), access, kShareAll, nullptr, disposition, flags, nullptr));
+        CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr));
 }
 
 // The entry `name` (empty for a volume's root) at `path`, a reparse point itself.
@@ -470,10 +470,10 @@ public:
                     DeleteFileW(path_.c_str());
                     throw;
                 }
-                OpenWithAudit(opened_, path_, access, OPEN_EXISTING, 0);
+                OpenWithAudit(opened_, path_, access, OPEN_EXISTING, 0, 0);
             } else {
                 OpenWithAudit(opened_, path_, access, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN);
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, 0);
             }
             if (opened_.handle.Valid())
                 return;
