@@ -30,7 +30,7 @@ HRESULT WaitWithin(AsyncOperation& operation, DWORD milliseconds) {
         return S_OK;
     // An operation that failed on its own meanwhile answers Cancel with its failure: the
     // caller's QueryStatus reports that, not the limit.
-    if (FAILED(cancelled) && EndedWith(operation, cancelled))
+    if (cancelled < 0 && EndedWith(operation, cancelled))
         return S_OK;
     return kWaitTimedOut;
 }
