@@ -16,11 +16,11 @@
 // Each case runs several times; the ratios printed last compare medians, and minimums
 // (the least disturbed run, on a busy machine).
 #include "Quorlin.h"
-#include "platform/posix/btrfs/BtrfsIoctl.h"
-#include "platform/posix/UniqueFd.h"
+#include "base/posix/BtrfsIoctl.h"
+#include "base/posix/UniqueFd.h"
 #include "platform/posix/Utf8.h"
 #include "posix/ScratchVolume.h"
-#include "snapshot/Requester.h"
+#include "platform/Requester.h"
 
 #include <benchmark/benchmark.h>
 

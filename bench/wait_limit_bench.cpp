@@ -11,7 +11,7 @@
 #include "platform/posix/btrfs/BtrfsBackupComponents.h"
 #include "posix/ScratchVolume.h"
 #include "posix/TestWriters.h"
-#include "snapshot/Requester.h"
+#include "platform/Requester.h"
 
 #include <benchmark/benchmark.h>
 

@@ -134,7 +134,7 @@ void Backup::Complete() {
 }
 
 std::string Backup::SetId() const {
-    const VSS_ID& id = agent_.SetId();
+    const VSS_ID id = agent_.SnapshotSetId();
     char text[40];
     std::snprintf(text, sizeof text, "%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x",
                   static_cast<unsigned long>(id.Data1), static_cast<unsigned>(id.Data2),

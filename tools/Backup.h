@@ -21,12 +21,6 @@ struct BackupOptions {
     bool timings = false;      // --timings: one line per phase on standard error at the end
 };
 
-// The agent, with the identity of its snapshot set in view.
-class SetAgent : public CQuorlin {
-public:
-    const VSS_ID& SetId() const { return m_snapshotSetId; }
-};
-
 class Backup {
 public:
     explicit Backup(const BackupOptions& options);
@@ -54,7 +48,7 @@ private:
     // Declared in the order they must come up; the agent goes first at the end.
     ComScope com_;
     TraceRelay trace_;
-    SetAgent agent_;
+    CQuorlin agent_;
     bool withWriters_;
     int retries_;
     bool timings_;

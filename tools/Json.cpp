@@ -2,7 +2,7 @@
 
 #include "Diagnosis.h"
 #include "SourcePath.h"
-#include "Utf8Codec.h"
+#include "base/Utf8Codec.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -2,7 +2,7 @@
 
 #include "Console.h"
 #include "Failure.h"
-#include "Utf8Codec.h"
+#include "base/Utf8Codec.h"
 
 #include <algorithm>
 #include <cstdio>

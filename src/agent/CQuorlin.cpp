@@ -1,9 +1,9 @@
 // Construction, copying, destruction and settings of the agent.
 #include "Quorlin.h"
 
-#include "agent/Options.h"
+#include "diag/TraceOptions.h"
 #include "agent/AgentRecords.h"
-#include "snapshot/Requester.h"
+#include "platform/Requester.h"
 
 CQuorlin::CQuorlin()
     : m_snapshotSetId(GUID_NULL),
@@ -71,3 +71,7 @@ void CQuorlin::VssSetting(const _Quorlin_Setting& setting) {
     if (setting.traceConsole != nullptr)
         quorlin::g_traceConsole = setting.traceConsole;
 }
+
+bool CQuorlin::BackupHeld() const noexcept { return m_backupInProgress != 0; }
+
+VSS_ID CQuorlin::SnapshotSetId() const noexcept { return m_snapshotSetId; }

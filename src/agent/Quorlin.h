@@ -155,6 +155,12 @@ public:
     void VssSetting(int id, int value);
     void VssSetting(const _Quorlin_Setting& setting);
 
+    // True while a backup is held: from a successful start call until its completion.
+    bool BackupHeld() const noexcept;
+    // The identity of the snapshot set of the current or last start call; GUID_NULL before
+    // the first. Stays after completion, until the next start call.
+    VSS_ID SnapshotSetId() const noexcept;
+
 protected:
     VSS_ID m_snapshotSetId;
     bool m_snapshotCreated;

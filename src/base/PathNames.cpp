@@ -1,4 +1,4 @@
-#include "PathNames.h"
+#include "base/PathNames.h"
 
 namespace quorlin {
 

@@ -1,4 +1,4 @@
-#include "Utf8Codec.h"
+#include "base/Utf8Codec.h"
 
 #include <cstdint>
 

@@ -2,7 +2,7 @@
 
 #include "diag/Trace.h"
 #include "platform/Utf8Text.h"
-#include "snapshot/FailureCapture.h"
+#include "diag/CaughtFailure.h"
 #include "snapshot/HostPreparation.h"
 
 namespace quorlin {
@@ -33,7 +33,7 @@ int FailCall(quorlin_agent& agent) noexcept {
     CaughtFailure::TakeCurrent();
     const bool held = agent.Holding();
     if (held)
-        agent.VssBackupComplete();
+        agent.agent.VssBackupComplete();
     agent.DropPathsUnlessHeld();
     TraceDroppingFailures(held ? L"The C interface ran out of memory; the backup was completed."
                                : L"The C interface ran out of memory.",

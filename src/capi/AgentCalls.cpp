@@ -1,5 +1,5 @@
 // The C interface's agent, version, report and settings calls.
-#include "agent/Options.h"
+#include "diag/TraceOptions.h"
 #include "capi/AgentCall.h"
 #include "capi/TraceLines.h"
 #include "diag/Trace.h"
@@ -46,21 +46,21 @@ int QUORLIN_CALL quorlin_last_error_site(const quorlin_agent* agent) {
 int QUORLIN_CALL quorlin_set_backup_type(quorlin_agent* agent, int type) {
     if (agent == nullptr)
         return QUORLIN_REFUSED;
-    agent->VssSetting(0, type);
+    agent->agent.VssSetting(0, type);
     return QUORLIN_OK;
 }
 
 int QUORLIN_CALL quorlin_set_timeout(quorlin_agent* agent, int milliseconds) {
     if (agent == nullptr)
         return QUORLIN_REFUSED;
-    agent->VssSetting(QUORLIN_SETTING_WAIT_LIMIT, milliseconds);
+    agent->agent.VssSetting(QUORLIN_SETTING_WAIT_LIMIT, milliseconds);
     return QUORLIN_OK;
 }
 
 int QUORLIN_CALL quorlin_set_verbosity(quorlin_agent* agent, int level) {
     if (agent == nullptr)
         return QUORLIN_REFUSED;
-    agent->VssSetting(1, level);
+    agent->agent.VssSetting(1, level);
     return QUORLIN_OK;
 }
 

@@ -1,7 +1,7 @@
 // The held snapshots through the C interface: text converted, no exception let out.
 #include "capi/quorlin/quorlin.h"
 #include "platform/Utf8Text.h"
-#include "snapshot/HeldSnapshots.h"
+#include "platform/HeldSnapshots.h"
 #include "text/GuidText.h"
 
 #include <cstdint>

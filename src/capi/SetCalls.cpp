@@ -7,7 +7,7 @@ int QUORLIN_CALL quorlin_describe_set(quorlin_agent* agent, quorlin_set_instant*
     if (agent == nullptr || instant == nullptr || !agent->Holding())
         return QUORLIN_REFUSED;
     _Quorlin_Set_Instant set = {};
-    const int result = agent->VssSetInstant(set);  // catches everything itself
+    const int result = agent->agent.VssSetInstant(set);  // catches everything itself
     if (result != QUORLIN_OK)
         return result;
     instant->file_systems = set.fileSystems;

@@ -115,8 +115,8 @@ int StartOne(quorlin_agent* agent, bool writers, const Char* path, Char* snapsho
             int length = 0;
             wchar_t* source = paths[0].Source();
             wchar_t* buffer = paths[0].buffer.data();
-            return writers ? a.VssStartBackup(source, buffer, length)
-                           : a.VssStartBackupNoWriter(source, buffer, length);
+            return writers ? a.agent.VssStartBackup(source, buffer, length)
+                           : a.agent.VssStartBackupNoWriter(source, buffer, length);
         });
         if (result != QUORLIN_OK)
             return result;
@@ -143,8 +143,8 @@ int StartMulti(quorlin_agent* agent, const Char* const* sources, size_t count,
                 sourceArray.push_back(path.Source());
                 bufferArray.push_back(path.buffer.data());
             }
-            return a.VssStartBackup2(sources != nullptr ? sourceArray.data() : nullptr,
-                                     bufferArray.data(), static_cast<int>(count));
+            return a.agent.VssStartBackup2(sources != nullptr ? sourceArray.data() : nullptr,
+                                           bufferArray.data(), static_cast<int>(count));
         });
         if (result != QUORLIN_OK)
             return result;
@@ -202,7 +202,7 @@ int QUORLIN_CALL quorlin_snapshot_path(quorlin_agent* agent, size_t index, char*
 
 int QUORLIN_CALL quorlin_complete(quorlin_agent* agent) {
     return AgentCall(agent, [](quorlin_agent& a) -> int {
-        const int result = a.VssBackupComplete();
+        const int result = a.agent.VssBackupComplete();
         std::vector<std::wstring> none;
         a.AfterCall(result, none);
         return result;

@@ -1,6 +1,6 @@
 #include "diag/Trace.h"
 
-#include "agent/Options.h"
+#include "diag/TraceOptions.h"
 #include "diag/Exceptions.h"
 #include "diag/SystemErrorText.h"
 #include "platform/Platform.h"

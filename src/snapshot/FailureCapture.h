@@ -13,9 +13,7 @@
 #define QUORLIN_SNAPSHOT_FAILURE_CAPTURE_H
 
 #include "Quorlin.h"
-#include "diag/Exceptions.h"
-
-#include <memory>
+#include "diag/CaughtFailure.h"
 
 namespace quorlin {
 
@@ -30,32 +28,6 @@ public:
 private:
     bool inside_ = false;
 };
-
-// The exception being handled, sorted and owned: the two pointer types are
-// deleted with this object; anything else is left to the runtime.
-class CaughtFailure {
-public:
-    // Must be called inside a catch handler.
-    static CaughtFailure TakeCurrent() noexcept;
-    // Writes the report line of a CComException or CQuorlinException, or the plain
-    // line of an unexpected failure.
-    void Report() const noexcept;
-
-private:
-    std::unique_ptr<CComException> com_;
-    std::unique_ptr<CQuorlinException> quorlin_;
-    bool outOfMemory_ = false;
-};
-
-// Runs `action` and drops whatever it raises.
-template <class Action>
-void RunDroppingFailures(Action&& action) noexcept {
-    try {
-        action();
-    } catch (...) {
-        CaughtFailure::TakeCurrent();
-    }
-}
 
 // Runs one entry point: `body(capture)` gives the result; `cleanup()` is the
 // agent's clean-up with the values its fields hold when a failure arrives.

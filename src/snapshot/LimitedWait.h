@@ -2,7 +2,7 @@
 #ifndef QUORLIN_SNAPSHOT_LIMITED_WAIT_H
 #define QUORLIN_SNAPSHOT_LIMITED_WAIT_H
 
-#include "snapshot/Requester.h"
+#include "platform/Requester.h"
 
 namespace quorlin {
 

@@ -3,7 +3,7 @@
 #define QUORLIN_SNAPSHOT_MULTI_PATH_VOLUMES_H
 
 #include "Quorlin.h"
-#include "snapshot/Requester.h"
+#include "platform/Requester.h"
 
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
 // What the held snapshot set is, asked of the snapshot service that took it.
 #include "Quorlin.h"
 
-#include "snapshot/Requester.h"
+#include "platform/Requester.h"
 
 int CQuorlin::VssSetInstant(_Quorlin_Set_Instant& instant) {
     try {

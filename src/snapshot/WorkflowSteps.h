@@ -4,7 +4,7 @@
 #ifndef QUORLIN_SNAPSHOT_WORKFLOW_STEPS_H
 #define QUORLIN_SNAPSHOT_WORKFLOW_STEPS_H
 
-#include "snapshot/Requester.h"
+#include "platform/Requester.h"
 
 #include <string>
 #include <vector>

@@ -4,7 +4,7 @@
 #ifndef QUORLIN_TESTS_POSIX_BTRFS_FIXTURE_H
 #define QUORLIN_TESTS_POSIX_BTRFS_FIXTURE_H
 
-#include "snapshot/Requester.h"
+#include "platform/Requester.h"
 
 #include <gtest/gtest.h>
 

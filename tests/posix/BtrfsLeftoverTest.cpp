@@ -5,7 +5,7 @@
 #include "platform/posix/btrfs/SnapshotStore.h"
 #include "posix/BtrfsFixture.h"
 #include "posix/ScratchVolume.h"
-#include "snapshot/HeldSnapshots.h"
+#include "platform/HeldSnapshots.h"
 
 namespace quorlin {
 namespace testing {

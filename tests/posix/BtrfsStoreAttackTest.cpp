@@ -3,7 +3,7 @@
 // snapshots from the sweep or block snapshots. The service refuses such a mount, says
 // which folder is to blame, and never deletes what the user made. The attacker is
 // `nobody`, through setpriv.
-#include "agent/Options.h"
+#include "diag/TraceOptions.h"
 #include "diag/Trace.h"
 #include "platform/posix/Utf8.h"
 #include "platform/posix/btrfs/SnapshotStore.h"

@@ -4,7 +4,7 @@
 #include "diag/Exceptions.h"
 #include "diag/SystemErrorText.h"
 #include "diag/Trace.h"
-#include "agent/Options.h"
+#include "diag/TraceOptions.h"
 #include "platform/Platform.h"
 #include "platform/posix/Utf8.h"
 #include "posix/BtrfsFixture.h"

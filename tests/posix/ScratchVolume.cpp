@@ -1,9 +1,9 @@
 #include "posix/ScratchVolume.h"
 
-#include "platform/posix/btrfs/BtrfsIoctl.h"
-#include "platform/posix/MountTable.h"
+#include "base/posix/BtrfsIoctl.h"
+#include "base/posix/MountTable.h"
 #include "platform/posix/btrfs/SnapshotStore.h"
-#include "platform/posix/UniqueFd.h"
+#include "base/posix/UniqueFd.h"
 
 #include <algorithm>
 #include <cerrno>

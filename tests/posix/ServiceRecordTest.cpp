@@ -1,6 +1,6 @@
 // The service's small pieces without a volume: error mapping, identities, records and
 // their locks.
-#include "agent/Options.h"
+#include "diag/TraceOptions.h"
 #include "diag/Trace.h"
 #include "platform/posix/btrfs/ErrnoResult.h"
 #include "platform/posix/btrfs/Guid.h"

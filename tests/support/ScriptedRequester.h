@@ -5,7 +5,7 @@
 #ifndef QUORLIN_TESTS_SCRIPTED_REQUESTER_H
 #define QUORLIN_TESTS_SCRIPTED_REQUESTER_H
 
-#include "snapshot/Requester.h"
+#include "platform/Requester.h"
 
 #include <functional>
 #include <map>

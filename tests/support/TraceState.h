@@ -2,7 +2,7 @@
 #ifndef QUORLIN_TESTS_TRACE_STATE_H
 #define QUORLIN_TESTS_TRACE_STATE_H
 
-#include "agent/Options.h"
+#include "diag/TraceOptions.h"
 
 namespace quorlin {
 namespace testing {

@@ -1,6 +1,6 @@
 #include "Quorlin.h"
 
-#include "agent/Options.h"
+#include "diag/TraceOptions.h"
 #include "agent/AgentRecords.h"
 #include "support/FakeHost.h"
 #include "support/ScriptedRequester.h"

@@ -1,6 +1,6 @@
 // The trace facility's hooks for the C interface: the process-wide line sink behind
 // a host's trace callback, and the per-thread observer behind the report of a call.
-#include "agent/Options.h"
+#include "diag/TraceOptions.h"
 #include "capi/CallReport.h"
 #include "capi/quorlin/quorlin.h"
 #include "diag/Trace.h"

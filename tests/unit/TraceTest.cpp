@@ -1,4 +1,4 @@
-#include "agent/Options.h"
+#include "diag/TraceOptions.h"
 #include "diag/Exceptions.h"
 #include "diag/Trace.h"
 #include "support/FakeHost.h"

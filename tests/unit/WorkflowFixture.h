@@ -6,7 +6,7 @@
 
 #include "Quorlin.h"
 
-#include "agent/Options.h"
+#include "diag/TraceOptions.h"
 #include "platform/Platform.h"
 #include "support/FakeHost.h"
 #include "support/ScriptedRequester.h"

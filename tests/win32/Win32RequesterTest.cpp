@@ -1,7 +1,7 @@
 // The requester adapter over VSS: the real CreateVssBackupComponents under Wine,
 // and the forwarding of every operation, checked against stand-in VSS objects.
 #include "platform/win32/VssComponents.h"
-#include "snapshot/Requester.h"
+#include "platform/Requester.h"
 #include "win32/FakeVss.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // Trace lines through real Win32 handles: a file, a pipe, and a handle that
 // refuses writes.
-#include "agent/Options.h"
+#include "diag/TraceOptions.h"
 #include "diag/Exceptions.h"
 #include "diag/Trace.h"
 #include "support/TraceState.h"

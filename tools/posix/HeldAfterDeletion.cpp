@@ -1,6 +1,6 @@
 #include "Held.h"
 
-#include "platform/posix/btrfs/StoreIdentity.h"
+#include "base/posix/StoreIdentity.h"
 #include "posix/Fd.h"
 
 #include <algorithm>

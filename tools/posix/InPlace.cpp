@@ -1,10 +1,10 @@
 #include "InPlace.h"
 
 #include "Failure.h"
-#include "PathNames.h"
+#include "base/PathNames.h"
 #include "SourcePath.h"
 #include "Text.h"
-#include "platform/posix/RootOnly.h"
+#include "base/posix/RootOnly.h"
 #include "posix/Fd.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "NestedVolumes.h"
 
 #include "SourcePath.h"
-#include "platform/posix/btrfs/StoreIdentity.h"
+#include "base/posix/StoreIdentity.h"
 #include "posix/Fd.h"
 
 #include <cerrno>

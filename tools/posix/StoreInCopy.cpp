@@ -1,6 +1,6 @@
 #include "StoreInCopy.h"
 
-#include "platform/posix/btrfs/StoreIdentity.h"
+#include "base/posix/StoreIdentity.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,6 +1,6 @@
 #include "DatabasePlace.h"
 
-#include "PathNames.h"
+#include "base/PathNames.h"
 
 #include <cerrno>
 #include <cstring>

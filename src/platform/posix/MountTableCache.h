@@ -12,7 +12,7 @@
 #ifndef QUORLIN_PLATFORM_POSIX_MOUNT_TABLE_CACHE_H
 #define QUORLIN_PLATFORM_POSIX_MOUNT_TABLE_CACHE_H
 
-#include "platform/posix/MountTable.h"
+#include "base/posix/MountTable.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,6 +1,6 @@
 #include "platform/posix/PathResolution.h"
 
-#include "platform/posix/TextFields.h"
+#include "base/posix/TextFields.h"
 
 #include <cerrno>
 #include <climits>

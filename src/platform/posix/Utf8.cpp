@@ -1,6 +1,6 @@
 #include "platform/posix/Utf8.h"
 
-#include "Utf8Codec.h"
+#include "base/Utf8Codec.h"
 
 #include <cerrno>
 

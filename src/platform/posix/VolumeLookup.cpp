@@ -1,7 +1,7 @@
 #include "platform/posix/VolumeLookup.h"
 
 #include "platform/posix/MountTableCache.h"
-#include "platform/posix/btrfs/BtrfsIoctl.h"
+#include "base/posix/BtrfsIoctl.h"
 
 #include <cerrno>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
 #ifndef QUORLIN_PLATFORM_POSIX_VOLUME_LOOKUP_H
 #define QUORLIN_PLATFORM_POSIX_VOLUME_LOOKUP_H
 
-#include "platform/posix/MountTable.h"
+#include "base/posix/MountTable.h"
 
 #include <string>
 #include <vector>

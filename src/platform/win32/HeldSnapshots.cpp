@@ -2,9 +2,9 @@
 // seam. VSS keeps no record of which requester made a snapshot, so the persistent sets of
 // the context that the workflows use for them (VSS_CTX_NAS_ROLLBACK) count as quorlin's;
 // auto-release sets go by VSS's hand when their requester ends, so none is ever orphaned.
-#include "snapshot/HeldSnapshots.h"
+#include "platform/HeldSnapshots.h"
 
-#include "snapshot/Requester.h"
+#include "platform/Requester.h"
 
 #include <cwchar>
 

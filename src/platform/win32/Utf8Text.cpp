@@ -4,7 +4,7 @@
 // WideCharToMultiByte, never of the ANSI code page.
 #include "platform/Utf8Text.h"
 
-#include "Utf8Codec.h"
+#include "base/Utf8Codec.h"
 
 #include <cstring>
 

@@ -3,7 +3,7 @@
 #define QUORLIN_PLATFORM_WIN32_VSS_COMPONENTS_H
 
 #include "platform/win32/VssApi.h"
-#include "snapshot/Requester.h"
+#include "platform/Requester.h"
 
 #include <vsbackup.h>
 

@@ -2,7 +2,7 @@
 #ifndef QUORLIN_PLATFORM_WIN32_VSS_OPERATION_H
 #define QUORLIN_PLATFORM_WIN32_VSS_OPERATION_H
 
-#include "snapshot/Requester.h"
+#include "platform/Requester.h"
 
 #include <vss.h>
 

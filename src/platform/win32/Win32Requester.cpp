@@ -1,5 +1,5 @@
 // The platform requester on Windows: the real VSS components object, behind an adapter.
-#include "snapshot/Requester.h"
+#include "platform/Requester.h"
 
 #include "platform/win32/VssApi.h"
 #include "platform/win32/VssComponents.h"

@@ -4,7 +4,7 @@
 
 #include "platform/posix/Utf8.h"
 #include "platform/posix/btrfs/Guid.h"
-#include "snapshot/Requester.h"
+#include "platform/Requester.h"
 
 #include <gtest/gtest.h>
 

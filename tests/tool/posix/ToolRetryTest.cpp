@@ -3,7 +3,7 @@
 // and succeeds once the other set is taken, or gives up with one clear sentence.
 #include "ToolOnBtrfs.h"
 
-#include "snapshot/Requester.h"
+#include "platform/Requester.h"
 
 #include <gtest/gtest.h>
 

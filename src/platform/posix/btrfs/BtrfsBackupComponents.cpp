@@ -17,6 +17,8 @@
 // meanwhile with VSS_E_SNAPSHOT_SET_IN_PROGRESS, as VSS refuses it.
 #include "platform/posix/btrfs/BtrfsBackupComponents.h"
 
+#include "Quorlin.h"
+
 #include "platform/posix/btrfs/OperationWorker.h"
 #include "platform/posix/btrfs/ServiceOperation.h"
 #include "platform/posix/btrfs/ErrnoResult.h"
@@ -30,7 +32,7 @@
 #include "platform/posix/Utf8.h"
 #include "platform/posix/writers/WriterFolder.h"
 #include "platform/posix/writers/WriterSession.h"
-#include "snapshot/FailureCapture.h"
+#include "diag/CaughtFailure.h"
 
 #include <cerrno>
 #include <cwchar>

@@ -4,7 +4,7 @@
 
 #include "platform/posix/btrfs/VolumeCalls.h"
 #include "platform/posix/writers/WriterBounds.h"
-#include "snapshot/Requester.h"
+#include "platform/Requester.h"
 
 #include <string>
 

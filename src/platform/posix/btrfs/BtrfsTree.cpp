@@ -1,6 +1,6 @@
 #include "platform/posix/btrfs/BtrfsTree.h"
 
-#include "platform/posix/btrfs/BtrfsIoctl.h"
+#include "base/posix/BtrfsIoctl.h"
 
 #include <cerrno>
 #include <climits>

@@ -5,7 +5,7 @@
 #ifndef QUORLIN_PLATFORM_POSIX_BTRFS_TREE_H
 #define QUORLIN_PLATFORM_POSIX_BTRFS_TREE_H
 
-#include "platform/posix/UniqueFd.h"
+#include "base/posix/UniqueFd.h"
 
 #include <cstdint>
 #include <string>

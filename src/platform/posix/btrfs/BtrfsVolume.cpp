@@ -1,9 +1,9 @@
 #include "platform/posix/btrfs/BtrfsVolume.h"
 
-#include "platform/posix/btrfs/BtrfsIoctl.h"
+#include "base/posix/BtrfsIoctl.h"
 #include "platform/posix/btrfs/ErrnoResult.h"
 #include "platform/posix/btrfs/SnapshotStore.h"
-#include "platform/posix/btrfs/TrustedPath.h"
+#include "base/posix/TrustedPath.h"
 
 #include <cerrno>
 #include <climits>

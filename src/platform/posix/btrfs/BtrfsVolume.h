@@ -4,7 +4,7 @@
 #define QUORLIN_PLATFORM_POSIX_BTRFS_VOLUME_H
 
 #include "QuorlinTypes.h"
-#include "platform/posix/UniqueFd.h"
+#include "base/posix/UniqueFd.h"
 
 #include <array>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // The held snapshots on Linux: those in the btrfs service's stores (StoredSnapshots.h),
 // whose owners are told alive or gone by the lock on their records.
-#include "snapshot/HeldSnapshots.h"
+#include "platform/HeldSnapshots.h"
 
 #include "platform/posix/btrfs/ErrnoResult.h"
 #include "platform/posix/btrfs/GuardedCall.h"

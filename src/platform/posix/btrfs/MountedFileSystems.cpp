@@ -1,8 +1,8 @@
 #include "platform/posix/btrfs/MountedFileSystems.h"
 
-#include "platform/posix/btrfs/BtrfsIoctl.h"
+#include "base/posix/BtrfsIoctl.h"
 #include "platform/posix/btrfs/SnapshotStore.h"
-#include "platform/posix/MountTable.h"
+#include "base/posix/MountTable.h"
 
 #include <array>
 #include <fcntl.h>

@@ -3,7 +3,7 @@
 #ifndef QUORLIN_PLATFORM_POSIX_BTRFS_MOUNTED_FILE_SYSTEMS_H
 #define QUORLIN_PLATFORM_POSIX_BTRFS_MOUNTED_FILE_SYSTEMS_H
 
-#include "platform/posix/UniqueFd.h"
+#include "base/posix/UniqueFd.h"
 
 #include <string>
 #include <vector>

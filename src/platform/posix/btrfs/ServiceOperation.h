@@ -6,7 +6,7 @@
 #define QUORLIN_PLATFORM_POSIX_BTRFS_SERVICE_OPERATION_H
 
 #include "platform/posix/writers/Cancellation.h"
-#include "snapshot/Requester.h"
+#include "platform/Requester.h"
 
 #include <condition_variable>
 #include <memory>

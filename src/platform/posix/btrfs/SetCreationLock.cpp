@@ -1,6 +1,6 @@
 #include "platform/posix/btrfs/SetCreationLock.h"
 
-#include "platform/posix/btrfs/TrustedPath.h"
+#include "base/posix/TrustedPath.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -6,7 +6,7 @@
 #ifndef QUORLIN_PLATFORM_POSIX_BTRFS_SET_CREATION_LOCK_H
 #define QUORLIN_PLATFORM_POSIX_BTRFS_SET_CREATION_LOCK_H
 
-#include "platform/posix/UniqueFd.h"
+#include "base/posix/UniqueFd.h"
 
 #include <string>
 

@@ -1,8 +1,8 @@
 #include "platform/posix/btrfs/SnapshotRecord.h"
 
-#include "platform/posix/btrfs/BtrfsIoctl.h"
+#include "base/posix/BtrfsIoctl.h"
 #include "platform/posix/btrfs/Guid.h"
-#include "platform/posix/TextFields.h"
+#include "base/posix/TextFields.h"
 
 #include <cerrno>
 #include <cstdlib>

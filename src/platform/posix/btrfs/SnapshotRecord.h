@@ -15,7 +15,7 @@
 #define QUORLIN_PLATFORM_POSIX_BTRFS_SNAPSHOT_RECORD_H
 
 #include "QuorlinTypes.h"
-#include "platform/posix/UniqueFd.h"
+#include "base/posix/UniqueFd.h"
 
 #include <string>
 

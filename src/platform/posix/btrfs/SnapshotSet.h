@@ -8,7 +8,7 @@
 #include "platform/posix/btrfs/BtrfsVolume.h"
 #include "platform/posix/btrfs/SnapshotStore.h"
 #include "platform/posix/writers/Cancellation.h"
-#include "snapshot/Requester.h"
+#include "platform/Requester.h"
 
 #include <array>
 #include <string>

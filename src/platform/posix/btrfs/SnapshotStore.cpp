@@ -1,10 +1,11 @@
 #include "platform/posix/btrfs/SnapshotStore.h"
 
-#include "platform/posix/btrfs/BtrfsIoctl.h"
+#include "base/posix/BtrfsIoctl.h"
+#include "base/posix/Directory.h"
 #include "platform/posix/btrfs/ErrnoResult.h"
 #include "platform/posix/btrfs/Guid.h"
 #include "platform/posix/btrfs/StoredSnapshots.h"
-#include "platform/posix/btrfs/TrustedPath.h"
+#include "base/posix/TrustedPath.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -112,29 +113,6 @@ int OpenOrCreateStore(VolumeCalls& calls, int mountRootFd, UniqueFd& store,
     if (error != 0 && error != EEXIST)  // EEXIST: another process made it meanwhile
         return error;
     return OpenStore(mountRootFd, store, storeName);
-}
-
-int ListDirectory(int fd, std::vector<std::string>& names) {
-    // A descriptor of its own, at the start, whatever `fd` has read; the entries straight
-    // from the kernel (a directory stream costs five more calls).
-    const UniqueFd folder(::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folder.Valid())
-        return errno;
-    alignas(dirent64) char buffer[8192];
-    for (;;) {
-        const ssize_t bytes = ::getdents64(folder.Get(), buffer, sizeof buffer);
-        if (bytes < 0 && errno == EINTR)
-            continue;
-        if (bytes <= 0)
-            return bytes < 0 ? errno : 0;
-        for (ssize_t at = 0; at < bytes;) {
-            const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
-            at += entry->d_reclen;
-            const char* name = entry->d_name;
-            if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0)
-                names.emplace_back(name);
-        }
-    }
 }
 
 int RemoveSnapshot(VolumeCalls& calls, int folderFd, const SnapshotRecord& record) {

@@ -13,9 +13,10 @@
 #define QUORLIN_PLATFORM_POSIX_BTRFS_SNAPSHOT_STORE_H
 
 #include "platform/posix/btrfs/SnapshotRecord.h"
-#include "platform/posix/btrfs/StoreIdentity.h"
+#include "base/posix/StoreIdentity.h"
 #include "platform/posix/btrfs/VolumeCalls.h"
-#include "platform/posix/UniqueFd.h"
+#include "base/posix/Directory.h"
+#include "base/posix/UniqueFd.h"
 
 #include <string>
 #include <vector>
@@ -41,9 +42,6 @@ int OpenStore(int mountRootFd, UniqueFd& store, std::string& storeName,
               bool* mountRootBlamed = nullptr);
 // OpenStore, making the store first when it is missing.
 int OpenOrCreateStore(VolumeCalls& calls, int mountRootFd, UniqueFd& store, std::string& storeName);
-
-// The names in the directory `fd`, without "." and "..".
-int ListDirectory(int fd, std::vector<std::string>& names);
 
 // Removes a snapshot, then its record, so that a snapshot never outlives its record, then
 // the snapshot's own folder `folderFd` when it is empty (never a store). A snapshot or

@@ -1,9 +1,9 @@
 #include "platform/posix/btrfs/StoredSnapshots.h"
 
-#include "platform/posix/btrfs/BtrfsIoctl.h"
+#include "base/posix/BtrfsIoctl.h"
 #include "platform/posix/btrfs/BtrfsTree.h"
 #include "platform/posix/btrfs/Guid.h"
-#include "platform/posix/btrfs/TrustedPath.h"
+#include "base/posix/TrustedPath.h"
 
 #include <algorithm>
 #include <cerrno>

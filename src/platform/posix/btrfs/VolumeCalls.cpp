@@ -1,8 +1,8 @@
 #include "platform/posix/btrfs/VolumeCalls.h"
 
-#include "platform/posix/btrfs/BtrfsIoctl.h"
+#include "base/posix/BtrfsIoctl.h"
 #include "platform/posix/btrfs/Guid.h"
-#include "platform/posix/btrfs/StoreIdentity.h"
+#include "base/posix/StoreIdentity.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -4,7 +4,7 @@
 #ifndef QUORLIN_PLATFORM_POSIX_BTRFS_VOLUME_CALLS_H
 #define QUORLIN_PLATFORM_POSIX_BTRFS_VOLUME_CALLS_H
 
-#include "platform/posix/UniqueFd.h"
+#include "base/posix/UniqueFd.h"
 
 #include <cstdint>
 

@@ -2,7 +2,7 @@
 #ifndef QUORLIN_PLATFORM_POSIX_WRITERS_CANCELLATION_H
 #define QUORLIN_PLATFORM_POSIX_WRITERS_CANCELLATION_H
 
-#include "platform/posix/UniqueFd.h"
+#include "base/posix/UniqueFd.h"
 
 #include <atomic>
 

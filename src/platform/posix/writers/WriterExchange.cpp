@@ -2,7 +2,7 @@
 
 #include "diag/Trace.h"
 #include "platform/posix/Utf8.h"
-#include "snapshot/FailureCapture.h"
+#include "diag/CaughtFailure.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -2,9 +2,9 @@
 
 #include "diag/Trace.h"
 #include "platform/posix/Utf8.h"
-#include "platform/posix/btrfs/SnapshotStore.h"
-#include "platform/posix/btrfs/TrustedPath.h"
-#include "snapshot/FailureCapture.h"
+#include "base/posix/Directory.h"
+#include "base/posix/TrustedPath.h"
+#include "diag/CaughtFailure.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -4,7 +4,7 @@
 #ifndef QUORLIN_PLATFORM_POSIX_WRITERS_WRITER_FOLDER_H
 #define QUORLIN_PLATFORM_POSIX_WRITERS_WRITER_FOLDER_H
 
-#include "platform/posix/UniqueFd.h"
+#include "base/posix/UniqueFd.h"
 
 #include <string>
 #include <vector>

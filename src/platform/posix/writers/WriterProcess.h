@@ -4,7 +4,7 @@
 #ifndef QUORLIN_PLATFORM_POSIX_WRITERS_WRITER_PROCESS_H
 #define QUORLIN_PLATFORM_POSIX_WRITERS_WRITER_PROCESS_H
 
-#include "platform/posix/UniqueFd.h"
+#include "base/posix/UniqueFd.h"
 #include "platform/posix/writers/WriterFolder.h"
 
 #include <chrono>

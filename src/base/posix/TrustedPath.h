@@ -4,11 +4,11 @@
 // below it in root's hands when root owns it and no one else may write it, or when it is
 // sticky (as /tmp) and the entry that the path goes on through belongs to root: others may
 // add names there, but not rename or remove root's.
-#ifndef QUORLIN_PLATFORM_POSIX_BTRFS_TRUSTED_PATH_H
-#define QUORLIN_PLATFORM_POSIX_BTRFS_TRUSTED_PATH_H
+#ifndef QUORLIN_BASE_POSIX_TRUSTED_PATH_H
+#define QUORLIN_BASE_POSIX_TRUSTED_PATH_H
 
-#include "platform/posix/RootOnly.h"
-#include "platform/posix/UniqueFd.h"
+#include "base/posix/RootOnly.h"
+#include "base/posix/UniqueFd.h"
 
 #include <cstdint>
 #include <string>

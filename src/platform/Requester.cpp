@@ -1,4 +1,4 @@
-#include "snapshot/Requester.h"
+#include "platform/Requester.h"
 
 #include <utility>
 

@@ -1,6 +1,6 @@
-// Module-wide options, shared by every agent of the loaded module.
-#ifndef QUORLIN_AGENT_OPTIONS_H
-#define QUORLIN_AGENT_OPTIONS_H
+// The trace options: module-wide, shared by every agent of the loaded module.
+#ifndef QUORLIN_DIAG_TRACE_OPTIONS_H
+#define QUORLIN_DIAG_TRACE_OPTIONS_H
 
 #include "QuorlinTypes.h"
 
@@ -14,4 +14,4 @@ void SetTraceLevel(int level);
 
 }  // namespace quorlin
 
-#endif
+#endif  // QUORLIN_DIAG_TRACE_OPTIONS_H

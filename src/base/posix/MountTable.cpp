@@ -1,7 +1,7 @@
-#include "platform/posix/MountTable.h"
+#include "base/posix/MountTable.h"
 
-#include "platform/posix/TextFields.h"
-#include "platform/posix/UniqueFd.h"
+#include "base/posix/TextFields.h"
+#include "base/posix/UniqueFd.h"
 
 #include <cerrno>
 #include <fcntl.h>

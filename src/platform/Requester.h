@@ -2,8 +2,8 @@
 // workflows use, with the same names, arguments and HRESULT results. On Windows
 // an adapter forwards them to IVssBackupComponents; on Linux the btrfs snapshot
 // service implements them; tests script them.
-#ifndef QUORLIN_SNAPSHOT_REQUESTER_H
-#define QUORLIN_SNAPSHOT_REQUESTER_H
+#ifndef QUORLIN_PLATFORM_REQUESTER_H
+#define QUORLIN_PLATFORM_REQUESTER_H
 
 #include "QuorlinComPtr.h"
 #include "QuorlinTypes.h"
@@ -113,4 +113,4 @@ HRESULT CreatePlatformBackupComponents(ComPtr<BackupComponents>& components);
 
 }  // namespace quorlin
 
-#endif  // QUORLIN_SNAPSHOT_REQUESTER_H
+#endif  // QUORLIN_PLATFORM_REQUESTER_H

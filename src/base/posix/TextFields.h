@@ -1,6 +1,6 @@
 // Splitting the text of file names, paths and /proc tables into fields.
-#ifndef QUORLIN_PLATFORM_POSIX_TEXT_FIELDS_H
-#define QUORLIN_PLATFORM_POSIX_TEXT_FIELDS_H
+#ifndef QUORLIN_BASE_POSIX_TEXT_FIELDS_H
+#define QUORLIN_BASE_POSIX_TEXT_FIELDS_H
 
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
-#include "platform/posix/btrfs/TrustedPath.h"
+#include "base/posix/TrustedPath.h"
 
-#include "platform/posix/TextFields.h"
+#include "base/posix/TextFields.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
 // An owning file descriptor: closed when the holder goes.
-#ifndef QUORLIN_PLATFORM_POSIX_UNIQUE_FD_H
-#define QUORLIN_PLATFORM_POSIX_UNIQUE_FD_H
+#ifndef QUORLIN_BASE_POSIX_UNIQUE_FD_H
+#define QUORLIN_BASE_POSIX_UNIQUE_FD_H
 
 #include <unistd.h>
 

@@ -2,8 +2,8 @@
 // walk of a file system meets, by whatever path: its name, and that it is root's. Header-only:
 // the service and the command (which links only the public library) tell it alike, so that no
 // store, nor one left half made, ever joins a set, a view or a copy.
-#ifndef QUORLIN_PLATFORM_POSIX_BTRFS_STORE_IDENTITY_H
-#define QUORLIN_PLATFORM_POSIX_BTRFS_STORE_IDENTITY_H
+#ifndef QUORLIN_BASE_POSIX_STORE_IDENTITY_H
+#define QUORLIN_BASE_POSIX_STORE_IDENTITY_H
 
 #include <cstring>
 #include <sys/stat.h>

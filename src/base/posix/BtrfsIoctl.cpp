@@ -1,4 +1,4 @@
-#include "platform/posix/btrfs/BtrfsIoctl.h"
+#include "base/posix/BtrfsIoctl.h"
 
 #include <cerrno>
 #include <cstring>

@@ -2,8 +2,8 @@
 // for their deletion, and the auto-release ones that an owner process holds, or left
 // behind when it died. Each platform finds and deletes them its own way (Linux: the btrfs
 // service's stores; Windows: VSS's Query and DeleteSnapshots through the requester seam).
-#ifndef QUORLIN_SNAPSHOT_HELD_SNAPSHOTS_H
-#define QUORLIN_SNAPSHOT_HELD_SNAPSHOTS_H
+#ifndef QUORLIN_PLATFORM_HELD_SNAPSHOTS_H
+#define QUORLIN_PLATFORM_HELD_SNAPSHOTS_H
 
 #include "QuorlinTypes.h"
 

@@ -1,4 +1,4 @@
-#include "snapshot/FailureCapture.h"
+#include "diag/CaughtFailure.h"
 
 #include "diag/Trace.h"
 

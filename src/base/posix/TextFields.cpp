@@ -1,4 +1,4 @@
-#include "platform/posix/TextFields.h"
+#include "base/posix/TextFields.h"
 
 namespace quorlin {
 

@@ -1,7 +1,7 @@
 // The btrfs operations the snapshot service needs, as free functions on directory
 // descriptors. Each returns 0 or the errno value of the failed call.
-#ifndef QUORLIN_PLATFORM_POSIX_BTRFS_IOCTL_H
-#define QUORLIN_PLATFORM_POSIX_BTRFS_IOCTL_H
+#ifndef QUORLIN_BASE_POSIX_BTRFS_IOCTL_H
+#define QUORLIN_BASE_POSIX_BTRFS_IOCTL_H
 
 #include <array>
 #include <cstdint>

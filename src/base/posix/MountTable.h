@@ -1,6 +1,6 @@
 // The mount table of the calling process (/proc/self/mountinfo).
-#ifndef QUORLIN_PLATFORM_POSIX_MOUNT_TABLE_H
-#define QUORLIN_PLATFORM_POSIX_MOUNT_TABLE_H
+#ifndef QUORLIN_BASE_POSIX_MOUNT_TABLE_H
+#define QUORLIN_BASE_POSIX_MOUNT_TABLE_H
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "agent/Options.h"
+#include "diag/TraceOptions.h"
 
 namespace quorlin {
 

@@ -1,7 +1,7 @@
 // Whether only root can change a folder, or an entry in it. Header-only: the btrfs service
 // and the command (which links only the public library) decide it by the same rule.
-#ifndef QUORLIN_PLATFORM_POSIX_ROOT_ONLY_H
-#define QUORLIN_PLATFORM_POSIX_ROOT_ONLY_H
+#ifndef QUORLIN_BASE_POSIX_ROOT_ONLY_H
+#define QUORLIN_BASE_POSIX_ROOT_ONLY_H
 
 #include <sys/stat.h>
 

@@ -1,0 +1,16 @@
+// The entries of a directory, read through its descriptor.
+#ifndef QUORLIN_BASE_POSIX_DIRECTORY_H
+#define QUORLIN_BASE_POSIX_DIRECTORY_H
+
+#include <string>
+#include <vector>
+
+namespace quorlin {
+
+// Appends the names in the directory `fd` to `names`, without "." and "..". Reads through
+// a descriptor of its own, from the start, whatever `fd` has read. 0 or an errno value.
+int ListDirectory(int fd, std::vector<std::string>& names);
+
+}  // namespace quorlin
+
+#endif  // QUORLIN_BASE_POSIX_DIRECTORY_H
