@@ -10,6 +10,8 @@
 #include <vector>
 
 namespace qtool {
+
+using quorlin::UniqueFd;
 namespace {
 
 // At most this many files, and about this many bytes of their content, are read ahead.
@@ -157,8 +159,8 @@ void ReadAhead::Plan(const std::vector<Entry>& entries) {
     asked_ = 0;
 }
 
-Fd ReadAhead::Open(int folder, const std::string& name) {
-    Fd fd;
+UniqueFd ReadAhead::Open(int folder, const std::string& name) {
+    UniqueFd fd;
     auto opened = std::find_if(opened_.begin(), opened_.end(),
                                [&](const Opened& ahead) { return ahead.name == name; });
     if (opened != opened_.end()) {
@@ -177,7 +179,7 @@ Fd ReadAhead::Open(int folder, const std::string& name) {
                 asked_ = 0;
                 break;
             }
-        fd = Fd(openat(folder, name.c_str(), kReadFlags));
+        fd = UniqueFd(openat(folder, name.c_str(), kReadFlags));
     }
     int error = errno;
     Fill(folder);
@@ -196,7 +198,7 @@ void ReadAhead::Fill(int folder) {
             continue;
         // One that cannot be opened now is opened again when it is copied, which then
         // says why it cannot be read.
-        Fd fd(openat(folder, file.name.c_str(), kReadFlags));
+        UniqueFd fd(openat(folder, file.name.c_str(), kReadFlags));
         if (!fd.Valid())
             return;
         // A clone reads nothing: the content is asked for only once clones were refused.

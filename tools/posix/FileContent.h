@@ -3,7 +3,7 @@
 #define QUORLIN_TOOL_POSIX_FILE_CONTENT_H
 
 #include "FileSystem.h"
-#include "posix/Fd.h"
+#include "base/posix/UniqueFd.h"
 
 #include <deque>
 #include <string>
@@ -37,7 +37,7 @@ public:
     // The file `name` of the open folder `folder`, opened for reading: ahead, or now when
     // it was not (a negative descriptor with errno set when that fails). Asks for the
     // files that follow it.
-    Fd Open(int folder, const std::string& name);
+    quorlin::UniqueFd Open(int folder, const std::string& name);
 
 private:
     struct Planned {
@@ -48,7 +48,7 @@ private:
     struct Opened {
         std::string name;
         std::uint64_t asked;
-        Fd fd;
+        quorlin::UniqueFd fd;
     };
     void Fill(int folder);
 

@@ -1,6 +1,6 @@
 #include "FileSystem.h"
 
-#include "posix/Fd.h"
+#include "base/posix/UniqueFd.h"
 #include "posix/FileContent.h"
 #include "posix/FileMetadata.h"
 
@@ -16,13 +16,15 @@
 
 namespace qtool {
 
+using quorlin::UniqueFd;
+
 struct SourceFolder::State {
-    Fd fd;
+    UniqueFd fd;
     ReadAhead ahead;  // of the entries listed last
 };
 
 struct TargetFolder::State {
-    Fd fd;
+    UniqueFd fd;
     // Made by this copy: nothing was in it before, so entries go straight to their names.
     bool fresh = false;
     // New entries take a default ACL of this folder; this folder may hold attributes that
@@ -54,11 +56,11 @@ namespace {
 
 // Opens the folder at `path`, following links as a path does, without the length limit
 // of one path: a longer one is opened part by part.
-Fd OpenFolderPath(const std::string& path) {
+UniqueFd OpenFolderPath(const std::string& path) {
     const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
     if (path.size() < PATH_MAX)
-        return Fd(open(path.c_str(), flags));
-    Fd folder(open(path[0] == '/' ? "/" : ".", flags));
+        return UniqueFd(open(path.c_str(), flags));
+    UniqueFd folder(open(path[0] == '/' ? "/" : ".", flags));
     size_t start = 0;
     while (folder.Valid() && start < path.size()) {
         size_t end = path.rfind('/', std::min(path.size(), start + PATH_MAX - 1));
@@ -66,7 +68,7 @@ Fd OpenFolderPath(const std::string& path) {
             end = path.size();
         std::string part = path.substr(start, end - start);
         if (!part.empty() && part.find_first_not_of('/') != std::string::npos)
-            folder = Fd(openat(folder.Get(), part.c_str(), flags));
+            folder = UniqueFd(openat(folder.Get(), part.c_str(), flags));
         start = end + 1;
     }
     return folder;
@@ -104,7 +106,7 @@ struct stat StatusOf(int folder, const char* name, CopyError::Side side) {
 }
 
 std::vector<std::string> NamesIn(int folder, CopyError::Side side) {
-    Fd copy(fcntl(folder, F_DUPFD_CLOEXEC, 0));
+    UniqueFd copy(fcntl(folder, F_DUPFD_CLOEXEC, 0));
     DIR* listing = copy.Valid() ? fdopendir(copy.Get()) : nullptr;
     if (listing == nullptr)
         Fail(side, "list");
@@ -133,7 +135,7 @@ bool IsMountRoot(int fd) {
 
 // Removes the folder `name` of `parent` with everything in it, following no link.
 void RemoveTree(int parent, const char* name) {
-    Fd folder(openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd folder(openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!folder.Valid())
         Fail(CopyError::kTarget, "remove the folder in the way of");
     if (IsMountRoot(folder.Get())) {
@@ -271,8 +273,8 @@ std::vector<Entry> SourceFolder::List() const {
 
 SourceFolder SourceFolder::Folder(const Entry& entry) const {
     auto state = std::make_unique<State>();
-    state->fd = Fd(openat(state_->fd.Get(), entry.name.c_str(),
-                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    state->fd = UniqueFd(openat(state_->fd.Get(), entry.name.c_str(),
+                                O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!state->fd.Valid())
         Fail(CopyError::kSource, "read");
     return SourceFolder(std::move(state));
@@ -299,7 +301,7 @@ TargetFolder TargetFolder::MakeFolder(const std::filesystem::path& name) {
     struct stat status;
     if (fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
         if (S_ISDIR(status.st_mode)) {
-            state->fd = Fd(openat(folder, name.c_str(), flags));
+            state->fd = UniqueFd(openat(folder, name.c_str(), flags));
             if (!state->fd.Valid() || fstat(state->fd.Get(), &state->before) != 0)
                 Fail(CopyError::kTarget, "open");
             state->restore = true;
@@ -315,7 +317,7 @@ TargetFolder TargetFolder::MakeFolder(const std::filesystem::path& name) {
     }
     if (mkdirat(folder, name.c_str(), 0700) != 0)
         Fail(CopyError::kTarget, "make the folder");
-    state->fd = Fd(openat(folder, name.c_str(), flags));
+    state->fd = UniqueFd(openat(folder, name.c_str(), flags));
     if (!state->fd.Valid())
         Fail(CopyError::kTarget, "open");
     state->fresh = true;
@@ -326,8 +328,8 @@ TargetFolder TargetFolder::MakeFolder(const std::filesystem::path& name) {
 
 TargetFolder TargetFolder::OpenFolder(const std::filesystem::path& name) const {
     auto state = std::make_unique<State>();
-    state->fd =
-        Fd(openat(state_->fd.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    state->fd = UniqueFd(
+        openat(state_->fd.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!state->fd.Valid())
         Fail(CopyError::kTarget, "open");
     return TargetFolder(std::move(state));
@@ -336,14 +338,14 @@ TargetFolder TargetFolder::OpenFolder(const std::filesystem::path& name) const {
 TargetFolder::Copied TargetFolder::CopyRegularFile(const std::filesystem::path& name,
                                                    const SourceFolder& from, const Entry& entry,
                                                    const ByteCounter& counter, Losses& losses) {
-    Fd source = from.Native().ahead.Open(from.Native().fd.Get(), entry.name.native());
+    UniqueFd source = from.Native().ahead.Open(from.Native().fd.Get(), entry.name.native());
     struct stat status;
     if (!source.Valid() || fstat(source.Get(), &status) != 0)
         Fail(CopyError::kSource, "read");
     Placement placement(*state_, name.c_str());
-    Fd copy;
+    UniqueFd copy;
     if (!placement.Create([&](int folder, const char* made) {
-            copy = Fd(
+            copy = UniqueFd(
                 openat(folder, made, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
             return copy.Get();
         }))
@@ -406,9 +408,10 @@ bool TargetFolder::AddName(const std::filesystem::path& name, const TargetFolder
                            const FileIdentity& copy) {
     // The copy is held open and checked, so that the new name is given to it even if
     // someone changed the name it was found under since.
-    Fd first;
+    UniqueFd first;
     for (const auto& held : names) {
-        first = Fd(openat(folder.Native().fd.Get(), held.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        first = UniqueFd(
+            openat(folder.Native().fd.Get(), held.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         struct stat status;
         if (first.Valid() && fstat(first.Get(), &status) == 0 &&
             FileIdentity{static_cast<std::uint64_t>(status.st_dev),

@@ -1,20 +1,23 @@
 #include "Held.h"
 
+#include "base/posix/BtrfsIoctl.h"
+#include "base/posix/MountTable.h"
 #include "base/posix/StoreIdentity.h"
-#include "posix/Fd.h"
+#include "base/posix/UniqueFd.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
 #include <linux/btrfs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace qtool {
+
+using quorlin::UniqueFd;
 namespace {
 
 std::string LinkOf(const std::string& path) {
@@ -39,11 +42,11 @@ std::vector<std::string> Names(const std::string& path) {
 
 // The identity of the btrfs file system that holds `path`; empty when none does.
 std::string FileSystemOf(const std::string& path) {
-    btrfs_ioctl_fs_info_args info = {};
-    Fd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (!fd.Valid() || ioctl(fd.Get(), BTRFS_IOC_FS_INFO, &info) != 0)
+    std::array<uint8_t, 16> id;
+    UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd.Valid() || quorlin::FileSystemIdOf(fd.Get(), id) != 0)
         return "";
-    return std::string(reinterpret_cast<const char*>(info.fsid), sizeof info.fsid);
+    return std::string(id.begin(), id.end());
 }
 
 class Finder {
@@ -57,20 +60,22 @@ public:
         if (held.size() > kDeleted.size() &&
             held.compare(held.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0)
             held.resize(held.size() - kDeleted.size());
-        const std::string store = std::string("/") + quorlin::kStoreDirectoryName + "/";
-        size_t at = held.find(store);
+        size_t storeLength = 0;
+        const size_t at = quorlin::FindStoreName(held, storeLength);
         if (at == std::string::npos)
             return;
         const std::string mountPoint = at == 0 ? "/" : held.substr(0, at);
-        const size_t idStart = at + store.size();
-        const std::string id = held.substr(idStart, held.find('/', idStart) - idStart);
+        const std::string storeName = held.substr(at + 1, storeLength);
+        const size_t idStart = at + 1 + storeLength + 1;
+        const std::string id =
+            idStart < held.size() ? held.substr(idStart, held.find('/', idStart) - idStart) : "";
         const std::string storePath = held.substr(0, idStart - 1);
         struct stat status;
         bool known = std::any_of(found_.begin(), found_.end(), [&](const HeldEntry& entry) {
             return entry.volume == mountPoint && entry.snapshotId == id;
         });
         if (known || id.empty() || lstat(storePath.c_str(), &status) != 0 ||
-            !quorlin::IsStoreEntry(quorlin::kStoreDirectoryName, status) ||
+            !quorlin::IsStoreEntry(storeName.c_str(), status) ||
             lstat((storePath + "/" + id).c_str(), &status) == 0 ||
             (!any_ && FileSystemOf(storePath) != fileSystem_))
             return;
@@ -84,43 +89,40 @@ public:
 
     // The roots of the mounts in a mount table that lie in a store.
     void Mounts(long pid, const std::string& table) {
-        std::ifstream lines(table);
-        std::string line;
-        while (std::getline(lines, line)) {
-            std::istringstream fields(line);
-            std::string id, parent, device, root, mountPoint;
-            fields >> id >> parent >> device >> root >> mountPoint;
+        const UniqueFd fd(open(table.c_str(), O_RDONLY | O_CLOEXEC));
+        std::vector<quorlin::Mount> mounts;
+        if (!fd.Valid() || quorlin::ReadMountTable(fd.Get(), mounts) != 0)
+            return;
+        for (quorlin::Mount& mount : mounts) {
+            std::string& root = mount.root;
             // A mount of a folder in a deleted snapshot (its own root deleted or not).
             const std::string kDeleted = "//deleted";
             if (root.size() > kDeleted.size() &&
                 root.compare(root.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0)
                 root.resize(root.size() - kDeleted.size());
-            if (root.find(std::string("/") + quorlin::kStoreDirectoryName + "/") ==
-                std::string::npos)
+            size_t storeLength = 0;
+            if (quorlin::FindStoreName(root, storeLength) == std::string::npos)
                 continue;
             // The root is a path in the file system: it is named as a mount here shows it.
-            for (const auto& shown : MountsOf(device))
-                if (root.compare(0, shown.first.size(), shown.first) == 0)
-                    Held(pid, (shown.second == "/" ? "" : shown.second) +
-                                  root.substr(shown.first == "/" ? 0 : shown.first.size()));
+            for (const quorlin::Mount& shown : MountsOf(mount.device))
+                if (root.compare(0, shown.root.size(), shown.root) == 0)
+                    Held(pid, (shown.mountPoint == "/" ? "" : shown.mountPoint) +
+                                  root.substr(shown.root == "/" ? 0 : shown.root.size()));
         }
     }
 
     std::vector<HeldEntry> Found() const { return found_; }
 
 private:
-    // The mounts here of the file system `device` (major:minor): root, mount point.
-    static std::vector<std::pair<std::string, std::string>> MountsOf(const std::string& device) {
-        std::vector<std::pair<std::string, std::string>> mounts;
-        std::ifstream lines("/proc/self/mountinfo");
-        std::string line;
-        while (std::getline(lines, line)) {
-            std::istringstream fields(line);
-            std::string id, parent, shown, root, mountPoint;
-            fields >> id >> parent >> shown >> root >> mountPoint;
-            if (shown == device)
-                mounts.push_back({root, mountPoint});
-        }
+    // The mounts here of the file system `device` (major:minor).
+    static std::vector<quorlin::Mount> MountsOf(const std::string& device) {
+        std::vector<quorlin::Mount> mounts;
+        if (quorlin::ReadMountTable(mounts) != 0)
+            return {};
+        mounts.erase(
+            std::remove_if(mounts.begin(), mounts.end(),
+                           [&](const quorlin::Mount& mount) { return mount.device != device; }),
+            mounts.end());
         return mounts;
     }
 

@@ -4,8 +4,9 @@
 #include "base/PathNames.h"
 #include "SourcePath.h"
 #include "Text.h"
+#include "base/posix/BtrfsIoctl.h"
 #include "base/posix/RootOnly.h"
-#include "posix/Fd.h"
+#include "base/posix/UniqueFd.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -28,6 +29,8 @@
 #include <unistd.h>
 
 namespace qtool {
+
+using quorlin::UniqueFd;
 namespace {
 
 // Why a bind could not be made: what failed, and the errno value (0: a check failed).
@@ -51,9 +54,9 @@ std::string FdPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 // An entry reached without following a link: its folder, open, and the entry itself as an
 // O_PATH descriptor.
 struct Reached {
-    Fd folder;
+    UniqueFd folder;
     std::string name;
-    Fd entry;
+    UniqueFd entry;
     struct stat status = {};
 };
 
@@ -82,8 +85,8 @@ Reached ReachBelow(int start, const std::string& relative, const std::string& pa
                 Fail("open " + shown);
             return reached;
         }
-        Fd folder(openat(reached.folder.Get(), name.c_str(),
-                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        UniqueFd folder(openat(reached.folder.Get(), name.c_str(),
+                               O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!folder.Valid())
             Fail("open " + shown);
         reached.folder = std::move(folder);
@@ -92,7 +95,7 @@ Reached ReachBelow(int start, const std::string& relative, const std::string& pa
 }
 
 Reached ReachAbsolute(const std::string& path) {
-    Fd root(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd root(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!root.Valid())
         Fail("open /");
     return ReachBelow(root.Get(), path, path);
@@ -100,11 +103,12 @@ Reached ReachAbsolute(const std::string& path) {
 
 // What btrfs tells of the subvolume that holds `reached`.
 btrfs_ioctl_get_subvol_info_args SubvolumeOf(const Reached& reached, const std::string& shown) {
-    Fd directory(S_ISDIR(reached.status.st_mode)
-                     ? open(FdPath(reached.entry.Get()).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-                     : fcntl(reached.folder.Get(), F_DUPFD_CLOEXEC, 0));
+    UniqueFd directory(
+        S_ISDIR(reached.status.st_mode)
+            ? open(FdPath(reached.entry.Get()).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+            : fcntl(reached.folder.Get(), F_DUPFD_CLOEXEC, 0));
     btrfs_ioctl_get_subvol_info_args info = {};
-    if (!directory.Valid() || ioctl(directory.Get(), BTRFS_IOC_GET_SUBVOL_INFO, &info) < 0)
+    if (!directory.Valid() || quorlin::SubvolumeInfoOf(directory.Get(), info) != 0)
         Fail("read the btrfs subvolume of " + FieldForLine(shown));
     return info;
 }
@@ -182,7 +186,7 @@ std::string PathOf(const std::vector<std::string>& names, size_t count) {
 // each name of `target`, go into `steps`.
 std::string CoverOf(const std::string& target, std::vector<struct stat>& steps) {
     const std::vector<std::string> names = quorlin::PathNames(target);
-    Fd folder(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd folder(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat status;
     if (!folder.Valid() || fstat(folder.Get(), &status) != 0)
         Fail("open /");
@@ -190,8 +194,8 @@ std::string CoverOf(const std::string& target, std::vector<struct stat>& steps) 
     steps.clear();
     for (size_t i = 0; i < names.size(); ++i) {
         bool last = i + 1 == names.size();
-        Fd next(openat(folder.Get(), names[i].c_str(),
-                       (last ? O_PATH : O_RDONLY | O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC));
+        UniqueFd next(openat(folder.Get(), names[i].c_str(),
+                             (last ? O_PATH : O_RDONLY | O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC));
         struct stat nextStatus;
         if (!next.Valid() || fstat(next.Get(), &nextStatus) != 0)
             Fail("open " + FieldForLine(target));
@@ -234,7 +238,8 @@ Cover MakeCover(const std::string& path, const struct stat& live) {
 Reached MakeWay(const Cover& cover, const std::string& target,
                 const std::vector<struct stat>& steps, bool folder) {
     const std::vector<std::string> names = quorlin::PathNames(target.substr(cover.path.size()));
-    Fd current(open(FdPath(cover.root.entry.Get()).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd current(
+        open(FdPath(cover.root.entry.Get()).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     for (size_t i = 0; i < names.size() && current.Valid(); ++i) {
         const struct stat& live = steps[steps.size() - names.size() + i];
         bool last = i + 1 == names.size();

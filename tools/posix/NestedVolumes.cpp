@@ -1,76 +1,39 @@
 #include "NestedVolumes.h"
 
 #include "SourcePath.h"
+#include "base/posix/BtrfsIoctl.h"
+#include "base/posix/MountTable.h"
 #include "base/posix/StoreIdentity.h"
-#include "posix/Fd.h"
+#include "base/posix/UniqueFd.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <linux/btrfs.h>
 #include <linux/btrfs_tree.h>
 #include <linux/magic.h>
 #include <memory>
-#include <sstream>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 
 namespace qtool {
+
+using quorlin::UniqueFd;
 namespace {
 
-// The root folder of every btrfs subvolume has this inode number; the empty folder that a
-// snapshot shows where a subvolume was, this one.
-const ino_t kSubvolumeRootInode = 256;
+// The empty folder that a snapshot shows where a subvolume was has this inode number.
 const ino_t kSubvolumePlaceInode = BTRFS_EMPTY_SUBVOL_DIR_OBJECTID;
 // How often a subvolume that moved while it was looked up is looked up again.
 const int kLookups = 3;
 
-struct MountEntry {
-    std::string mountPoint;
-    std::string root;  // the folder of its file system that the mount shows
-    std::string fileSystem;
-};
-
-// A field of the mount table, with the octal escapes of space, tab, newline and backslash
-// undone.
-std::string Unescaped(const std::string& field) {
-    std::string text;
-    for (size_t i = 0; i < field.size(); ++i) {
-        bool octal = field[i] == '\\' && i + 3 < field.size();
-        for (size_t j = 1; octal && j <= 3; ++j)
-            octal = field[i + j] >= '0' && field[i + j] <= '7';
-        if (octal) {
-            text += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
-                                      (field[i + 3] - '0'));
-            i += 3;
-        } else {
-            text += field[i];
-        }
-    }
-    return text;
-}
-
-// The mounts that show, in table order: of several at one place, the last.
-std::vector<MountEntry> ReadMounts() {
-    std::vector<MountEntry> mounts;
-    std::ifstream table("/proc/self/mountinfo");
-    std::string line;
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string id, parent, device, root, mountPoint, field;
-        fields >> id >> parent >> device >> root >> mountPoint;
-        while (fields >> field && field != "-") {
-        }
-        MountEntry mount{Unescaped(mountPoint), Unescaped(root), ""};
-        fields >> mount.fileSystem;
-        for (auto it = mounts.begin(); it != mounts.end();)
-            it = it->mountPoint == mount.mountPoint ? mounts.erase(it) : it + 1;
-        mounts.push_back(mount);
-    }
-    return mounts;
+// The mounts that show; none when the mount table cannot be read.
+std::vector<quorlin::Mount> ReadMounts() {
+    std::vector<quorlin::Mount> mounts;
+    if (quorlin::ReadMountTable(mounts) != 0)
+        return {};
+    return quorlin::ShownMounts(mounts);
 }
 
 bool Below(const std::string& path, const std::string& folder) {
@@ -87,16 +50,15 @@ bool OnBtrfs(int fd) {
 }
 
 bool IsSubvolumeRoot(int fd) {
+    struct statfs fileSystem;
     struct stat status;
-    return OnBtrfs(fd) && fstat(fd, &status) == 0 && S_ISDIR(status.st_mode) &&
-           status.st_ino == kSubvolumeRootInode;
+    return fstatfs(fd, &fileSystem) == 0 && fstat(fd, &status) == 0 &&
+           quorlin::IsSubvolumeRoot(fileSystem, status);
 }
 
 // What btrfs tells of the subvolume whose root `fd` is; false when it tells nothing.
 bool SubvolumeInfo(int fd, btrfs_ioctl_get_subvol_info_args& info) {
-    info = {};
-    // Some kernels answer 1 (a search that ended at the last item) with the answer filled in.
-    return ioctl(fd, BTRFS_IOC_GET_SUBVOL_INFO, &info) >= 0;
+    return quorlin::SubvolumeInfoOf(fd, info) == 0;
 }
 
 std::string Identity(const btrfs_ioctl_get_subvol_info_args& info) {
@@ -149,7 +111,7 @@ public:
     // Adds the subvolumes whose place lies below the folder `folderFd` at `path`, and
     // those below them.
     void Below(int folderFd, const std::string& path) {
-        Fd folder(fcntl(folderFd, F_DUPFD_CLOEXEC, 0));
+        UniqueFd folder(fcntl(folderFd, F_DUPFD_CLOEXEC, 0));
         if (!folder.Valid())
             return;
         Push(std::move(folder), path);
@@ -170,13 +132,13 @@ private:
         uint64_t folderInode;  // of the folder that holds its entry, in the parent
     };
     struct Frame {
-        Fd folder;
+        UniqueFd folder;
         std::string path;
         std::vector<Child> children;
         size_t next = 0;
     };
 
-    void Push(Fd folder, const std::string& path) {
+    void Push(UniqueFd folder, const std::string& path) {
         Frame frame{std::move(folder), path, {}, 0};
         *refs_ = {};
         for (;;) {
@@ -206,9 +168,9 @@ private:
 
     // Opens `relative` from `folderFd` one name at a time, following no link; `place`
     // becomes its path from `path`. Fails with ENOENT at a store of the service on the way.
-    static Fd Open(int folderFd, const std::string& path, const std::string& relative,
-                   std::string& place, bool& store) {
-        Fd current(fcntl(folderFd, F_DUPFD_CLOEXEC, 0));
+    static UniqueFd Open(int folderFd, const std::string& path, const std::string& relative,
+                         std::string& place, bool& store) {
+        UniqueFd current(fcntl(folderFd, F_DUPFD_CLOEXEC, 0));
         place = path;
         store = false;
         for (size_t start = 0; start < relative.size() && current.Valid();) {
@@ -226,7 +188,7 @@ private:
             if (current.Valid() && fstat(current.Get(), &status) == 0 &&
                 quorlin::IsStoreEntry(name.c_str(), status)) {
                 store = true;
-                return Fd();
+                return UniqueFd();
             }
         }
         return current;
@@ -240,7 +202,7 @@ private:
             if (!LookUp(frame, child, relative))
                 return;  // no longer below the folder: not part of the tree
             bool store = false;
-            Fd opened = Open(frame.folder.Get(), frame.path, relative, place, store);
+            UniqueFd opened = Open(frame.folder.Get(), frame.path, relative, place, store);
             if (store)
                 return;
             if (!opened.Valid()) {
@@ -276,32 +238,33 @@ private:
 
 std::vector<NestedItem> FindNestedItems(const std::string& source) {
     std::vector<NestedItem> items;
-    Fd folder(open(source.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd folder(open(source.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!folder.Valid())
         return items;  // a file: nothing lies below it
     OpenFilesLimit limit;
-    std::vector<MountEntry> mounts = ReadMounts();
+    const std::vector<quorlin::Mount> mounts = ReadMounts();
     SubvolumeSearch search(items);
     if (OnBtrfs(folder.Get()))
         search.Below(folder.Get(), source);
-    for (const MountEntry& mount : mounts) {
+    for (const quorlin::Mount& mount : mounts) {
         if (!Below(mount.mountPoint, source))
             continue;
-        Fd root(open(mount.mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        bool btrfs = mount.fileSystem == "btrfs";
+        UniqueFd root(
+            open(mount.mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        bool btrfs = mount.fileSystemType == "btrfs";
         btrfs_ioctl_get_subvol_info_args info;
         if (btrfs && root.Valid() && IsSubvolumeRoot(root.Get()) &&
             SubvolumeInfo(root.Get(), info)) {
             bool readOnly = (info.flags & BTRFS_ROOT_SUBVOL_RDONLY) != 0;
             items.push_back(Item(mount.mountPoint,
                                  readOnly ? NestedItem::kReadOnly : NestedItem::kBtrfsMount,
-                                 mount.fileSystem, Identity(info)));
+                                 mount.fileSystemType, Identity(info)));
             if (!readOnly)
                 search.Below(root.Get(), mount.mountPoint);
         } else if (btrfs || mount.root != "/") {
-            items.push_back(Item(mount.mountPoint, NestedItem::kFolderBind, mount.fileSystem));
+            items.push_back(Item(mount.mountPoint, NestedItem::kFolderBind, mount.fileSystemType));
         } else {
-            items.push_back(Item(mount.mountPoint, NestedItem::kOtherMount, mount.fileSystem));
+            items.push_back(Item(mount.mountPoint, NestedItem::kOtherMount, mount.fileSystemType));
         }
     }
     return items;
@@ -310,7 +273,7 @@ std::vector<NestedItem> FindNestedItems(const std::string& source) {
 std::string NestedSnapshotProblem(const std::string& snapshot, const std::string& identity,
                                   const std::string& place, bool mounted) {
     const char kMoved[] = "it moved or vanished while the snapshot was taken";
-    Fd root(open(snapshot.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd root(open(snapshot.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     btrfs_ioctl_get_subvol_info_args info;
     if (!root.Valid() || !IsSubvolumeRoot(root.Get()) || !SubvolumeInfo(root.Get(), info) ||
         (info.flags & BTRFS_ROOT_SUBVOL_RDONLY) == 0)
@@ -326,7 +289,7 @@ std::string NestedSnapshotProblem(const std::string& snapshot, const std::string
 }
 
 bool NestedVolumeMoved(const NestedVolume& volume) {
-    Fd root(open(volume.path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd root(open(volume.path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     btrfs_ioctl_get_subvol_info_args info;
     return !root.Valid() || !IsSubvolumeRoot(root.Get()) || !SubvolumeInfo(root.Get(), info) ||
            Identity(info) != volume.identity;

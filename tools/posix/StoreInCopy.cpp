@@ -1,25 +1,36 @@
 #include "StoreInCopy.h"
 
+#include "base/posix/Directory.h"
 #include "base/posix/StoreIdentity.h"
+#include "base/posix/UniqueFd.h"
 
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
+#include <vector>
 
 namespace qtool {
 
-// The btrfs service keeps its store at the root of the mount that holds the volume, and a
-// volume is a subvolume's root: a store lies at the root of a subvolume, as SOURCE or a
-// nested volume's place is (reached through a mount of the subvolume or, on a file system
-// mounted at its top, through the folders above). A snapshot shows it as an empty folder
+// The btrfs service keeps its store (under any of its names) at the root of the mount that holds
+// the volume, and a volume is a subvolume's root: a store lies at the root of a subvolume, as
+// SOURCE or a nested volume's place is (reached through a mount of the subvolume or, on a file
+// system mounted at its top, through the folders above). A snapshot shows it as an empty folder
 // (the service's subvolume) or as it was (a folder that root made for it). A folder of that
 // name that is not root's is a user's, and copied.
 std::optional<std::filesystem::path> StoreInCopy(const std::filesystem::path& source) {
-    const std::filesystem::path store = source / quorlin::kStoreDirectoryName;
-    struct stat status;
-    if (lstat(store.c_str(), &status) != 0 ||
-        !quorlin::IsStoreEntry(quorlin::kStoreDirectoryName, status))
+    const quorlin::UniqueFd folder(
+        open(source.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    std::vector<std::string> names;
+    if (!folder.Valid() || quorlin::ListDirectory(folder.Get(), names) != 0)
         return std::nullopt;
-    return std::filesystem::path(quorlin::kStoreDirectoryName);
+    for (const std::string& name : names) {
+        struct stat status;
+        if (quorlin::StoreNameKind(name.c_str()) != quorlin::StoreName::kNone &&
+            fstatat(folder.Get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            quorlin::IsStoreEntry(name.c_str(), status))
+            return std::filesystem::path(name);
+    }
+    return std::nullopt;
 }
 
 }  // namespace qtool

@@ -95,10 +95,15 @@ int StartCommit(int fd) {
     return CallIoctl(fd, BTRFS_IOC_START_SYNC, &transaction);
 }
 
+int SubvolumeInfoOf(int fd, btrfs_ioctl_get_subvol_info_args& info) {
+    std::memset(&info, 0, sizeof info);
+    // Some kernels answer 1 (a search that ended at the last item) with the answer filled in.
+    return CallIoctl(fd, BTRFS_IOC_GET_SUBVOL_INFO, &info);
+}
+
 int CreationGeneration(int fd, uint64_t& generation) {
     struct btrfs_ioctl_get_subvol_info_args info;
-    std::memset(&info, 0, sizeof info);
-    const int error = CallIoctl(fd, BTRFS_IOC_GET_SUBVOL_INFO, &info);
+    const int error = SubvolumeInfoOf(fd, info);
     if (error == 0)
         generation = info.otransid;
     return error;

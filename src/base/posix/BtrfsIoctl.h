@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <linux/btrfs.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 
@@ -38,7 +39,10 @@ int CreationGeneration(int fd, uint64_t& generation);
 int SubvolumeIdOf(int fd, uint64_t& id);
 // The identity of the file system that holds `fd`, the same under every mount of it.
 int FileSystemIdOf(int fd, std::array<uint8_t, 16>& id);
+// What btrfs tells of the subvolume that holds `fd` (its identity, flags, parent): `info`
+// is cleared first.
+int SubvolumeInfoOf(int fd, btrfs_ioctl_get_subvol_info_args& info);
 
 }  // namespace quorlin
 
-#endif
+#endif  // QUORLIN_BASE_POSIX_BTRFS_IOCTL_H

@@ -3,6 +3,7 @@
 #include "base/posix/TextFields.h"
 #include "base/posix/UniqueFd.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -70,9 +71,23 @@ int ReadMountTable(int fd, std::vector<Mount>& mounts) {
         while (separator < fields.size() && fields[separator] != "-")
             ++separator;
         if (separator + 1 < fields.size())
-            mounts.push_back(Mount{Unescape(fields[4]), Unescape(fields[separator + 1])});
+            mounts.push_back(Mount{Unescape(fields[4]), Unescape(fields[separator + 1]),
+                                   Unescape(fields[3]), fields[2]});
     }
     return 0;
+}
+
+std::vector<Mount> ShownMounts(const std::vector<Mount>& mounts) {
+    std::vector<Mount> shown;
+    for (const Mount& mount : mounts) {
+        shown.erase(std::remove_if(shown.begin(), shown.end(),
+                                   [&](const Mount& earlier) {
+                                       return earlier.mountPoint == mount.mountPoint;
+                                   }),
+                    shown.end());
+        shown.push_back(mount);
+    }
+    return shown;
 }
 
 const Mount* FindMount(const std::vector<Mount>& mounts, const std::string& path) {

@@ -6,6 +6,7 @@
 #define QUORLIN_BASE_POSIX_STORE_IDENTITY_H
 
 #include <cstring>
+#include <string>
 #include <sys/stat.h>
 
 namespace quorlin {
@@ -35,6 +36,22 @@ inline StoreName StoreNameKind(const char* name) {
     if (std::strncmp(rest, kUnforeseeableStoreMark, sizeof kUnforeseeableStoreMark - 1) == 0)
         return StoreName::kUnforeseeable;
     return StoreName::kNone;
+}
+
+// The first name in `path` that is one of the store's names: the offset of the '/' before
+// it, with its length in `length`; std::string::npos when no name of `path` is one. Tells
+// a path that runs through a store, whichever of its names the store has.
+inline size_t FindStoreName(const std::string& path, size_t& length) {
+    for (size_t at = path.find('/'); at != std::string::npos; at = path.find('/', at + 1)) {
+        const size_t end = path.find('/', at + 1);
+        const std::string name =
+            path.substr(at + 1, end == std::string::npos ? std::string::npos : end - at - 1);
+        if (StoreNameKind(name.c_str()) != StoreName::kNone) {
+            length = name.size();
+            return at;
+        }
+    }
+    return std::string::npos;
 }
 
 // Whether the entry `name` of a folder (with the status `entry`, not followed) is one of the

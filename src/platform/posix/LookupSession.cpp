@@ -1,6 +1,7 @@
 #include "platform/posix/LookupSession.h"
 
 #include "platform/posix/VolumeLookup.h"
+#include "base/posix/BtrfsIoctl.h"
 
 #include <cerrno>
 #include <climits>
@@ -10,9 +11,6 @@
 namespace quorlin {
 
 namespace {
-
-// The root directory of every btrfs subvolume has this inode number.
-const ino_t kSubvolumeRootInode = 256;
 
 // The last name of the absolute `text` lies after `slash`, up to `end` (included);
 // false for the root.

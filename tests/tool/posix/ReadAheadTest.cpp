@@ -69,12 +69,12 @@ TEST_P(ReadAheadTest, OpensTheFileAskedForAndTheNextOnesInTheWindow) {
         std::sort(names.begin(), names.end());
         return names;
     };
-    qtool::Fd folder(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    quorlin::UniqueFd folder(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     {
         qtool::ReadAhead ahead;
         ahead.Plan(entries);
         for (const std::string& name : GetParam().opens) {
-            qtool::Fd fd = ahead.Open(folder.Get(), name);
+            quorlin::UniqueFd fd = ahead.Open(folder.Get(), name);
             std::string start(name.size(), '\0');
             EXPECT_EQ(pread(fd.Get(), &start[0], start.size(), 0),
                       static_cast<ssize_t>(name.size()));

@@ -1,6 +1,7 @@
 #include "TreeCompare.h"
 
 #include "ToolProcess.h"
+#include "base/posix/UniqueFd.h"
 
 #include <cstring>
 #include <dirent.h>
@@ -15,20 +16,7 @@
 namespace tooltest {
 namespace {
 
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return fd_; }
-
-private:
-    int fd_;
-};
+using quorlin::UniqueFd;
 
 std::set<std::string> Names(int folder) {
     std::set<std::string> names;
@@ -99,8 +87,8 @@ public:
         if (Attributes(originalFolder, name) != Attributes(copyFolder, copyName))
             Differs(path, "has other extended attributes");
         if (S_ISREG(a.st_mode)) {
-            Fd x(openat(originalFolder, name.c_str(), O_RDONLY | O_NOFOLLOW));
-            Fd y(openat(copyFolder, copyName.c_str(), O_RDONLY | O_NOFOLLOW));
+            UniqueFd x(openat(originalFolder, name.c_str(), O_RDONLY | O_NOFOLLOW));
+            UniqueFd y(openat(copyFolder, copyName.c_str(), O_RDONLY | O_NOFOLLOW));
             if (ReadAll(x.Get()) != ReadAll(y.Get()))
                 Differs(path, "has other content");
             if (DataRanges(x.Get(), a.st_size) != DataRanges(y.Get(), b.st_size))
@@ -114,8 +102,8 @@ public:
         } else if (S_ISCHR(a.st_mode) || S_ISBLK(a.st_mode)) {
             Same(path, "device", a.st_rdev, b.st_rdev);
         } else if (S_ISDIR(a.st_mode)) {
-            Fd x(openat(originalFolder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-            Fd y(openat(copyFolder, copyName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+            UniqueFd x(openat(originalFolder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+            UniqueFd y(openat(copyFolder, copyName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
             Folder(x.Get(), y.Get(), path);
         }
     }
@@ -179,8 +167,8 @@ std::vector<std::string> CompareTrees(const std::string& original, const std::st
     Comparison comparison(leftOut);
     auto a = Split(original);
     auto b = Split(copy);
-    Fd x(open(a.first.c_str(), O_RDONLY | O_DIRECTORY));
-    Fd y(open(b.first.c_str(), O_RDONLY | O_DIRECTORY));
+    UniqueFd x(open(a.first.c_str(), O_RDONLY | O_DIRECTORY));
+    UniqueFd y(open(b.first.c_str(), O_RDONLY | O_DIRECTORY));
     comparison.Entry(x.Get(), y.Get(), a.second, b.second, "");
     return comparison.differences;
 }
