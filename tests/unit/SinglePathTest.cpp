@@ -2,6 +2,8 @@
 // the backup type, and the volume lookup of the absolute path.
 #include "WorkflowFixture.h"
 
+#include <functional>
+
 namespace quorlin {
 namespace testing {
 namespace {
@@ -62,6 +64,28 @@ TEST_F(SinglePathTest, StartBackupTakesTheSnapshotWithWriters) {
 
     ExpectReportHeld();
     EXPECT_TRUE(agent.WithWriters());
+}
+
+// What a host reads of the agent through its public calls follows its fields.
+TEST_F(SinglePathTest, ThePublicCallsTellTheHeldBackupAndItsSet) {
+    struct Step {
+        const char* after;
+        std::function<int()> call;  // null: none
+        bool held;
+        VSS_ID setId;
+    };
+    const Step steps[] = {
+        {"construction", nullptr, false, GUID_NULL},
+        {"a start", [&] { return StartBackup(L"C:\\Data\\report.doc"); }, true, SetId(1)},
+        {"completion", [&] { return agent.VssBackupComplete(); }, false, SetId(1)}};
+    for (const Step& step : steps) {
+        if (step.call) {
+            ASSERT_EQ(QUORLIN_RESULT_OK, step.call()) << step.after;
+        }
+        EXPECT_EQ(step.held, agent.BackupHeld()) << step.after;
+        EXPECT_EQ(step.held, agent.State().backupInProgress != 0) << step.after;
+        EXPECT_TRUE(step.setId == agent.SnapshotSetId()) << step.after;
+    }
 }
 
 TEST_F(SinglePathTest, NoWriterTakesAPersistentSnapshotWithoutWriters) {
