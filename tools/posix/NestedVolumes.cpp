@@ -1,6 +1,7 @@
 #include "NestedVolumes.h"
 
 #include "SourcePath.h"
+#include "base/PathNames.h"
 #include "base/posix/BtrfsIoctl.h"
 #include "base/posix/MountTable.h"
 #include "base/posix/StoreIdentity.h"
@@ -173,14 +174,9 @@ private:
         UniqueFd current(fcntl(folderFd, F_DUPFD_CLOEXEC, 0));
         place = path;
         store = false;
-        for (size_t start = 0; start < relative.size() && current.Valid();) {
-            size_t end = relative.find('/', start);
-            if (end == std::string::npos)
-                end = relative.size();
-            const std::string name = relative.substr(start, end - start);
-            start = end + 1;
-            if (name.empty())
-                continue;
+        for (const std::string& name : quorlin::PathNames(relative)) {
+            if (!current.Valid())
+                break;
             place = Join(place, name);
             current.Reset(openat(current.Get(), name.c_str(),
                                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));

@@ -1,6 +1,6 @@
 #include "base/posix/TrustedPath.h"
 
-#include "base/posix/TextFields.h"
+#include "base/PathNames.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -16,7 +16,7 @@ const int kStepFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 // The names of the absolute `path` with "." dropped and ".." taking the name before it.
 std::vector<std::string> ResolvedNames(const std::string& path) {
     std::vector<std::string> names;
-    for (std::string& name : SplitFields(path, '/', true)) {
+    for (std::string& name : PathNames(path)) {
         if (name == "..") {
             if (!names.empty())
                 names.pop_back();
@@ -119,7 +119,7 @@ int OpenMountRoot(const std::string& path, uint64_t mountId, UniqueFd& mountRoot
     if (error != 0)
         return error;
     std::string walked;
-    const std::vector<std::string> names = SplitFields(path, '/', true);
+    const std::vector<std::string> names = PathNames(path);
     for (auto name = names.begin(); currentMount != mountId; ++name) {
         if (name == names.end())
             return ENOENT;

@@ -1,6 +1,6 @@
 #include "platform/posix/PathResolution.h"
 
-#include "base/posix/TextFields.h"
+#include "base/PathNames.h"
 
 #include <cerrno>
 #include <climits>
@@ -47,7 +47,7 @@ int ResolvePath(const std::string& path, std::string& resolved, ResolutionWalk* 
         return absoluteError;
 
     // Walk up until an ancestor exists; remember the missing components.
-    std::vector<std::string> parts = SplitFields(absolute, '/', true);
+    std::vector<std::string> parts = PathNames(absolute);
     std::vector<std::string> missing;
     for (;;) {
         const std::string candidate = Join("/", parts);
