@@ -2,6 +2,7 @@
 #include "agent/Options.h"
 #include "capi/AgentCall.h"
 #include "capi/TraceLines.h"
+#include "diag/Explanation.h"
 #include "diag/Trace.h"
 
 #include <new>
@@ -33,6 +34,18 @@ void QUORLIN_CALL quorlin_agent_free(quorlin_agent* agent) { delete agent; }
 
 const char* QUORLIN_CALL quorlin_last_report(const quorlin_agent* agent) {
     return agent != nullptr ? agent->report.c_str() : "";
+}
+
+const char* QUORLIN_CALL quorlin_last_explanation(const quorlin_agent* agent) {
+    return agent != nullptr ? agent->explanation.c_str() : "";
+}
+
+const char* QUORLIN_CALL quorlin_explain_code(unsigned long code) {
+    try {
+        return quorlin::ExplainCode(static_cast<uint32_t>(code));
+    } catch (...) {
+        return "";
+    }
 }
 
 unsigned long QUORLIN_CALL quorlin_last_error_code(const quorlin_agent* agent) {

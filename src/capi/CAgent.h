@@ -35,8 +35,10 @@ struct quorlin_agent final : CQuorlin {
 
     // The snapshot paths of the held backup, one per path of its start call.
     std::vector<std::wstring> snapshots;
-    // The last call's report line in UTF-8, and its COM failure's code and site.
+    // The last call's report line and explanation in UTF-8, and its COM failure's code
+    // and site.
     std::string report;
+    std::string explanation;
     unsigned long errorCode = 0;
     int errorSite = 0;
 };

@@ -47,6 +47,15 @@ void Trace(const wchar_t* text, int level) {
         TraceLine(text);
 }
 
+void TraceFailure(const std::wstring& text, const FailureFacts& facts, int level) {
+    if (t_observer != nullptr) {
+        t_observer->Observe(text.c_str(), level);
+        t_observer->ObserveFailure(facts, level);
+    }
+    if (g_traceLevel >= level)
+        TraceLine(text.c_str());
+}
+
 void TraceDetail(const wchar_t* text) { Trace(text, TRACE_LEVEL_DETAIL); }
 
 void TraceLine(const wchar_t* text) {
@@ -78,7 +87,8 @@ void TraceText(const wchar_t* text) {
     if (!written) {
         std::wstring system;
         GetSystemErrorText(error, system);
-        ThrowQuorlinFailure(FormatText(L"Unable to write to the console. %s.", {system}));
+        ThrowQuorlinFailure(FormatText(L"Unable to write to the console. %s.", {system}),
+                            {FailureKind::kConsoleWrite, error, 0, {}});
     }
 }
 

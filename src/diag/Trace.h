@@ -3,6 +3,8 @@
 #ifndef QUORLIN_DIAG_TRACE_H
 #define QUORLIN_DIAG_TRACE_H
 
+#include "diag/FailureFacts.h"
+
 #include <functional>
 #include <string>
 
@@ -21,6 +23,11 @@ enum {
 // Emits `text` as one line when the verbosity is at least `level`.
 void Trace(const wchar_t* text, int level);
 inline void Trace(const std::wstring& text, int level) { Trace(text.c_str(), level); }
+// Traces the line that tells of a failure (a report line at TRACE_LEVEL_RESULT, or a
+// refusal's step line at TRACE_LEVEL_DETAIL) as Trace does, and hands the observer its
+// facts with it. The observer has both even when the console refuses the line.
+void TraceFailure(const std::wstring& text, const FailureFacts& facts,
+                  int level = TRACE_LEVEL_RESULT);
 // A step line: Trace(text, TRACE_LEVEL_DETAIL).
 void TraceDetail(const wchar_t* text);
 inline void TraceDetail(const std::wstring& text) { TraceDetail(text.c_str()); }
@@ -37,12 +44,14 @@ using TraceLineSink = std::function<void(const wchar_t* line)>;
 void SetTraceLineSink(TraceLineSink sink);
 
 // Sees every line traced on the constructing thread while it lives, whatever the
-// verbosity, with the line's level. Observers nest: the newest sees the lines.
+// verbosity, with the line's level, and the facts of each line that tells of a failure
+// (TraceFailure) right after the line. Observers nest: the newest sees the lines.
 class TraceObserver {
 public:
     TraceObserver(const TraceObserver&) = delete;
     TraceObserver& operator=(const TraceObserver&) = delete;
     virtual void Observe(const wchar_t* text, int level) noexcept = 0;
+    virtual void ObserveFailure(const FailureFacts& /*facts*/, int /*level*/) noexcept {}
 
 protected:
     TraceObserver() noexcept;

@@ -38,7 +38,7 @@ public:
     // Must be called inside a catch handler.
     static CaughtFailure TakeCurrent() noexcept;
     // Writes the report line of a CComException or CQuorlinException, or the plain
-    // line of an unexpected failure.
+    // line of an unexpected failure, with its facts (TraceFailure).
     void Report() const noexcept;
 
 private:

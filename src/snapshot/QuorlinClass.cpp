@@ -73,8 +73,8 @@ const NoWriterSites kNoWriterSites = {145, 148, 152, 157, 160, 179, {187, 189, 1
 // VssBackupComplete
 const AsyncSites kComplete = {691, 693, 696};
 
-int Refuse(const wchar_t* stepLine) {
-    TraceDetail(stepLine);
+int RefuseArgument() {
+    quorlin::TraceRefusedArgument();
     return QUORLIN_RESULT_REFUSED;
 }
 
@@ -117,10 +117,10 @@ bool SettleDeletion(HRESULT deletion, bool autoRelease) noexcept {
                 L"DeleteSnapshots failed 0x%x; the snapshot set goes when it is released.",
                 {code}));
         else
-            quorlin::Trace(quorlin::FormatText(L"The snapshot set could not be deleted, error "
-                                               L"0x%x: its snapshots remain.",
-                                               {code}),
-                           quorlin::TRACE_LEVEL_RESULT);
+            quorlin::TraceFailure(quorlin::FormatText(L"The snapshot set could not be deleted, "
+                                                      L"error 0x%x: its snapshots remain.",
+                                                      {code}),
+                                  {quorlin::FailureKind::kDeletionFailed, code, 0, {}});
     });
     return releaseDeletes;
 }
@@ -288,7 +288,7 @@ int CQuorlin::VssStartBackup2(wchar_t** sourcePaths, wchar_t** snapshotPaths, in
     auto cleanup = [this] { CleanUpFailedCall(true); };
     return quorlin::RunEntryPoint(cleanup, [&](EntryCapture& capture) -> int {
         if (!ArgumentsPresent(sourcePaths, snapshotPaths, pathCount))
-            return Refuse(quorlin::kInvalidParameter);
+            return RefuseArgument();
         const int ended =
             EndHeldBackup(*this, m_backupInProgress, static_cast<bool>(m_backupComponents));
         if (ended != QUORLIN_RESULT_OK)
@@ -329,7 +329,9 @@ int CQuorlin::VssStartBackupNoWriter(wchar_t* sourcePath, wchar_t* snapshotPath,
         if (quorlin::RefusedSinglePathStart(sourcePath))
             return QUORLIN_RESULT_REFUSED;
         if (m_backupInProgress != 0) {
-            TraceDetail(quorlin::kWrongSequenceComplete);
+            quorlin::TraceFailure(quorlin::kWrongSequenceComplete,
+                                  {quorlin::FailureKind::kBackupHeld, 0, 0, {}},
+                                  quorlin::TRACE_LEVEL_DETAIL);
             return QUORLIN_RESULT_WRONG_SEQUENCE;
         }
         const int ended =
@@ -369,8 +371,12 @@ int CQuorlin::VssBackupComplete() {
             return QUORLIN_RESULT_REFUSED;
         if (m_backupInProgress != 1)
             TraceDetail(quorlin::kWrongSequenceStart);
-        if (!m_backupComponents)
-            return Refuse(L"Invalid data.");
+        if (!m_backupComponents) {
+            quorlin::TraceFailure(L"Invalid data.",
+                                  {quorlin::FailureKind::kNothingToComplete, 0, 0, {}},
+                                  quorlin::TRACE_LEVEL_DETAIL);
+            return QUORLIN_RESULT_REFUSED;
+        }
 
         // A backup that has ended already (its start call failed, or it was completed) is
         // not completed again: only its set is left to delete.
