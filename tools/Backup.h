@@ -1,11 +1,15 @@
-// One backup through the library's public API: settings, one start call for the
-// paths, and completion.
+// One backup through the library's C interface, as every host makes it: settings, one
+// start call for the paths, and completion; a failure comes back with what the library
+// recorded for it.
 #ifndef QUORLIN_TOOL_BACKUP_H
 #define QUORLIN_TOOL_BACKUP_H
 
 #include "Com.h"
 #include "Quorlin.h"
 #include "TraceRelay.h"
+#include "quorlin/quorlin.h"
+
+#include "Failure.h"
 
 #include <string>
 #include <vector>
@@ -19,12 +23,6 @@ struct BackupOptions {
     int timeoutSeconds = 600;  // --timeout: limit of each step of the snapshot; 0: none
     int retries = 0;           // --retry N: tries after a retryable refusal (Retry.h)
     bool timings = false;      // --timings: one line per phase on standard error at the end
-};
-
-// The agent, with the identity of its snapshot set in view.
-class SetAgent : public CQuorlin {
-public:
-    const VSS_ID& SetId() const { return m_snapshotSetId; }
 };
 
 class Backup {
@@ -47,14 +45,16 @@ public:
     const _Quorlin_Set_Instant* Instant() const { return hasInstant_ ? &instant_ : nullptr; }
 
 private:
-    int StartOne(const std::vector<std::wstring>& sources, wchar_t* buffers, size_t room);
+    int StartOne(const std::vector<std::wstring>& sources);
+    // The failure of the last call, which ended with `result`, for `action`.
+    Failure Diagnosed(const std::string& action, int result) const;
     // Under --timings, the phases of the calls made, on standard error.
     void ShowTimings();
 
     // Declared in the order they must come up; the agent goes first at the end.
     ComScope com_;
     TraceRelay trace_;
-    SetAgent agent_;
+    quorlin_agent* agent_;
     bool withWriters_;
     int retries_;
     bool timings_;

@@ -158,7 +158,7 @@ std::vector<std::string> StartWithNested(Backup& backup, std::vector<std::string
                 leftOut = true;
             }
             // A volume that moved away and back meanwhile fails a set as one that is gone does.
-            const unsigned code = ReportedCode(failure.Report());
+            const unsigned long code = failure.Code();
             bool moving = !nested.empty() && tries < kMovedTries &&
                           (code == kVolumeNotFound || code == kVolumeTwice);
             if (!leftOut && !moving)

@@ -15,6 +15,7 @@ struct quorlin_agent final : CQuorlin {
     quorlin_agent(const quorlin_agent&) = delete;
     quorlin_agent& operator=(const quorlin_agent&) = delete;
 
+    const VSS_ID& SetId() const noexcept { return m_snapshotSetId; }
     // True while the class holds a backup.
     bool Holding() const noexcept { return m_backupInProgress != 0; }
 

@@ -234,6 +234,14 @@ typedef struct quorlin_set_instant {
 QUORLIN_C_API int QUORLIN_CALL quorlin_describe_set(quorlin_agent* agent,
                                                     quorlin_set_instant* instant);
 
+/* The identity of the snapshot set of the agent's last start call, "xxxxxxxx-xxxx-xxxx-
+ * xxxx-xxxxxxxxxxxx" in lower case (as quorlin_held_list gives it), into `set_id` of
+ * `set_id_size` bytes (37 hold it): "" before a start call made a set. QUORLIN_OK;
+ * QUORLIN_BUFFER_TOO_SMALL (an empty string) when it does not fit; QUORLIN_REFUSED for a
+ * NULL argument or size 0. It is no call with a report. */
+QUORLIN_C_API int QUORLIN_CALL quorlin_set_id(const quorlin_agent* agent, char* set_id,
+                                              size_t set_id_size);
+
 /* --- why a call failed --- */
 
 /* The report line of the last call on the agent that returns a result (the start
