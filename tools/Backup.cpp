@@ -14,8 +14,8 @@ namespace {
 const int kTraceResults = 2;  // failure reports
 const int kTraceSteps = 6;    // every step as well, the snapshot service's own included
 
-// Whether the library traces every step: for -vv, and for the phases of --timings.
-bool TracesSteps(const BackupOptions& options) { return options.verbosity > 1 || options.timings; }
+// Whether the library traces every step: for -vv.
+bool TracesSteps(const BackupOptions& options) { return options.verbosity > 1; }
 
 std::string ActionFor(const std::vector<std::string>& sources) {
     if (sources.size() == 1)
@@ -41,6 +41,19 @@ Backup::Backup(const BackupOptions& options)
     quorlin_set_verbosity(agent_, TracesSteps(options) ? kTraceSteps : kTraceResults);
     quorlin_set_trace_console(agent_, trace_.Console());
     quorlin_set_timeout(agent_, options.timeoutSeconds * 1000);
+    if (timings_)
+        quorlin_set_phase_callback(agent_, &Backup::Mark, this);
+}
+
+void QUORLIN_CALL Backup::Mark(void* context, int phase) {
+    Backup& backup = *static_cast<Backup*>(context);
+    const TraceClock::time_point now = TraceClock::now();
+    try {
+        std::lock_guard<std::mutex> lock(backup.marksMutex_);
+        backup.marks_.push_back({phase, now});
+    } catch (...) {
+        // Out of memory: the phase goes unmarked.
+    }
 }
 
 Backup::~Backup() {
@@ -51,6 +64,8 @@ Backup::~Backup() {
         completed_ = true;
         trace_.Collect();
     }
+    if (timings_)
+        quorlin_set_phase_callback(agent_, nullptr, nullptr);
     ShowTimings();
     // The trace console is the library's and outlives this object: nothing may be written
     // to it once the relay has closed it.
@@ -150,8 +165,7 @@ std::string Backup::SetId() const {
 void Backup::ShowTimings() {
     if (!timings_ || !started_)
         return;
-    std::string text =
-        TimingsText(PhasesOf(trace_.Lines(), start_, completed_ ? &complete_ : nullptr));
+    std::string text = TimingsText(PhasesOf(marks_, start_, completed_ ? &complete_ : nullptr));
     if (hasInstant_) {
         char line[96];
         std::snprintf(line, sizeof line, "quorlin: timings: %-22s %10.1f ms (", "snapshot window",

@@ -11,6 +11,7 @@
 
 #include "Failure.h"
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,8 @@ private:
     Failure Diagnosed(const std::string& action, int result) const;
     // Under --timings, the phases of the calls made, on standard error.
     void ShowTimings();
+    // The library's phase callback: keeps the event with the time it arrived.
+    static void QUORLIN_CALL Mark(void* context, int phase);
 
     // Declared in the order they must come up; the agent goes first at the end.
     ComScope com_;
@@ -66,6 +69,8 @@ private:
     bool completed_ = false;  // and a completion call after it
     CallSpan start_;
     CallSpan complete_;
+    std::mutex marksMutex_;  // the events come from the library's threads as well
+    std::vector<PhaseMark> marks_;
 };
 
 }  // namespace qtool

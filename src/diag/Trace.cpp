@@ -20,6 +20,8 @@ thread_local TraceObserver* t_observer = nullptr;
 std::mutex g_sinkMutex;
 std::shared_ptr<const TraceLineSink> g_sink;  // guarded by g_sinkMutex
 
+std::shared_ptr<const PhaseSink> g_phaseSink;  // guarded by g_sinkMutex
+
 // The sink of the moment; it stays alive while in use even if it is replaced.
 std::shared_ptr<const TraceLineSink> CurrentSink() {
     std::lock_guard<std::mutex> lock(g_sinkMutex);
@@ -38,6 +40,24 @@ void SetTraceLineSink(TraceLineSink sink) {
         installed = std::make_shared<const TraceLineSink>(std::move(sink));
     std::lock_guard<std::mutex> lock(g_sinkMutex);
     g_sink.swap(installed);
+}
+
+void SetPhaseSink(PhaseSink sink) {
+    std::shared_ptr<const PhaseSink> installed;
+    if (sink)
+        installed = std::make_shared<const PhaseSink>(std::move(sink));
+    std::lock_guard<std::mutex> lock(g_sinkMutex);
+    g_phaseSink.swap(installed);
+}
+
+void MarkPhase(Phase phase) noexcept {
+    std::shared_ptr<const PhaseSink> sink;
+    {
+        std::lock_guard<std::mutex> lock(g_sinkMutex);
+        sink = g_phaseSink;
+    }
+    if (sink)
+        (*sink)(phase);
 }
 
 void Trace(const wchar_t* text, int level) {

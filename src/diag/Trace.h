@@ -43,6 +43,29 @@ void TraceText(const wchar_t* text);
 using TraceLineSink = std::function<void(const wchar_t* line)>;
 void SetTraceLineSink(TraceLineSink sink);
 
+// Where a backup's time goes, as events rather than lines: each phase as it begins (the
+// workflows' steps), and each writer's freeze sent, freeze answered and thaw answered
+// (the btrfs service's writers), whatever the verbosity. The values are the C
+// interface's QUORLIN_PHASE_*.
+enum class Phase : int {
+    kGatherWriters = 1,
+    kAddVolumes = 2,
+    kPrepare = 3,
+    kSnapshot = 4,
+    kSnapshotPaths = 5,
+    kComplete = 6,
+    kWriterFreezeSent = 7,
+    kWriterFrozen = 8,
+    kWriterThawed = 9
+};
+// Receives every phase event as it happens, on the thread that meets it (the snapshot
+// service's writer events come from a thread of its own); one per process, replaced or
+// removed (empty) at any time from any thread; it must not throw.
+using PhaseSink = std::function<void(Phase phase)>;
+void SetPhaseSink(PhaseSink sink);
+// Hands `phase` to the sink, if there is one.
+void MarkPhase(Phase phase) noexcept;
+
 // Sees every line traced on the constructing thread while it lives, whatever the
 // verbosity, with the line's level, and the facts of each line that tells of a failure
 // (TraceFailure) right after the line. Observers nest: the newest sees the lines.

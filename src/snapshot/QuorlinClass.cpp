@@ -181,6 +181,7 @@ void AddVolumeOf(BackupComponents& components, const wchar_t* sourcePath, int ad
 // The single-path calls' outputs: the length always, the text when there is a buffer.
 void WriteSnapshotPath(BackupComponents& components, const SinglePathVolume& volume,
                        int propertiesSite, wchar_t* snapshotPath, int& snapshotPathLength) {
+    quorlin::MarkPhase(quorlin::Phase::kSnapshotPaths);
     TraceDetail(L"Calling GetSnapshotProperties");
     const std::wstring path = quorlin::SnapshotPathOf(
         components, volume.snapshotId, volume.fullPath, volume.root.data(), propertiesSite);
@@ -313,6 +314,7 @@ int CQuorlin::VssStartBackup2(wchar_t** sourcePaths, wchar_t** snapshotPaths, in
                               kStartBackup2Sites.add, m_volumes, places);
         PrepareAndSnapshot(components, kStartBackup2Sites, m_backupType, waitLimit,
                            m_snapshotCreated);
+        quorlin::MarkPhase(quorlin::Phase::kSnapshotPaths);
         TraceDetail(L"Calling GetSnapshotProperties");
         quorlin::WriteSnapshotPaths(components, m_volumes, places, snapshotPaths,
                                     kStartBackup2Sites.properties);

@@ -34,8 +34,9 @@ HRESULT ResultWithObject(HRESULT hr, bool hasObject) {
 // Starts an operation, waits for it within `limit` milliseconds (0: no limit) and
 // returns its final status. `started` becomes true once the operation has started.
 HRESULT AwaitOperation(BackupComponents& components, StartOperation start,
-                       const OperationLines& lines, const AsyncSites& sites, DWORD limit,
-                       bool* started = nullptr) {
+                       const OperationLines& lines, Phase phase, const AsyncSites& sites,
+                       DWORD limit, bool* started = nullptr) {
+    MarkPhase(phase);
     TraceDetail(lines.call);
     ComPtr<AsyncOperation> async;
     const HRESULT hr = (components.*start)(async);
@@ -80,6 +81,7 @@ void InitializeForBackup(BackupComponents& components, int site) {
 }
 
 void StartSnapshotSet(BackupComponents& components, VSS_ID& snapshotSetId, int site) {
+    MarkPhase(Phase::kAddVolumes);
     TraceDetail(L"Calling StartSnapshotSet");
     CheckResult(components.StartSnapshotSet(&snapshotSetId), site);
 }
@@ -100,8 +102,8 @@ void AddToSnapshotSet(BackupComponents& components, const wchar_t* volumePath, V
 void GatherWriterMetadata(BackupComponents& components, const AsyncSites& sites, DWORD limit) {
     const OperationLines lines = {L"Calling GatherWriterMetadata", L"Waiting for writer metadata",
                                   L"Calling QueryStatus for GatherWriterMetadata"};
-    const HRESULT status =
-        AwaitOperation(components, &BackupComponents::GatherWriterMetadata, lines, sites, limit);
+    const HRESULT status = AwaitOperation(components, &BackupComponents::GatherWriterMetadata,
+                                          lines, Phase::kGatherWriters, sites, limit);
     if (status == VSS_S_ASYNC_CANCELLED)
         ThrowQuorlinFailure(L"GatherWriterMetadata was cancelled.",
                             {FailureKind::kGatherCancelled, 0, 0, {}});
@@ -109,24 +111,24 @@ void GatherWriterMetadata(BackupComponents& components, const AsyncSites& sites,
 
 void PrepareForBackup(BackupComponents& components, const AsyncSites& sites, DWORD limit) {
     const OperationLines lines = {L"Calling PrepareForBackup", nullptr, nullptr};
-    RequireFinished(
-        AwaitOperation(components, &BackupComponents::PrepareForBackup, lines, sites, limit),
-        L"Prepare for backup failed.", FailureKind::kPrepareFailed);
+    RequireFinished(AwaitOperation(components, &BackupComponents::PrepareForBackup, lines,
+                                   Phase::kPrepare, sites, limit),
+                    L"Prepare for backup failed.", FailureKind::kPrepareFailed);
 }
 
 void DoSnapshotSet(BackupComponents& components, const AsyncSites& sites, DWORD limit,
                    bool& snapshotStarted) {
     const OperationLines lines = {L"Calling DoSnapshotSet", nullptr, nullptr};
-    RequireFinished(AwaitOperation(components, &BackupComponents::DoSnapshotSet, lines, sites,
-                                   limit, &snapshotStarted),
+    RequireFinished(AwaitOperation(components, &BackupComponents::DoSnapshotSet, lines,
+                                   Phase::kSnapshot, sites, limit, &snapshotStarted),
                     L"DoSnapshotSet failed.", FailureKind::kSnapshotFailed);
 }
 
 void BackupComplete(BackupComponents& components, const AsyncSites& sites, DWORD limit) {
     const OperationLines lines = {L"Calling BackupComplete", nullptr, nullptr};
-    RequireFinished(
-        AwaitOperation(components, &BackupComponents::BackupComplete, lines, sites, limit),
-        L"Completion of backup failed.", FailureKind::kCompletionFailed);
+    RequireFinished(AwaitOperation(components, &BackupComponents::BackupComplete, lines,
+                                   Phase::kComplete, sites, limit),
+                    L"Completion of backup failed.", FailureKind::kCompletionFailed);
 }
 
 std::vector<wchar_t> NewVolumeRootBuffer() {

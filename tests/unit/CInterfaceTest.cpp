@@ -481,6 +481,58 @@ TEST(CInterfaceHeldTest, MalformedArgumentsAreRefusedBeforeAnyWork) {
     }
 }
 
+// The phases of a completion alone.
+std::vector<int>* g_phases = nullptr;
+int StartThenComplete(quorlin_agent* agent, const char* source) {
+    const int started = Start(agent, source);
+    g_phases->clear();
+    return started != QUORLIN_OK ? started : quorlin_complete(agent);
+}
+
+void QUORLIN_CALL CollectPhase(void* context, int phase) {
+    static_cast<std::vector<int>*>(context)->push_back(phase);
+}
+
+// Each call's phases reach the phase callback as they begin, whatever the verbosity, until
+// it is removed.
+TEST_F(CInterfaceTest, ThePhaseCallbackGetsEachPhaseOfACallAsItBegins) {
+    const struct {
+        const char* what;
+        int (*call)(quorlin_agent* agent, const char* source);  // on a new agent
+        std::vector<int> phases;
+    } cases[] = {
+        {"with writers",
+         Start,
+         {QUORLIN_PHASE_GATHER_WRITERS, QUORLIN_PHASE_ADD_VOLUMES, QUORLIN_PHASE_PREPARE,
+          QUORLIN_PHASE_SNAPSHOT, QUORLIN_PHASE_SNAPSHOT_PATHS}},
+        {"without writers",
+         StartNoWriters,
+         {QUORLIN_PHASE_ADD_VOLUMES, QUORLIN_PHASE_SNAPSHOT, QUORLIN_PHASE_SNAPSHOT_PATHS}},
+        {"several paths",
+         StartMulti,
+         {QUORLIN_PHASE_GATHER_WRITERS, QUORLIN_PHASE_ADD_VOLUMES, QUORLIN_PHASE_PREPARE,
+          QUORLIN_PHASE_SNAPSHOT, QUORLIN_PHASE_SNAPSHOT_PATHS}},
+        {"completion", StartThenComplete, {QUORLIN_PHASE_COMPLETE}},
+    };
+    g_traceLevel = 0;
+    std::vector<int> phases;
+    g_phases = &phases;
+    ASSERT_EQ(QUORLIN_OK, quorlin_set_phase_callback(c.get(), CollectPhase, &phases));
+    for (const auto& t : cases) {
+        SCOPED_TRACE(t.what);
+        c.reset(quorlin_agent_new());
+        phases.clear();
+        EXPECT_EQ(QUORLIN_OK, t.call(c.get(), kSource.c_str()));
+        EXPECT_EQ(t.phases, phases);
+    }
+    ASSERT_EQ(QUORLIN_OK, quorlin_set_phase_callback(c.get(), nullptr, nullptr));
+    phases.clear();
+    EXPECT_EQ(QUORLIN_OK, Start(c.get(), kSource.c_str()));
+    EXPECT_TRUE(phases.empty());
+    EXPECT_EQ(QUORLIN_REFUSED, quorlin_set_phase_callback(nullptr, CollectPhase, &phases));
+    g_traceLevel = 4;
+}
+
 // The report keeps the facts of the line it keeps: those that the failure recorded with
 // it, none for a line that told of no failure, and the refusal's for a refused call.
 TEST(CallReportTest, TheKeptLineComesWithItsOwnFacts) {

@@ -293,6 +293,29 @@ QUORLIN_C_API int QUORLIN_CALL quorlin_set_trace_callback(quorlin_agent* agent,
                                                           quorlin_trace_callback callback,
                                                           void* context);
 
+/* Phases of a backup, for hosts that time them: each of the first six as it begins, and
+ * on Linux each writer's freeze as it is sent, its freeze answered and its thaw answered. */
+enum {
+    QUORLIN_PHASE_GATHER_WRITERS = 1, /* the writers' metadata is gathered */
+    QUORLIN_PHASE_ADD_VOLUMES = 2,    /* the set is started and its volumes added */
+    QUORLIN_PHASE_PREPARE = 3,        /* the writers prepare for the backup */
+    QUORLIN_PHASE_SNAPSHOT = 4,       /* the snapshot is taken */
+    QUORLIN_PHASE_SNAPSHOT_PATHS = 5, /* the snapshot paths are found */
+    QUORLIN_PHASE_COMPLETE = 6,       /* the backup is completed (quorlin_complete) */
+    QUORLIN_PHASE_WRITER_FREEZE = 7,  /* a writer is told to freeze */
+    QUORLIN_PHASE_WRITER_FROZEN = 8,  /* a writer answered that it is frozen */
+    QUORLIN_PHASE_WRITER_THAWED = 9   /* a writer answered that it is thawed */
+};
+/* Receives one phase event (QUORLIN_PHASE_*) as it happens. It must not call the agent
+ * and must not throw. */
+typedef void(QUORLIN_CALL* quorlin_phase_callback)(void* context, int phase);
+/* Process-wide, like the trace settings: a callback for every phase event of every
+ * agent, whatever the verbosity; NULL: none. It is called during the call, on its thread
+ * or (a writer's events, on Linux) on a thread of the snapshot service. */
+QUORLIN_C_API int QUORLIN_CALL quorlin_set_phase_callback(quorlin_agent* agent,
+                                                          quorlin_phase_callback callback,
+                                                          void* context);
+
 /* --- snapshots held on the volumes --- */
 
 /* Whether the owner of a held snapshot still runs. */
