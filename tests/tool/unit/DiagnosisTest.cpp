@@ -20,12 +20,6 @@ TEST(Diagnosis, EachFailureGivesTheLibrarysExplanationAfterWhatWasAttempted) {
          kExitFailed,
          "could not take a snapshot of /data: the volume does not support snapshots; choose "
          "another."},
-        {{QUORLIN_RESULT_REFUSED, 0, 0, "Not support xp 64.", "The library refused: no."},
-         kExitRefused,
-         "could not take a snapshot of /data: the library refused: no."},
-        {{QUORLIN_RESULT_WRONG_SEQUENCE, 0, 0, "", "A backup is held; complete it."},
-         kExitWrongSequence,
-         "could not take a snapshot of /data: a backup is held; complete it."},
         {{1, 0, 0, "", ""},
          kExitFailed,
          "could not take a snapshot of /data: the library gave no reason; run the command again "
