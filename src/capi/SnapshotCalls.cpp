@@ -131,8 +131,11 @@ int StartMulti(quorlin_agent* agent, const Char* const* sources, size_t count,
                 (snapshotPaths != nullptr && !BufferValid(snapshotPaths[i], sizes[i])))
                 return RefuseArgument();
         }
+        // A null path among them is the class's to refuse, before any path is looked at.
+        const bool allPresent = std::all_of(paths.begin(), paths.end(),
+                                            [](const Source& path) { return path.present; });
         for (const Source& path : paths) {
-            if (!path.Exists())
+            if (allPresent && !path.Exists())
                 return RefuseMissingPath();
         }
         const int result = StartWith(a, [&] {

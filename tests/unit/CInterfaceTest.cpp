@@ -228,6 +228,11 @@ int Complete(quorlin_agent* agent, const char*) { return quorlin_complete(agent)
 int StartMissing(quorlin_agent* agent, const char*) {
     return quorlin_start(agent, "missing", nullptr, 0, nullptr);
 }
+// A null path after one that does not exist: the null one is refused first.
+int StartMissingAndNull(quorlin_agent* agent, const char*) {
+    const char* paths[] = {"missing", nullptr};
+    return quorlin_start_multi(agent, paths, 2, nullptr, nullptr, nullptr);
+}
 
 TEST_F(CInterfaceTest, EveryCallLeavesItsReportLineWhateverTheVerbosity) {
     const ReportCase cases[] = {
@@ -262,6 +267,10 @@ TEST_F(CInterfaceTest, EveryCallLeavesItsReportLineWhateverTheVerbosity) {
         {"path does not exist", 0, nullptr, S_OK, false, StartMissing, QUORLIN_REFUSED,
          "The path does not exist.", 0, 0,
          "The path does not exist; check the path, or make what it names first."},
+        {"a null path among them", 0, nullptr, S_OK, false, StartMissingAndNull, QUORLIN_REFUSED,
+         "Invalid parameter.", 0, 0,
+         "The library refused an argument of the call (a missing path or buffer, or text that is "
+         "not UTF-8); pass every path and buffer that the call needs."},
     };
     host.missingPaths.push_back(L"missing");
     for (const ReportCase& t : cases) {

@@ -312,8 +312,7 @@ static void check_null_agent(void) {
                  QUORLIN_REFUSED, 10);
     check_number("needed is left alone when refused", (unsigned long)needed, 7, 10);
     /* The held snapshots' calls refuse malformed arguments before asking VSS. */
-    check_number("quorlin_held_list(NULL callback)", quorlin_held_list(0, 0, 0), 0x80070057UL,
-                 16);
+    check_number("quorlin_held_list(NULL callback)", quorlin_held_list(0, 0, 0), 0x80070057UL, 16);
     check_number("quorlin_held_delete(a set id that is none)", quorlin_held_delete(0, "none", 0),
                  0x80070057UL, 16);
 }
@@ -464,6 +463,15 @@ static int write_file(const wchar_t* path, const char* text) {
     return CloseHandle(file) && wrote;
 }
 
+/* Makes the live files (the library refuses a path that does not exist). */
+static void make_live_files(void) {
+    size_t i;
+    for (i = 0; i < sizeof kLiveFolders / sizeof kLiveFolders[0]; ++i)
+        CreateDirectoryW(kLiveFolders[i], 0); /* it may be there from an earlier run */
+    for (i = 0; i < kFileCount; ++i)
+        check(write_file(kWideSources[i], kAsItWas), "a live file is written");
+}
+
 /* The content of the file at `path` (at most 127 bytes) in `g_content`; false when
  * it cannot be opened. */
 static char g_content[128];
@@ -536,9 +544,6 @@ static void check_vss_working(quorlin_agent* agent) {
     size_t i;
     int k;
     quorlin_set_instant instant;
-
-    for (i = 0; i < sizeof kLiveFolders / sizeof kLiveFolders[0]; ++i)
-        CreateDirectoryW(kLiveFolders[i], 0); /* it may be there from an earlier run */
 
     check(write_file(kWideSources[kOne], kAsItWas), "the live file is written");
     fill(small, sizeof small, '#');
@@ -642,6 +647,7 @@ static unsigned int run(void) {
         return 1;
     check_number("quorlin_set_backup_type", quorlin_set_backup_type(agent, QUORLIN_BACKUP_FULL),
                  QUORLIN_OK, 10);
+    make_live_files();
     check_argument_refusals(agent);
     if (working)
         check_vss_working(agent);
