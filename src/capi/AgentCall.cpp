@@ -20,7 +20,7 @@ int RefuseArgument() noexcept {
 
 int RefuseMissingPath() noexcept {
     RunDroppingFailures([] {
-        TraceFailure(L"The path does not exist.", {FailureKind::kMissingPath, 0, 0, {}},
+        TraceFailure(L"The path does not exist.", {FailureKind::kMissingPath, kPathNotFound, 0, {}},
                      TRACE_LEVEL_DETAIL);
     });
     return QUORLIN_REFUSED;
@@ -28,7 +28,7 @@ int RefuseMissingPath() noexcept {
 
 void KeepReport(quorlin_agent& agent, const CallReport& report, int result) noexcept {
     const FailureFacts& facts = report.Facts(result);
-    const bool com = facts.kind == FailureKind::kCom;
+    const bool com = facts.kind == FailureKind::kCom || facts.kind == FailureKind::kMissingPath;
     agent.errorCode = com ? facts.code : 0;
     agent.errorSite = com ? facts.site : 0;
     try {

@@ -66,6 +66,9 @@ bool ReasonForCode(uint32_t code, bool privileged, Reason& reason) {
                       "try again when the system is less busy, allow more time, or snapshot "
                       "without the writers if a writer does not answer"};
             return true;
+        case kPathNotFound:
+            reason = {"the path does not exist", "check the path, or make what it names first"};
+            return true;
         case 0x80042301:  // VSS_E_BAD_STATE
             reason = {"the snapshot service was not ready for this step", "try again"};
             return true;
@@ -94,6 +97,7 @@ Reason ReasonForFacts(int result, const FailureFacts& facts, bool privileged) {
     Reason reason;
     switch (facts.kind) {
         case FailureKind::kCom:
+        case FailureKind::kMissingPath:
             if (!ReasonForCode(facts.code, privileged, reason))
                 reason = ReasonForUnknownCode(facts.code);
             return reason;
@@ -133,8 +137,6 @@ Reason ReasonForFacts(int result, const FailureFacts& facts, bool privileged) {
                 "the library refused an argument of the call (a missing path or buffer, or "
                 "text that is not UTF-8)",
                 "pass every path and buffer that the call needs"};
-        case FailureKind::kMissingPath:
-            return {"the path does not exist", "check the path, or make what it names first"};
         case FailureKind::kUnsupportedSystem:
             return {"the library refused: this version of the system is not supported",
                     "run it on Windows 7 or later, or on Linux"};

@@ -24,11 +24,14 @@ enum class FailureKind {
     kUnexpected,         // something else was raised
     kBufferTooSmall,     // a snapshot path did not fit the host's buffer (C interface)
     kInvalidArgument,    // refused: a missing or malformed argument
-    kMissingPath,        // refused: a path names nothing that exists (C interface)
+    kMissingPath,        // refused: a path names nothing that exists: `code` kPathNotFound
     kUnsupportedSystem,  // refused: this version of the system is not supported
     kNothingToComplete,  // refused: no backup is left to complete
     kBackupHeld          // refused: a backup is held (QUORLIN_RESULT_WRONG_SEQUENCE)
 };
+
+// HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND): the code of a path that does not exist.
+const uint32_t kPathNotFound = 0x80070002;
 
 struct FailureFacts {
     FailureKind kind = FailureKind::kNone;

@@ -265,8 +265,7 @@ TEST_F(CInterfaceTest, EveryCallLeavesItsReportLineWhateverTheVerbosity) {
          "The library refused an argument of the call (a missing path or buffer, or text that is "
          "not UTF-8); pass every path and buffer that the call needs."},
         {"path does not exist", 0, nullptr, S_OK, false, StartMissing, QUORLIN_REFUSED,
-         "The path does not exist.", 0, 0,
-         "The path does not exist; check the path, or make what it names first."},
+         "The path does not exist.", 0x80070002, 0, nullptr},
         {"a null path among them", 0, nullptr, S_OK, false, StartMissingAndNull, QUORLIN_REFUSED,
          "Invalid parameter.", 0, 0,
          "The library refused an argument of the call (a missing path or buffer, or text that is "

@@ -250,8 +250,10 @@ QUORLIN_C_API int QUORLIN_CALL quorlin_set_id(const quorlin_agent* agent, char* 
  * .\QuorlinClass (505)", "Backup successfully completed.", or the reason of a refusal
  * ("Invalid parameter."). "" when it had none. Valid until the next call on the agent. */
 QUORLIN_C_API const char* QUORLIN_CALL quorlin_last_report(const quorlin_agent* agent);
-/* When that line is a COM failure, its error code (0x8004230c) and site (505); else 0.
- * The library records both as numbers when the failure happens. */
+/* When that line is a COM failure, its error code (0x8004230c) and site (505); for a path
+ * that does not exist ("The path does not exist.") the code 0x80070002
+ * (HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) and site 0; else 0. The library records both
+ * as numbers when the failure happens. */
 QUORLIN_C_API unsigned long QUORLIN_CALL quorlin_last_error_code(const quorlin_agent* agent);
 QUORLIN_C_API int QUORLIN_CALL quorlin_last_error_site(const quorlin_agent* agent);
 /* What the last call's failure means and what to try, one or more English sentences in
