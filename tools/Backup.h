@@ -1,12 +1,17 @@
-// One backup through the library's public API: settings, one start call for the
-// paths, and completion.
+// One backup through the library's C interface, as every host makes it: settings, one
+// start call for the paths, and completion; a failure comes back with what the library
+// recorded for it.
 #ifndef QUORLIN_TOOL_BACKUP_H
 #define QUORLIN_TOOL_BACKUP_H
 
 #include "Com.h"
 #include "Quorlin.h"
 #include "TraceRelay.h"
+#include "quorlin/quorlin.h"
 
+#include "Failure.h"
+
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -41,14 +46,18 @@ public:
     const _Quorlin_Set_Instant* Instant() const { return hasInstant_ ? &instant_ : nullptr; }
 
 private:
-    int StartOne(const std::vector<std::wstring>& sources, wchar_t* buffers, size_t room);
+    int StartOne(const std::vector<std::wstring>& sources);
+    // The failure of the last call, which ended with `result`, for `action`.
+    Failure Diagnosed(const std::string& action, int result) const;
     // Under --timings, the phases of the calls made, on standard error.
     void ShowTimings();
+    // The library's phase callback: keeps the event with the time it arrived.
+    static void QUORLIN_CALL Mark(void* context, int phase);
 
     // Declared in the order they must come up; the agent goes first at the end.
     ComScope com_;
     TraceRelay trace_;
-    CQuorlin agent_;
+    quorlin_agent* agent_;
     bool withWriters_;
     int retries_;
     bool timings_;
@@ -60,6 +69,8 @@ private:
     bool completed_ = false;  // and a completion call after it
     CallSpan start_;
     CallSpan complete_;
+    std::mutex marksMutex_;  // the events come from the library's threads as well
+    std::vector<PhaseMark> marks_;
 };
 
 }  // namespace qtool

@@ -1,4 +1,5 @@
-// Turns a failed library call into the one sentence that the user sees.
+// Turns a failed library call into the one sentence that the user sees: what the
+// command attempted, then the library's own explanation of the failure.
 #ifndef QUORLIN_TOOL_DIAGNOSIS_H
 #define QUORLIN_TOOL_DIAGNOSIS_H
 
@@ -8,23 +9,18 @@
 
 namespace qtool {
 
-// `action` names what was attempted ("take a snapshot of /data"); `result` is the call's
-// result code; `reportLine` is the last line the library traced for the call, empty when
-// it traced none. The sentence says what failed, why as far as the report tells, and
-// what to try.
-Failure DiagnoseFailure(const std::string& action, int result, const std::string& reportLine);
-// The same, for a quorlin that holds the rights that snapshots need (`privileged`) or not.
-Failure DiagnoseFailure(const std::string& action, int result, const std::string& reportLine,
-                        bool privileged);
+// `action` names what was attempted ("take a snapshot of /data"); `failure` is what the
+// library recorded for the call. The sentence is "could not ACTION: " and the library's
+// explanation (what is wrong, what to try), the exit code the result's.
+Failure DiagnoseFailure(const std::string& action, const LibraryFailure& failure);
 
 // The same for a call that answered the failure code `code` (an HRESULT) without a
-// report line.
+// report line (the held snapshots' list and deletion).
 Failure DiagnoseCode(const std::string& action, unsigned long code);
 
-// The code of a report line "There was a COM failure 0x...", else 0.
-unsigned ReportedCode(const std::string& reportLine);
-// Why a call failed, as far as its report line tells ("another snapshot is being taken").
-std::string FailureCause(const std::string& reportLine);
+// The explanation in the middle of a line of the command's: its first letter in lower
+// case, as it follows "could not ...: ".
+std::string ExplanationInLine(const std::string& explanation);
 
 }  // namespace qtool
 

@@ -24,29 +24,39 @@ enum ExitCode : int {
 // The exit code for a result of a library start or completion call.
 int ExitCodeForResult(int result);
 
+// What a failed library call left, as the library recorded it: its result, the code and
+// site of a COM failure (else 0), its report line and its explanation.
+struct LibraryFailure {
+    int result = 0;
+    unsigned long code = 0;
+    int site = 0;
+    std::string report;
+    std::string explanation;
+};
+
 // A failure of the command: `what()` is one plain sentence saying what failed and
 // what to try, without the "quorlin: " prefix.
 class Failure : public std::runtime_error {
 public:
     Failure(int exitCode, const std::string& sentence)
         : std::runtime_error(sentence), exitCode_(exitCode) {}
-    // A failed library call: also its result and its report line (empty when none).
-    Failure(int exitCode, const std::string& sentence, int result, const std::string& report)
+    // A failed library call: also what the library recorded for it.
+    Failure(int exitCode, const std::string& sentence, const LibraryFailure& library)
         : std::runtime_error(sentence),
           exitCode_(exitCode),
           fromLibrary_(true),
-          result_(result),
-          report_(report) {}
+          library_(library) {}
     int ExitCode() const { return exitCode_; }
     bool FromLibrary() const { return fromLibrary_; }
-    int Result() const { return result_; }
-    const std::string& Report() const { return report_; }
+    int Result() const { return library_.result; }
+    // The code of a COM failure, else 0.
+    unsigned long Code() const { return library_.code; }
+    const std::string& Report() const { return library_.report; }
 
 private:
     int exitCode_;
     bool fromLibrary_ = false;
-    int result_ = 0;
-    std::string report_;
+    LibraryFailure library_;
 };
 
 }  // namespace qtool

@@ -97,7 +97,7 @@ std::string FailureJson(const Failure& failure, const std::string& sentence) {
     if (failure.FromLibrary()) {
         result = std::to_string(failure.Result());
         report = JsonString(failure.Report());
-        if (const unsigned reported = ReportedCode(failure.Report())) {
+        if (const unsigned long reported = failure.Code()) {
             char hex[16];
             std::snprintf(hex, sizeof hex, "\"0x%08x\"", static_cast<unsigned>(reported));
             code = hex;

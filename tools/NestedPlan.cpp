@@ -91,6 +91,7 @@ namespace {
 // no volume, or the volume of another path. How often such a set is taken.
 const unsigned kVolumeNotFound = 0x80042308;  // VSS_E_OBJECT_NOT_FOUND
 const unsigned kVolumeTwice = 0x8004230D;     // VSS_E_OBJECT_ALREADY_EXISTS
+const unsigned kPathGone = 0x80070002;        // the library refused a path that is not there
 const int kMovedTries = 3;
 
 void LeaveOutUnsoundSnapshots(std::vector<std::string>& volumes,
@@ -158,9 +159,9 @@ std::vector<std::string> StartWithNested(Backup& backup, std::vector<std::string
                 leftOut = true;
             }
             // A volume that moved away and back meanwhile fails a set as one that is gone does.
-            const unsigned code = ReportedCode(failure.Report());
+            const unsigned long code = failure.Code();
             bool moving = !nested.empty() && tries < kMovedTries &&
-                          (code == kVolumeNotFound || code == kVolumeTwice);
+                          (code == kVolumeNotFound || code == kVolumeTwice || code == kPathGone);
             if (!leftOut && !moving)
                 throw;
         }

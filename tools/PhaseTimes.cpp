@@ -1,45 +1,38 @@
 #include "PhaseTimes.h"
 
+#include "quorlin/quorlin.h"
+
 #include <algorithm>
 #include <cstdio>
 
 namespace qtool {
 namespace {
 
-// The phases and the step lines that mark them; "*" stands for any text (a writer's
-// name, an answer's duration). A phase without an end line lasts until the next line of
-// this table that has none either, or until its call returns; one with an end line
-// lasts from the first line that begins it to the last that ends it (the Linux writers:
-// from the freeze sent to the last "frozen", from the first "frozen" to the last
-// "thawed", the time their applications held still).
+// The phases and the events that mark them. A phase without an end event lasts until the
+// next event of this table that has none either, or until its call returns; one with an
+// end event lasts from the first event that begins it to the last that ends it (the Linux
+// writers: from the first freeze sent to the last frozen, from the first frozen to the
+// last thawed, the time their applications held still).
 struct PhaseRow {
     const char* name;
-    const char* begin;
-    const char* end;
+    int begin;
+    int end;  // 0: none
 };
 const PhaseRow kPhases[] = {
-    {"writers gathered", "Calling GatherWriterMetadata", nullptr},
-    {"volumes added", "Calling StartSnapshotSet", nullptr},
-    {"prepared", "Calling PrepareForBackup", nullptr},
-    {"snapshot taken", "Calling DoSnapshotSet", nullptr},
-    {"snapshot paths found", "Calling GetSnapshotProperties", nullptr},
-    {"completed", "Calling BackupComplete", nullptr},
-    {"writers froze", "Writer *: freeze", "Writer *: frozen*"},
-    {"writers held", "Writer *: frozen*", "Writer *: thawed*"},
+    {"writers gathered", QUORLIN_PHASE_GATHER_WRITERS, 0},
+    {"volumes added", QUORLIN_PHASE_ADD_VOLUMES, 0},
+    {"prepared", QUORLIN_PHASE_PREPARE, 0},
+    {"snapshot taken", QUORLIN_PHASE_SNAPSHOT, 0},
+    {"snapshot paths found", QUORLIN_PHASE_SNAPSHOT_PATHS, 0},
+    {"completed", QUORLIN_PHASE_COMPLETE, 0},
+    {"writers froze", QUORLIN_PHASE_WRITER_FREEZE, QUORLIN_PHASE_WRITER_FROZEN},
+    {"writers held", QUORLIN_PHASE_WRITER_FROZEN, QUORLIN_PHASE_WRITER_THAWED},
 };
-// The phases that the command's own calls mark: from the start call to the first line
+// The phases that the command's own calls mark: from the start call to the first event
 // of the table, and from the start call's return to the completion call.
 const char kSetUp[] = "set up";
 const char kInUse[] = "snapshot in use";
 const char kTotal[] = "total";
-
-bool Matches(const char* pattern, const char* text) {
-    if (*pattern == '*')
-        return Matches(pattern + 1, text) || (*text != '\0' && Matches(pattern, text + 1));
-    if (*pattern == '\0')
-        return *text == '\0';
-    return *pattern == *text && Matches(pattern + 1, text + 1);
-}
 
 double Milliseconds(TraceClock::duration duration) {
     return std::max(0.0, std::chrono::duration<double, std::milli>(duration).count());
@@ -59,10 +52,10 @@ std::string StepTimeSuffix(TraceClock::duration sincePrevious) {
     return text;
 }
 
-std::vector<PhaseTime> PhasesOf(const std::vector<TracedLine>& lines, const CallSpan& start,
+std::vector<PhaseTime> PhasesOf(const std::vector<PhaseMark>& marks, const CallSpan& start,
                                 const CallSpan* complete) {
-    // A line stamped after its call returned came late through the pipe: it belongs to
-    // the end of that call (no call runs between the two).
+    // An event stamped after its call returned (a thread of the snapshot service may
+    // still be ending) belongs to the end of that call (no call runs between the two).
     auto placed = [&](TraceClock::time_point at) {
         if (complete && at > complete->ended)
             return complete->ended;
@@ -76,22 +69,21 @@ std::vector<PhaseTime> PhasesOf(const std::vector<TracedLine>& lines, const Call
         PhaseTime spanned{row.name, {}, 0};
         bool begun = false;
         bool ended = false;
-        for (const TracedLine& line : lines) {
-            const char* text = line.text.c_str();
-            if (row.end == nullptr && Matches(row.begin, text)) {
-                boundaries.push_back({placed(line.at), row.name});
-            } else if (row.end != nullptr && !begun && Matches(row.begin, text)) {
-                spanned.begun = placed(line.at);
+        for (const PhaseMark& mark : marks) {
+            if (row.end == 0 && mark.phase == row.begin) {
+                boundaries.push_back({placed(mark.at), row.name});
+            } else if (row.end != 0 && !begun && mark.phase == row.begin) {
+                spanned.begun = placed(mark.at);
                 begun = true;
-            } else if (row.end != nullptr && begun && Matches(row.end, text)) {
-                spanned.milliseconds = Milliseconds(placed(line.at) - spanned.begun);
+            } else if (row.end != 0 && begun && mark.phase == row.end) {
+                spanned.milliseconds = Milliseconds(placed(mark.at) - spanned.begun);
                 ended = true;
             }
         }
         if (ended)
             phases.push_back(spanned);
     }
-    // After the lines, so that a line placed at its call's end ends there.
+    // After the events, so that an event placed at its call's end ends there.
     boundaries.push_back({start.begun, kSetUp});
     boundaries.push_back({start.ended, complete ? kInUse : nullptr});
     if (complete) {

@@ -1,4 +1,4 @@
-// Where the time of a backup went: the library's step lines, stamped as they reach the
+// Where the time of a backup went: the library's phase events, stamped as they reach the
 // command, mark the phases of its calls (--timings), and each shown step line carries
 // the time since the one before (-vv).
 #ifndef QUORLIN_TOOL_PHASE_TIMES_H
@@ -15,6 +15,12 @@ using TraceClock = std::chrono::steady_clock;
 // A trace line without its line end, and when its first byte reached the command.
 struct TracedLine {
     std::string text;
+    TraceClock::time_point at;
+};
+
+// A phase event of the library (QUORLIN_PHASE_*), and when it reached the command.
+struct PhaseMark {
+    int phase;
     TraceClock::time_point at;
 };
 
@@ -35,7 +41,7 @@ std::string StepTimeSuffix(TraceClock::duration sincePrevious);
 
 // The phases of the calls `start` and, when it was made, `complete` (the held time
 // between them is "snapshot in use"), in the order they began, and "total" last.
-std::vector<PhaseTime> PhasesOf(const std::vector<TracedLine>& lines, const CallSpan& start,
+std::vector<PhaseTime> PhasesOf(const std::vector<PhaseMark>& marks, const CallSpan& start,
                                 const CallSpan* complete);
 
 // One line per phase: "quorlin: timings: snapshot taken       25.1 ms".

@@ -10,10 +10,10 @@
 
 namespace qtool {
 
-bool IsRetryableFailure(int result, const std::string& reportLine) {
+bool IsRetryableFailure(int result, unsigned long code) {
     if (result != QUORLIN_RESULT_FAILED)
         return false;
-    switch (ReportedCode(reportLine)) {
+    switch (code) {
         case 0x80042316:  // VSS_E_SNAPSHOT_SET_IN_PROGRESS
         case 0x800423F3:  // VSS_E_WRITERERROR_RETRYABLE
         case 0x80042313:  // VSS_E_FLUSH_WRITES_TIMEOUT
@@ -29,12 +29,13 @@ int RetryDelaySeconds(int retry) {
     return retry >= 6 ? kLongest : 1 << (retry - 1);
 }
 
-bool WaitToRetry(int retry, int retries, int result, const std::string& reportLine) {
-    if (retry > retries || !IsRetryableFailure(result, reportLine))
+bool WaitToRetry(int retry, int retries, int result, unsigned long code,
+                 const std::string& explanation) {
+    if (retry > retries || !IsRetryableFailure(result, code))
         return false;
     const int seconds = RetryDelaySeconds(retry);
-    std::fprintf(stderr, "quorlin: %s; trying again in %d s (retry %d of %d).\n",
-                 FailureCause(reportLine).c_str(), seconds, retry, retries);
+    std::fprintf(stderr, "quorlin: %s Trying again in %d s (retry %d of %d).\n",
+                 ExplanationInLine(explanation).c_str(), seconds, retry, retries);
     std::fflush(stderr);
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (std::chrono::steady_clock::now() < until) {

@@ -1,5 +1,6 @@
 #include "capi/AgentCall.h"
 
+#include "diag/Explanation.h"
 #include "diag/Trace.h"
 #include "platform/Utf8Text.h"
 #include "diag/CaughtFailure.h"
@@ -8,24 +9,37 @@
 namespace quorlin {
 namespace capi {
 
-void TraceDroppingFailures(const wchar_t* text, int level) noexcept {
-    RunDroppingFailures([&] { Trace(text, level); });
+void ReportDroppingFailures(const wchar_t* line, FailureKind kind) noexcept {
+    RunDroppingFailures([&] { TraceFailure(line, {kind, 0, 0, {}}); });
 }
 
 int RefuseArgument() noexcept {
-    TraceDroppingFailures(kInvalidParameter, TRACE_LEVEL_DETAIL);
+    RunDroppingFailures([] { TraceRefusedArgument(); });
+    return QUORLIN_REFUSED;
+}
+
+int RefuseMissingPath() noexcept {
+    RunDroppingFailures([] {
+        TraceFailure(L"The path does not exist.", {FailureKind::kMissingPath, kPathNotFound, 0, {}},
+                     TRACE_LEVEL_DETAIL);
+    });
     return QUORLIN_REFUSED;
 }
 
 void KeepReport(quorlin_agent& agent, const CallReport& report, int result) noexcept {
-    agent.errorCode = 0;
-    agent.errorSite = 0;
+    const FailureFacts& facts = report.Facts(result);
+    const bool com = facts.kind == FailureKind::kCom || facts.kind == FailureKind::kMissingPath;
+    agent.errorCode = com ? facts.code : 0;
+    agent.errorSite = com ? facts.site : 0;
     try {
-        const std::wstring line = report.Line(result);
-        agent.report = Utf8FromWide(line);
-        ParseComFailure(line, agent.errorCode, agent.errorSite);
+        agent.report = Utf8FromWide(report.Line(result));
     } catch (...) {
         agent.report.clear();
+    }
+    try {
+        agent.explanation = ExplainFailure(result, facts);
+    } catch (...) {
+        agent.explanation.clear();
     }
 }
 
@@ -35,9 +49,9 @@ int FailCall(quorlin_agent& agent) noexcept {
     if (held)
         agent.agent.VssBackupComplete();
     agent.DropPathsUnlessHeld();
-    TraceDroppingFailures(held ? L"The C interface ran out of memory; the backup was completed."
-                               : L"The C interface ran out of memory.",
-                          TRACE_LEVEL_RESULT);
+    const wchar_t* line = held ? L"The C interface ran out of memory; the backup was completed."
+                               : L"The C interface ran out of memory.";
+    ReportDroppingFailures(line, FailureKind::kOutOfMemory);
     return QUORLIN_FAILED;
 }
 

@@ -11,11 +11,16 @@
 namespace quorlin {
 namespace capi {
 
-// Traces `text` at `level`; a console that refuses the line does not fail the call.
-void TraceDroppingFailures(const wchar_t* text, int level) noexcept;
+// Traces the report line of the call's failure `kind` (TraceFailure); a console that
+// refuses the line does not fail the call.
+void ReportDroppingFailures(const wchar_t* line, FailureKind kind) noexcept;
 
 // Refuses an argument of the C call: the class's refusal step line, QUORLIN_REFUSED.
 int RefuseArgument() noexcept;
+
+// Refuses a start call for a path that names nothing: the step line "The path does not
+// exist.", QUORLIN_REFUSED.
+int RefuseMissingPath() noexcept;
 
 // Stores the report line of a call that ended with `result` on the agent.
 void KeepReport(quorlin_agent& agent, const CallReport& report, int result) noexcept;

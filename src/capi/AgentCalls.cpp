@@ -2,9 +2,23 @@
 #include "diag/TraceOptions.h"
 #include "capi/AgentCall.h"
 #include "capi/TraceLines.h"
+#include "diag/Explanation.h"
 #include "diag/Trace.h"
 
 #include <new>
+
+static_assert(static_cast<int>(quorlin::Phase::kGatherWriters) == QUORLIN_PHASE_GATHER_WRITERS &&
+                  static_cast<int>(quorlin::Phase::kAddVolumes) == QUORLIN_PHASE_ADD_VOLUMES &&
+                  static_cast<int>(quorlin::Phase::kPrepare) == QUORLIN_PHASE_PREPARE &&
+                  static_cast<int>(quorlin::Phase::kSnapshot) == QUORLIN_PHASE_SNAPSHOT &&
+                  static_cast<int>(quorlin::Phase::kSnapshotPaths) ==
+                      QUORLIN_PHASE_SNAPSHOT_PATHS &&
+                  static_cast<int>(quorlin::Phase::kComplete) == QUORLIN_PHASE_COMPLETE &&
+                  static_cast<int>(quorlin::Phase::kWriterFreezeSent) ==
+                      QUORLIN_PHASE_WRITER_FREEZE &&
+                  static_cast<int>(quorlin::Phase::kWriterFrozen) == QUORLIN_PHASE_WRITER_FROZEN &&
+                  static_cast<int>(quorlin::Phase::kWriterThawed) == QUORLIN_PHASE_WRITER_THAWED,
+              "the C interface's phases are the library's");
 
 extern "C" {
 
@@ -33,6 +47,18 @@ void QUORLIN_CALL quorlin_agent_free(quorlin_agent* agent) { delete agent; }
 
 const char* QUORLIN_CALL quorlin_last_report(const quorlin_agent* agent) {
     return agent != nullptr ? agent->report.c_str() : "";
+}
+
+const char* QUORLIN_CALL quorlin_last_explanation(const quorlin_agent* agent) {
+    return agent != nullptr ? agent->explanation.c_str() : "";
+}
+
+const char* QUORLIN_CALL quorlin_explain_code(unsigned long code) {
+    try {
+        return quorlin::ExplainCode(static_cast<uint32_t>(code));
+    } catch (...) {
+        return "";
+    }
 }
 
 unsigned long QUORLIN_CALL quorlin_last_error_code(const quorlin_agent* agent) {
@@ -84,6 +110,27 @@ int QUORLIN_CALL quorlin_set_trace_callback(quorlin_agent* agent, quorlin_trace_
                 quorlin::capi::SendTraceLines(callback, context, line);
             };
         quorlin::SetTraceLineSink(std::move(sink));
+        return QUORLIN_OK;
+    } catch (...) {
+        return QUORLIN_FAILED;
+    }
+}
+
+int QUORLIN_CALL quorlin_set_phase_callback(quorlin_agent* agent, quorlin_phase_callback callback,
+                                            void* context) {
+    if (agent == nullptr)
+        return QUORLIN_REFUSED;
+    try {
+        quorlin::PhaseSink sink;
+        if (callback != nullptr)
+            sink = [callback, context](quorlin::Phase phase) {
+                try {
+                    callback(context, static_cast<int>(phase));
+                } catch (...) {
+                    // A host's callback that raised: the event is lost.
+                }
+            };
+        quorlin::SetPhaseSink(std::move(sink));
         return QUORLIN_OK;
     } catch (...) {
         return QUORLIN_FAILED;

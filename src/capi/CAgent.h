@@ -15,6 +15,7 @@ struct quorlin_agent final {
     quorlin_agent(const quorlin_agent&) = delete;
     quorlin_agent& operator=(const quorlin_agent&) = delete;
 
+    VSS_ID SetId() const noexcept { return agent.SnapshotSetId(); }
     // True while the class holds a backup.
     bool Holding() const noexcept { return agent.BackupHeld(); }
 
@@ -36,8 +37,10 @@ struct quorlin_agent final {
     CQuorlin agent;
     // The snapshot paths of the held backup, one per path of its start call.
     std::vector<std::wstring> snapshots;
-    // The last call's report line in UTF-8, and its COM failure's code and site.
+    // The last call's report line and explanation in UTF-8, and its COM failure's code
+    // and site.
     std::string report;
+    std::string explanation;
     unsigned long errorCode = 0;
     int errorSite = 0;
 };

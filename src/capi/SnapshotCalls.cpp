@@ -1,8 +1,11 @@
 // The start calls, the snapshot paths and completion of the C interface: each
-// converts its text, calls the class once with buffers that always hold what it
-// writes, and copies the paths into the caller's buffers within their sizes.
+// converts its text, refuses a path that does not exist, calls the class once, takes
+// the snapshot paths from it in memory of their own size (SnapshotPathReceiver), and
+// copies them into the caller's buffers within their sizes.
 #include "capi/AgentCall.h"
+#include "platform/Platform.h"
 #include "platform/Utf8Text.h"
+#include "snapshot/WorkflowSteps.h"
 
 #include <algorithm>
 #include <climits>
@@ -13,11 +16,9 @@ namespace quorlin {
 namespace capi {
 namespace {
 
-// Room for a snapshot path beyond the length of its source path: the class makes the
-// path absolute, which can put the longest working directory Windows allows in front
-// of it (32767 units), and swaps its volume root for a VSS device name (under 64
-// units). On Linux 8192 units are always enough.
-const size_t kSnapshotPathRoom = 32768 + 64;
+// What the class is given for every snapshot path buffer: the receiver takes the paths,
+// so the class never writes there.
+wchar_t g_unwritten[1];
 
 // The caller's text as the class's wide text: false when it is not well-formed.
 bool ToWide(const char* text, std::wstring& wide) { return WideFromUtf8(text, wide); }
@@ -30,22 +31,20 @@ bool ToWide(const wchar_t* text, std::wstring& wide) {
 std::string FromWide(const std::wstring& wide, char) { return Utf8PathFromWide(wide); }
 const std::wstring& FromWide(const std::wstring& wide, wchar_t) { return wide; }
 
-// A source path converted for the class, and a buffer that holds whatever the class
-// writes for it. A missing path stays missing: the class refuses it.
-struct SourceAndBuffer {
+// A source path converted for the class. A null path stays null: the class refuses it.
+struct Source {
+    // False when the text is not well-formed.
     template <class Char>
     bool Set(const Char* text) {
         present = text != nullptr;
-        if (present && !ToWide(text, source))
-            return false;
-        buffer.assign(source.size() + kSnapshotPathRoom + 1, L'\0');
-        return true;
+        return !present || ToWide(text, wide);
     }
-    wchar_t* Source() { return present ? &source[0] : nullptr; }
+    // False when the path names nothing: a snapshot of it would hold nothing to read.
+    bool Exists() const { return !present || GetHost().PathExists(wide.c_str()); }
+    wchar_t* Pointer() { return present ? &wide[0] : nullptr; }
 
     bool present = false;
-    std::wstring source;
-    std::vector<wchar_t> buffer;
+    std::wstring wide;
 };
 
 // A caller's buffer: a null buffer with a size is a fault of the caller.
@@ -70,7 +69,7 @@ bool Deliver(const quorlin_agent& agent, size_t index, Char* buffer, size_t size
         const std::wstring line = L"The buffer for snapshot path " + std::to_wstring(index) +
                                   L" holds " + std::to_wstring(size) + L" units; the path needs " +
                                   std::to_wstring(need) + L".";
-        TraceDroppingFailures(line.c_str(), TRACE_LEVEL_RESULT);
+        ReportDroppingFailures(line.c_str(), FailureKind::kBufferTooSmall);
         return false;
     }
     std::copy(text.c_str(), text.c_str() + need, buffer);
@@ -91,16 +90,12 @@ int DeliverAll(const quorlin_agent& agent, Char* const* buffers, const size_t* s
     return result;
 }
 
-// The class's start call on the prepared paths, and the held paths it leaves.
+// The class's start call, and the held paths it leaves.
 template <class Start>
-int StartWith(quorlin_agent& agent, std::vector<SourceAndBuffer>& paths, Start&& start) {
+int StartWith(quorlin_agent& agent, Start&& start) {
+    SnapshotPathReceiver receiver;
     const int result = start();
-    std::vector<std::wstring> started;
-    if (result == QUORLIN_OK) {
-        for (SourceAndBuffer& path : paths)
-            started.emplace_back(path.buffer.data());
-    }
-    agent.AfterCall(result, started);
+    agent.AfterCall(result, receiver.paths);
     return result;
 }
 
@@ -108,15 +103,15 @@ template <class Char>
 int StartOne(quorlin_agent* agent, bool writers, const Char* path, Char* snapshotPath, size_t size,
              size_t* needed) {
     return AgentCall(agent, [&](quorlin_agent& a) -> int {
-        std::vector<SourceAndBuffer> paths(1);
-        if (!BufferValid(snapshotPath, size) || !paths[0].Set(path))
+        Source source;
+        if (!BufferValid(snapshotPath, size) || !source.Set(path))
             return RefuseArgument();
-        const int result = StartWith(a, paths, [&] {
+        if (!source.Exists())
+            return RefuseMissingPath();
+        const int result = StartWith(a, [&] {
             int length = 0;
-            wchar_t* source = paths[0].Source();
-            wchar_t* buffer = paths[0].buffer.data();
-            return writers ? a.agent.VssStartBackup(source, buffer, length)
-                           : a.agent.VssStartBackupNoWriter(source, buffer, length);
+            return writers ? a.agent.VssStartBackup(source.Pointer(), g_unwritten, length)
+                           : a.agent.VssStartBackupNoWriter(source.Pointer(), g_unwritten, length);
         });
         if (result != QUORLIN_OK)
             return result;
@@ -130,19 +125,24 @@ int StartMulti(quorlin_agent* agent, const Char* const* sources, size_t count,
     return AgentCall(agent, [&](quorlin_agent& a) -> int {
         if (count > INT_MAX || (snapshotPaths != nullptr && sizes == nullptr))
             return RefuseArgument();
-        std::vector<SourceAndBuffer> paths(sources != nullptr ? count : 0);
+        std::vector<Source> paths(sources != nullptr ? count : 0);
         for (size_t i = 0; i < paths.size(); ++i) {
             if (!paths[i].Set(sources[i]) ||
                 (snapshotPaths != nullptr && !BufferValid(snapshotPaths[i], sizes[i])))
                 return RefuseArgument();
         }
-        const int result = StartWith(a, paths, [&] {
+        // A null path among them is the class's to refuse, before any path is looked at.
+        const bool allPresent = std::all_of(paths.begin(), paths.end(),
+                                            [](const Source& path) { return path.present; });
+        for (const Source& path : paths) {
+            if (allPresent && !path.Exists())
+                return RefuseMissingPath();
+        }
+        const int result = StartWith(a, [&] {
             std::vector<wchar_t*> sourceArray;
-            std::vector<wchar_t*> bufferArray;
-            for (SourceAndBuffer& path : paths) {
-                sourceArray.push_back(path.Source());
-                bufferArray.push_back(path.buffer.data());
-            }
+            for (Source& path : paths)
+                sourceArray.push_back(path.Pointer());
+            std::vector<wchar_t*> bufferArray(paths.size(), g_unwritten);
             return a.agent.VssStartBackup2(sources != nullptr ? sourceArray.data() : nullptr,
                                            bufferArray.data(), static_cast<int>(count));
         });

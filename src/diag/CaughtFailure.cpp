@@ -24,13 +24,17 @@ CaughtFailure CaughtFailure::TakeCurrent() noexcept {
 void CaughtFailure::Report() const noexcept {
     RunDroppingFailures([this] {
         if (com_)
-            Trace(com_->ReportLine(), TRACE_LEVEL_RESULT);
+            TraceFailure(com_->ReportLine(), {FailureKind::kCom,
+                                              static_cast<uint32_t>(com_->GetHResult()),
+                                              com_->GetSourceLine(),
+                                              {}});
         else if (quorlin_)
-            Trace(quorlin_->GetMessageText(), TRACE_LEVEL_RESULT);
+            TraceFailure(quorlin_->ReportLine(), quorlin_->Facts());
         else if (outOfMemory_)
-            Trace(L"There was an unexpected failure: out of memory.", TRACE_LEVEL_RESULT);
+            TraceFailure(L"There was an unexpected failure: out of memory.",
+                         {FailureKind::kOutOfMemory, 0, 0, {}});
         else
-            Trace(L"There was an unexpected failure.", TRACE_LEVEL_RESULT);
+            TraceFailure(L"There was an unexpected failure.", {FailureKind::kUnexpected, 0, 0, {}});
     });
 }
 

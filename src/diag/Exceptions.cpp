@@ -11,8 +11,8 @@ void ThrowComFailure(HRESULT hr, int site) {
     throw new CComException(hr, kQuorlinClassSource, site);
 }
 
-void ThrowQuorlinFailure(const std::wstring& message) {
-    throw new CQuorlinException(message.c_str());
+void ThrowQuorlinFailure(const std::wstring& message, const FailureFacts& facts) {
+    throw new CQuorlinException(message.c_str(), facts);
 }
 
 }  // namespace quorlin

@@ -5,6 +5,7 @@
 #define QUORLIN_DIAG_EXCEPTIONS_H
 
 #include "QuorlinTypes.h"
+#include "diag/FailureFacts.h"
 
 #include <string>
 
@@ -32,24 +33,29 @@ private:
     int m_sourceLine;
 };
 
-// A condition the module detected itself, with a ready-made message.
+// A condition the module detected itself, with a ready-made message and what it is.
 class CQuorlinException {
 public:
     explicit CQuorlinException(const wchar_t* text) { m_message.append(text); }
+    CQuorlinException(const wchar_t* text, const quorlin::FailureFacts& facts) : m_facts(facts) {
+        m_message.append(text);
+    }
 
     const wchar_t* GetMessageText() const { return m_message.c_str(); }
     // The message, unchanged.
     std::wstring ReportLine() const { return m_message; }
+    const quorlin::FailureFacts& Facts() const { return m_facts; }
 
 private:
     std::wstring m_message;
+    quorlin::FailureFacts m_facts;
 };
 
 namespace quorlin {
 // Raise at a call site: throws a new CComException for `hr` with site number `site`.
 [[noreturn]] void ThrowComFailure(HRESULT hr, int site);
-// Throws a new CQuorlinException with `message`.
-[[noreturn]] void ThrowQuorlinFailure(const std::wstring& message);
+// Throws a new CQuorlinException with `message` and the facts of the failure it tells of.
+[[noreturn]] void ThrowQuorlinFailure(const std::wstring& message, const FailureFacts& facts);
 }  // namespace quorlin
 
 #endif  // QUORLIN_DIAG_EXCEPTIONS_H

@@ -20,6 +20,8 @@ thread_local TraceObserver* t_observer = nullptr;
 std::mutex g_sinkMutex;
 std::shared_ptr<const TraceLineSink> g_sink;  // guarded by g_sinkMutex
 
+std::shared_ptr<const PhaseSink> g_phaseSink;  // guarded by g_sinkMutex
+
 // The sink of the moment; it stays alive while in use even if it is replaced.
 std::shared_ptr<const TraceLineSink> CurrentSink() {
     std::lock_guard<std::mutex> lock(g_sinkMutex);
@@ -40,11 +42,38 @@ void SetTraceLineSink(TraceLineSink sink) {
     g_sink.swap(installed);
 }
 
+void SetPhaseSink(PhaseSink sink) {
+    std::shared_ptr<const PhaseSink> installed;
+    if (sink)
+        installed = std::make_shared<const PhaseSink>(std::move(sink));
+    std::lock_guard<std::mutex> lock(g_sinkMutex);
+    g_phaseSink.swap(installed);
+}
+
+void MarkPhase(Phase phase) noexcept {
+    std::shared_ptr<const PhaseSink> sink;
+    {
+        std::lock_guard<std::mutex> lock(g_sinkMutex);
+        sink = g_phaseSink;
+    }
+    if (sink)
+        (*sink)(phase);
+}
+
 void Trace(const wchar_t* text, int level) {
     if (t_observer != nullptr)
         t_observer->Observe(text, level);
     if (g_traceLevel >= level)
         TraceLine(text);
+}
+
+void TraceFailure(const std::wstring& text, const FailureFacts& facts, int level) {
+    if (t_observer != nullptr) {
+        t_observer->Observe(text.c_str(), level);
+        t_observer->ObserveFailure(facts, level);
+    }
+    if (g_traceLevel >= level)
+        TraceLine(text.c_str());
 }
 
 void TraceDetail(const wchar_t* text) { Trace(text, TRACE_LEVEL_DETAIL); }
@@ -78,7 +107,8 @@ void TraceText(const wchar_t* text) {
     if (!written) {
         std::wstring system;
         GetSystemErrorText(error, system);
-        ThrowQuorlinFailure(FormatText(L"Unable to write to the console. %s.", {system}));
+        ThrowQuorlinFailure(FormatText(L"Unable to write to the console. %s.", {system}),
+                            {FailureKind::kConsoleWrite, error, 0, {}});
     }
 }
 

@@ -42,6 +42,9 @@ public:
     // else that of `fullPath`. False with the last error set.
     virtual bool GetFullPathName(const wchar_t* path, std::wstring& fullPath,
                                  size_t& sizingLength) = 0;
+    // Whether `path` names something that exists, links followed (GetFileAttributesW on
+    // Windows, stat on POSIX). False with the last error set.
+    virtual bool PathExists(const wchar_t* path) = 0;
     // GetVolumePathNameW: the mount path of the volume holding `path`, ending in the
     // separator, into `buffer` of `bufferLength` units. False with the last error set.
     virtual bool GetVolumePathName(const wchar_t* path, wchar_t* buffer, DWORD bufferLength) = 0;

@@ -16,8 +16,13 @@ const wchar_t kWrongSequenceStart[] = L"Wrong calling sequence, call VssStartBac
 bool RefusedPlatform() {
     if (IsUnsupportedPlatform() == 0)
         return false;
-    TraceDetail(L"Not support xp 64.");
+    TraceFailure(L"Not support xp 64.", {FailureKind::kUnsupportedSystem, 0, 0, {}},
+                 TRACE_LEVEL_DETAIL);
     return true;
+}
+
+void TraceRefusedArgument() {
+    TraceFailure(kInvalidParameter, {FailureKind::kInvalidArgument, 0, 0, {}}, TRACE_LEVEL_DETAIL);
 }
 
 bool RefusedSinglePathStart(const wchar_t* sourcePath) {
@@ -26,7 +31,7 @@ bool RefusedSinglePathStart(const wchar_t* sourcePath) {
         return true;
     if (sourcePath != nullptr)
         return false;
-    TraceDetail(kInvalidParameter);
+    TraceRefusedArgument();
     return true;
 }
 

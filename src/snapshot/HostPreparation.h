@@ -10,6 +10,9 @@ extern const wchar_t kInvalidParameter[];
 extern const wchar_t kWrongSequenceComplete[];  // a backup is held at a start call
 extern const wchar_t kWrongSequenceStart[];     // no backup is held at completion
 
+// The refusal of a missing or malformed argument: its step line, with its facts.
+void TraceRefusedArgument();
+
 // True, after its step line, when the platform check refuses this system.
 bool RefusedPlatform();
 

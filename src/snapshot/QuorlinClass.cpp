@@ -73,8 +73,8 @@ const NoWriterSites kNoWriterSites = {145, 148, 152, 157, 160, 179, {187, 189, 1
 // VssBackupComplete
 const AsyncSites kComplete = {691, 693, 696};
 
-int Refuse(const wchar_t* stepLine) {
-    TraceDetail(stepLine);
+int RefuseArgument() {
+    quorlin::TraceRefusedArgument();
     return QUORLIN_RESULT_REFUSED;
 }
 
@@ -117,10 +117,10 @@ bool SettleDeletion(HRESULT deletion, bool autoRelease) noexcept {
                 L"DeleteSnapshots failed 0x%x; the snapshot set goes when it is released.",
                 {code}));
         else
-            quorlin::Trace(quorlin::FormatText(L"The snapshot set could not be deleted, error "
-                                               L"0x%x: its snapshots remain.",
-                                               {code}),
-                           quorlin::TRACE_LEVEL_RESULT);
+            quorlin::TraceFailure(quorlin::FormatText(L"The snapshot set could not be deleted, "
+                                                      L"error 0x%x: its snapshots remain.",
+                                                      {code}),
+                                  {quorlin::FailureKind::kDeletionFailed, code, 0, {}});
     });
     return releaseDeletes;
 }
@@ -181,6 +181,7 @@ void AddVolumeOf(BackupComponents& components, const wchar_t* sourcePath, int ad
 // The single-path calls' outputs: the length always, the text when there is a buffer.
 void WriteSnapshotPath(BackupComponents& components, const SinglePathVolume& volume,
                        int propertiesSite, wchar_t* snapshotPath, int& snapshotPathLength) {
+    quorlin::MarkPhase(quorlin::Phase::kSnapshotPaths);
     TraceDetail(L"Calling GetSnapshotProperties");
     const std::wstring path = quorlin::SnapshotPathOf(
         components, volume.snapshotId, volume.fullPath, volume.root.data(), propertiesSite);
@@ -288,7 +289,7 @@ int CQuorlin::VssStartBackup2(wchar_t** sourcePaths, wchar_t** snapshotPaths, in
     auto cleanup = [this] { CleanUpFailedCall(true); };
     return quorlin::RunEntryPoint(cleanup, [&](EntryCapture& capture) -> int {
         if (!ArgumentsPresent(sourcePaths, snapshotPaths, pathCount))
-            return Refuse(quorlin::kInvalidParameter);
+            return RefuseArgument();
         const int ended =
             EndHeldBackup(*this, m_backupInProgress, static_cast<bool>(m_backupComponents));
         if (ended != QUORLIN_RESULT_OK)
@@ -313,6 +314,7 @@ int CQuorlin::VssStartBackup2(wchar_t** sourcePaths, wchar_t** snapshotPaths, in
                               kStartBackup2Sites.add, m_volumes, places);
         PrepareAndSnapshot(components, kStartBackup2Sites, m_backupType, waitLimit,
                            m_snapshotCreated);
+        quorlin::MarkPhase(quorlin::Phase::kSnapshotPaths);
         TraceDetail(L"Calling GetSnapshotProperties");
         quorlin::WriteSnapshotPaths(components, m_volumes, places, snapshotPaths,
                                     kStartBackup2Sites.properties);
@@ -329,7 +331,9 @@ int CQuorlin::VssStartBackupNoWriter(wchar_t* sourcePath, wchar_t* snapshotPath,
         if (quorlin::RefusedSinglePathStart(sourcePath))
             return QUORLIN_RESULT_REFUSED;
         if (m_backupInProgress != 0) {
-            TraceDetail(quorlin::kWrongSequenceComplete);
+            quorlin::TraceFailure(quorlin::kWrongSequenceComplete,
+                                  {quorlin::FailureKind::kBackupHeld, 0, 0, {}},
+                                  quorlin::TRACE_LEVEL_DETAIL);
             return QUORLIN_RESULT_WRONG_SEQUENCE;
         }
         const int ended =
@@ -369,8 +373,12 @@ int CQuorlin::VssBackupComplete() {
             return QUORLIN_RESULT_REFUSED;
         if (m_backupInProgress != 1)
             TraceDetail(quorlin::kWrongSequenceStart);
-        if (!m_backupComponents)
-            return Refuse(L"Invalid data.");
+        if (!m_backupComponents) {
+            quorlin::TraceFailure(L"Invalid data.",
+                                  {quorlin::FailureKind::kNothingToComplete, 0, 0, {}},
+                                  quorlin::TRACE_LEVEL_DETAIL);
+            return QUORLIN_RESULT_REFUSED;
+        }
 
         // A backup that has ended already (its start call failed, or it was completed) is
         // not completed again: only its set is left to delete.

@@ -14,6 +14,8 @@ namespace quorlin {
 
 namespace {
 
+thread_local SnapshotPathReceiver* t_receiver = nullptr;
+
 using StartOperation = HRESULT (BackupComponents::*)(ComPtr<AsyncOperation>&);
 
 // Step lines of an operation: before its call, its Wait and its QueryStatus (null: none).
@@ -32,8 +34,9 @@ HRESULT ResultWithObject(HRESULT hr, bool hasObject) {
 // Starts an operation, waits for it within `limit` milliseconds (0: no limit) and
 // returns its final status. `started` becomes true once the operation has started.
 HRESULT AwaitOperation(BackupComponents& components, StartOperation start,
-                       const OperationLines& lines, const AsyncSites& sites, DWORD limit,
-                       bool* started = nullptr) {
+                       const OperationLines& lines, Phase phase, const AsyncSites& sites,
+                       DWORD limit, bool* started = nullptr) {
+    MarkPhase(phase);
     TraceDetail(lines.call);
     ComPtr<AsyncOperation> async;
     const HRESULT hr = (components.*start)(async);
@@ -50,12 +53,16 @@ HRESULT AwaitOperation(BackupComponents& components, StartOperation start,
     return status;
 }
 
-void RequireFinished(HRESULT status, const wchar_t* failure) {
+void RequireFinished(HRESULT status, const wchar_t* failure, FailureKind kind) {
     if (status != VSS_S_ASYNC_FINISHED)
-        ThrowQuorlinFailure(failure);
+        ThrowQuorlinFailure(failure, {kind, 0, 0, {}});
 }
 
 }  // namespace
+
+SnapshotPathReceiver::SnapshotPathReceiver() noexcept : previous_(t_receiver) { t_receiver = this; }
+
+SnapshotPathReceiver::~SnapshotPathReceiver() { t_receiver = previous_; }
 
 void CheckResult(HRESULT hr, int site) {
     if (hr != S_OK)
@@ -74,6 +81,7 @@ void InitializeForBackup(BackupComponents& components, int site) {
 }
 
 void StartSnapshotSet(BackupComponents& components, VSS_ID& snapshotSetId, int site) {
+    MarkPhase(Phase::kAddVolumes);
     TraceDetail(L"Calling StartSnapshotSet");
     CheckResult(components.StartSnapshotSet(&snapshotSetId), site);
 }
@@ -94,32 +102,33 @@ void AddToSnapshotSet(BackupComponents& components, const wchar_t* volumePath, V
 void GatherWriterMetadata(BackupComponents& components, const AsyncSites& sites, DWORD limit) {
     const OperationLines lines = {L"Calling GatherWriterMetadata", L"Waiting for writer metadata",
                                   L"Calling QueryStatus for GatherWriterMetadata"};
-    const HRESULT status =
-        AwaitOperation(components, &BackupComponents::GatherWriterMetadata, lines, sites, limit);
+    const HRESULT status = AwaitOperation(components, &BackupComponents::GatherWriterMetadata,
+                                          lines, Phase::kGatherWriters, sites, limit);
     if (status == VSS_S_ASYNC_CANCELLED)
-        ThrowQuorlinFailure(L"GatherWriterMetadata was cancelled.");
+        ThrowQuorlinFailure(L"GatherWriterMetadata was cancelled.",
+                            {FailureKind::kGatherCancelled, 0, 0, {}});
 }
 
 void PrepareForBackup(BackupComponents& components, const AsyncSites& sites, DWORD limit) {
     const OperationLines lines = {L"Calling PrepareForBackup", nullptr, nullptr};
-    RequireFinished(
-        AwaitOperation(components, &BackupComponents::PrepareForBackup, lines, sites, limit),
-        L"Prepare for backup failed.");
+    RequireFinished(AwaitOperation(components, &BackupComponents::PrepareForBackup, lines,
+                                   Phase::kPrepare, sites, limit),
+                    L"Prepare for backup failed.", FailureKind::kPrepareFailed);
 }
 
 void DoSnapshotSet(BackupComponents& components, const AsyncSites& sites, DWORD limit,
                    bool& snapshotStarted) {
     const OperationLines lines = {L"Calling DoSnapshotSet", nullptr, nullptr};
-    RequireFinished(AwaitOperation(components, &BackupComponents::DoSnapshotSet, lines, sites,
-                                   limit, &snapshotStarted),
-                    L"DoSnapshotSet failed.");
+    RequireFinished(AwaitOperation(components, &BackupComponents::DoSnapshotSet, lines,
+                                   Phase::kSnapshot, sites, limit, &snapshotStarted),
+                    L"DoSnapshotSet failed.", FailureKind::kSnapshotFailed);
 }
 
 void BackupComplete(BackupComponents& components, const AsyncSites& sites, DWORD limit) {
     const OperationLines lines = {L"Calling BackupComplete", nullptr, nullptr};
-    RequireFinished(
-        AwaitOperation(components, &BackupComponents::BackupComplete, lines, sites, limit),
-        L"Completion of backup failed.");
+    RequireFinished(AwaitOperation(components, &BackupComponents::BackupComplete, lines,
+                                   Phase::kComplete, sites, limit),
+                    L"Completion of backup failed.", FailureKind::kCompletionFailed);
 }
 
 std::vector<wchar_t> NewVolumeRootBuffer() {
@@ -139,9 +148,18 @@ const wchar_t* LookUpVolume(const wchar_t* path, std::wstring& fullPath, size_t&
     const uint32_t error = host.GetLastError();
     std::wstring errorText;
     GetSystemErrorText(error, errorText);
-    ThrowQuorlinFailure(FormatText(
-        L"There was an error retrieving the volume name from the path. Path: %s Error: %s",
-        {path, errorText}));
+    // The system's message alone, without the line end that Windows gives it.
+    std::wstring message;
+    if (!host.SystemMessage(error, message))
+        message.clear();
+    while (!message.empty() &&
+           (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
+        message.pop_back();
+    ThrowQuorlinFailure(
+        FormatText(
+            L"There was an error retrieving the volume name from the path. Path: %s Error: %s",
+            {path, errorText}),
+        {FailureKind::kVolumeLookup, error, 0, message});
 }
 
 std::wstring SnapshotPathOf(BackupComponents& components, const VSS_ID& snapshotId,
@@ -160,11 +178,16 @@ void CopySnapshotPath(const std::wstring& snapshotPath, const std::wstring& full
                       wchar_t* buffer) {
     const size_t needed = snapshotPath.size() + 1;
     if (needed > room) {
-        ThrowQuorlinFailure(FormatText(
-            L"The snapshot path of %s needs %d units, more than the %d that the header promises.",
-            {fullPath, static_cast<unsigned long>(needed), static_cast<unsigned long>(room)}));
+        ThrowQuorlinFailure(FormatText(L"The snapshot path of %s needs %d units, more than the %d "
+                                       L"that the header promises.",
+                                       {fullPath, static_cast<unsigned long>(needed),
+                                        static_cast<unsigned long>(room)}),
+                            {FailureKind::kPathTooLong, 0, 0, {}});
     }
-    std::wmemcpy(buffer, snapshotPath.c_str(), needed);
+    if (t_receiver != nullptr)
+        t_receiver->paths.push_back(snapshotPath);
+    else
+        std::wmemcpy(buffer, snapshotPath.c_str(), needed);
 }
 
 }  // namespace quorlin

@@ -68,10 +68,27 @@ const wchar_t* LookUpVolume(const wchar_t* path, std::wstring& fullPath, size_t&
 std::wstring SnapshotPathOf(BackupComponents& components, const VSS_ID& snapshotId,
                             const std::wstring& fullPath, const wchar_t* volumeRoot, int site);
 
-// Copies `snapshotPath` with its terminator into the host's `buffer`, after checking
-// it against the `room` that Quorlin.h promises for the path (LookUpVolume); a longer
-// path raises a failure naming `fullPath` instead of writing past a buffer sized as
-// documented.
+// Takes, while it lives, the snapshot paths that the start calls on its thread would
+// copy into the host's buffers, in their order, and those buffers are left as they are:
+// a host of the library's own (the C interface) keeps each path in memory of its own
+// size, and passes buffers that are never written. Receivers nest: the newest takes.
+class SnapshotPathReceiver {
+public:
+    SnapshotPathReceiver() noexcept;
+    ~SnapshotPathReceiver();
+    SnapshotPathReceiver(const SnapshotPathReceiver&) = delete;
+    SnapshotPathReceiver& operator=(const SnapshotPathReceiver&) = delete;
+
+    std::vector<std::wstring> paths;
+
+private:
+    SnapshotPathReceiver* previous_;
+};
+
+// Copies `snapshotPath` with its terminator into the host's `buffer` (or hands it to the
+// thread's receiver), after checking it against the `room` that Quorlin.h promises for
+// the path (LookUpVolume); a longer path raises a failure naming `fullPath` instead of
+// writing past a buffer sized as documented.
 void CopySnapshotPath(const std::wstring& snapshotPath, const std::wstring& fullPath, size_t room,
                       wchar_t* buffer);
 

@@ -52,6 +52,16 @@ bool FakeHost::GetFullPathName(const wchar_t* path, std::wstring& fullPath, size
     return true;
 }
 
+bool FakeHost::PathExists(const wchar_t* path) {
+    for (const std::wstring& missing : missingPaths) {
+        if (missing == path) {
+            lastError = 2;  // ERROR_FILE_NOT_FOUND
+            return false;
+        }
+    }
+    return true;
+}
+
 bool FakeHost::GetVolumePathName(const wchar_t* path, wchar_t* buffer, DWORD bufferLength) {
     if (recording)
         volumeLookups.push_back(path);

@@ -36,6 +36,8 @@ public:
     // Volume roots by path prefix (longest wins); paths without one fail with volumeError.
     std::map<std::wstring, std::wstring> volumeRoots;
     uint32_t volumeError = 2;
+    // Paths that PathExists says do not exist.
+    std::vector<std::wstring> missingPaths;
     // Full paths by path; a path not listed is its own full path.
     std::map<std::wstring, std::wstring> fullPaths;
     // Paths whose full path cannot be had, with the last error they leave.
@@ -96,6 +98,8 @@ public:
     // The sizing length is that of the full path.
     bool GetFullPathName(const wchar_t* path, std::wstring& fullPath,
                          size_t& sizingLength) override;
+    // Every path exists but those in `missingPaths` (lastError 2).
+    bool PathExists(const wchar_t* path) override;
     bool GetVolumePathName(const wchar_t* path, wchar_t* buffer, DWORD bufferLength) override;
     void BeginVolumeLookups() override {
         ++lookupSessions;

@@ -8,6 +8,7 @@
 #include "platform/Utf8Text.h"
 
 #include <cstring>
+#include <functional>
 #include <memory>
 
 namespace quorlin {
@@ -210,6 +211,7 @@ struct ReportCase {
     const char* report;
     unsigned long code;
     int site;
+    const char* explanation;  // null: the one of `code` alone (quorlin_explain_code)
 };
 
 int Start(quorlin_agent* agent, const char* source) {
@@ -222,31 +224,54 @@ int StartNull(quorlin_agent* agent, const char*) {
     return quorlin_start(agent, nullptr, nullptr, 0, nullptr);
 }
 int Complete(quorlin_agent* agent, const char*) { return quorlin_complete(agent); }
+// A start on a path that the host says does not exist.
+int StartMissing(quorlin_agent* agent, const char*) {
+    return quorlin_start(agent, "missing", nullptr, 0, nullptr);
+}
+// A null path after one that does not exist: the null one is refused first.
+int StartMissingAndNull(quorlin_agent* agent, const char*) {
+    const char* paths[] = {"missing", nullptr};
+    return quorlin_start_multi(agent, paths, 2, nullptr, nullptr, nullptr);
+}
 
 TEST_F(CInterfaceTest, EveryCallLeavesItsReportLineWhateverTheVerbosity) {
     const ReportCase cases[] = {
         {"volume refused", 0, "AddToSnapshotSet", VSS_E_VOLUME_NOT_SUPPORTED, false, Start,
          QUORLIN_FAILED, "There was a COM failure 0x8004230c - .\\QuorlinClass (505)", 0x8004230C,
-         505},
+         505, nullptr},
         {"volume refused, steps traced", 4, "AddToSnapshotSet", VSS_E_VOLUME_NOT_SUPPORTED, false,
          Start, QUORLIN_FAILED, "There was a COM failure 0x8004230c - .\\QuorlinClass (505)",
-         0x8004230C, 505},
+         0x8004230C, 505, nullptr},
         {"no components", 0, "CreateVssBackupComponents", E_ACCESSDENIED, false, StartNoWriters,
          QUORLIN_FAILED, "There was a COM failure 0x80070005 - .\\QuorlinClass (145)", 0x80070005,
-         145},
+         145, nullptr},
         {"writers failed to prepare", 0, "PrepareForBackup.QueryStatus", VSS_E_UNEXPECTED, false,
          Start, QUORLIN_FAILED, "There was a COM failure 0x80042302 - .\\QuorlinClass (558)",
-         0x80042302, 558},
-        {"success", 0, nullptr, S_OK, false, Start, QUORLIN_OK, "", 0, 0},
+         0x80042302, 558,
+         "The snapshot service reported error 0x80042302; a trace of every step shows where it "
+         "failed."},
+        {"success", 0, nullptr, S_OK, false, Start, QUORLIN_OK, "", 0, 0, ""},
         {"completed", 0, nullptr, S_OK, true, Complete, QUORLIN_OK,
-         "Backup successfully completed.", 0, 0},
+         "Backup successfully completed.", 0, 0, ""},
         {"nothing to complete", 0, nullptr, S_OK, false, Complete, QUORLIN_REFUSED, "Invalid data.",
-         0, 0},
+         0, 0,
+         "There is no backup to complete; start a backup first (a start call that failed has "
+         "cleaned up already)."},
         {"held", 0, nullptr, S_OK, true, StartNoWriters, QUORLIN_WRONG_SEQUENCE,
-         "Wrong calling sequence, call VssCompleteBackup first.", 0, 0},
-        {"no path", 0, nullptr, S_OK, false, StartNull, QUORLIN_REFUSED, "Invalid parameter.", 0,
-         0},
+         "Wrong calling sequence, call VssCompleteBackup first.", 0, 0,
+         "The library refused: a backup is already in progress; complete the backup in progress "
+         "first."},
+        {"no path", 0, nullptr, S_OK, false, StartNull, QUORLIN_REFUSED, "Invalid parameter.", 0, 0,
+         "The library refused an argument of the call (a missing path or buffer, or text that is "
+         "not UTF-8); pass every path and buffer that the call needs."},
+        {"path does not exist", 0, nullptr, S_OK, false, StartMissing, QUORLIN_REFUSED,
+         "The path does not exist.", 0x80070002, 0, nullptr},
+        {"a null path among them", 0, nullptr, S_OK, false, StartMissingAndNull, QUORLIN_REFUSED,
+         "Invalid parameter.", 0, 0,
+         "The library refused an argument of the call (a missing path or buffer, or text that is "
+         "not UTF-8); pass every path and buffer that the call needs."},
     };
+    host.missingPaths.push_back(L"missing");
     for (const ReportCase& t : cases) {
         SCOPED_TRACE(t.what);
         c.reset(quorlin_agent_new());
@@ -261,6 +286,8 @@ TEST_F(CInterfaceTest, EveryCallLeavesItsReportLineWhateverTheVerbosity) {
         EXPECT_STREQ(t.report, quorlin_last_report(c.get()));
         EXPECT_EQ(t.code, quorlin_last_error_code(c.get()));
         EXPECT_EQ(t.site, quorlin_last_error_site(c.get()));
+        EXPECT_STREQ(t.explanation ? t.explanation : quorlin_explain_code(t.code),
+                     quorlin_last_explanation(c.get()));
         requester.Fail(t.failingCall ? t.failingCall : "none", S_OK);
         g_traceLevel = 4;
     }
@@ -394,6 +421,7 @@ TEST_F(CInterfaceTest, AMissingAgentOrArgumentIsRefused) {
     EXPECT_STREQ("", quorlin_last_report(nullptr));
     EXPECT_EQ(0u, quorlin_last_error_code(nullptr));
     EXPECT_EQ(0, quorlin_last_error_site(nullptr));
+    EXPECT_STREQ("", quorlin_last_explanation(nullptr));
     EXPECT_EQ(0u, quorlin_snapshot_count(nullptr));
     quorlin_agent_free(nullptr);
 }
@@ -426,13 +454,6 @@ TEST_F(CInterfaceTest, VersionAndResultTexts) {
         EXPECT_STRNE("", quorlin_result_text(result)) << result;
     EXPECT_STREQ("", quorlin_result_text(3));
 }
-
-struct ParseCase {
-    const wchar_t* line;
-    bool parsed;
-    unsigned long code;
-    int site;
-};
 
 void QUORLIN_CALL CountHeld(void* context, const quorlin_held_snapshot*) {
     ++*static_cast<int*>(context);
@@ -468,27 +489,55 @@ TEST(CInterfaceHeldTest, MalformedArgumentsAreRefusedBeforeAnyWork) {
     }
 }
 
-TEST(CallReportTest, ComFailureNumbersComeFromTheReportLine) {
-    const ParseCase cases[] = {
-        {L"There was a COM failure 0x8004230c - .\\QuorlinClass (505)", true, 0x8004230C, 505},
-        {L"There was a COM failure 0x0 - x (0)", true, 0, 0},
-        {L"There was a COM failure 0xffffffff - a (b) (2147483647)", true, 0xFFFFFFFF, 2147483647},
-        {L"There was a COM failure 0x100000000 - x (1)", false, 0, 0},  // wider than HRESULT
-        {L"There was a COM failure 0x1 - x (2147483648)", false, 0, 0},
-        {L"There was a COM failure 0x8004230C - x (1)", false, 0, 0},  // the format is lower case
-        {L"There was a COM failure 0x - x (1)", false, 0, 0},
-        {L"There was a COM failure 0x1 - x (1", false, 0, 0},
-        {L"There was a COM failure 0x1 - x ()", false, 0, 0},
-        {L"There was a COM failure 0x1 - x (1a)", false, 0, 0},
-        {L"Prepare for backup failed.", false, 0, 0},
-        {L"", false, 0, 0},
+void QUORLIN_CALL CollectPhase(void* context, int phase) {
+    static_cast<std::vector<int>*>(context)->push_back(phase);
+}
+
+// Each call's phases reach the phase callback as they begin, whatever the verbosity, until
+// it is removed.
+TEST_F(CInterfaceTest, ThePhaseCallbackGetsEachPhaseOfACallAsItBegins) {
+    g_traceLevel = 0;
+    std::vector<int> phases;
+    ASSERT_EQ(QUORLIN_OK, quorlin_set_phase_callback(c.get(), CollectPhase, &phases));
+    EXPECT_EQ(QUORLIN_OK, StartMulti(c.get(), kSource.c_str()));
+    EXPECT_EQ(QUORLIN_OK, quorlin_complete(c.get()));
+    EXPECT_EQ(QUORLIN_OK, StartNoWriters(c.get(), kSource.c_str()));
+    EXPECT_EQ((std::vector<int>{
+                  QUORLIN_PHASE_GATHER_WRITERS, QUORLIN_PHASE_ADD_VOLUMES, QUORLIN_PHASE_PREPARE,
+                  QUORLIN_PHASE_SNAPSHOT, QUORLIN_PHASE_SNAPSHOT_PATHS, QUORLIN_PHASE_COMPLETE,
+                  QUORLIN_PHASE_ADD_VOLUMES, QUORLIN_PHASE_SNAPSHOT, QUORLIN_PHASE_SNAPSHOT_PATHS}),
+              phases);
+    ASSERT_EQ(QUORLIN_OK, quorlin_set_phase_callback(c.get(), nullptr, nullptr));
+    EXPECT_EQ(QUORLIN_OK, quorlin_complete(c.get()));
+    EXPECT_EQ(9u, phases.size());
+    EXPECT_EQ(QUORLIN_REFUSED, quorlin_set_phase_callback(nullptr, CollectPhase, &phases));
+    g_traceLevel = 4;
+}
+
+// The report keeps the facts of the line it keeps: none for a later line that told of no
+// failure, the refusal's only for a refused call.
+TEST(CallReportTest, TheKeptLineComesWithItsOwnFacts) {
+    const FailureFacts com = {FailureKind::kCom, 0x8004230C, 505, {}};
+    const FailureFacts refusal = {FailureKind::kInvalidArgument, 0, 0, {}};
+    const struct {
+        std::function<void()> trace;
+        int result;
+        FailureKind kind;
+    } cases[] = {
+        {[&] { TraceFailure(L"failed", com); }, QUORLIN_FAILED, FailureKind::kCom},
+        {[&] { TraceFailure(L"failed", com), Trace(L"later", TRACE_LEVEL_RESULT); }, QUORLIN_FAILED,
+         FailureKind::kNone},
+        {[&] { TraceFailure(L"no", refusal, TRACE_LEVEL_DETAIL); }, QUORLIN_REFUSED,
+         FailureKind::kInvalidArgument},
+        {[&] { TraceFailure(L"no", refusal, TRACE_LEVEL_DETAIL), TraceDetail(L"step"); },
+         QUORLIN_REFUSED, FailureKind::kNone},
+        {[&] { TraceFailure(L"no", refusal, TRACE_LEVEL_DETAIL); }, QUORLIN_FAILED,
+         FailureKind::kNone},
     };
-    for (const ParseCase& t : cases) {
-        unsigned long code = 7;
-        int site = 7;
-        EXPECT_EQ(t.parsed, capi::ParseComFailure(t.line, code, site)) << t.line;
-        EXPECT_EQ(t.parsed ? t.code : 7, code) << t.line;
-        EXPECT_EQ(t.parsed ? t.site : 7, site) << t.line;
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        capi::CallReport report;
+        cases[i].trace();
+        EXPECT_EQ(cases[i].kind, report.Facts(cases[i].result).kind) << "case " << i;
     }
 }
 

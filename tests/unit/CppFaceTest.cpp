@@ -33,13 +33,17 @@ struct FailureCase {
     const char* message;
     unsigned long code;
     int site;
+    std::string explanation;  // what() as well
 };
 
 TEST_F(CppFaceTest, FailuresBecomeErrorsWithTheirResultAndReport) {
     const FailureCase cases[] = {
         {"COM failure", "AddToSnapshotSet", QUORLIN_FAILED,
-         "There was a COM failure 0x8004230c - .\\QuorlinClass (505)", 0x8004230C, 505},
-        {"nothing to complete", nullptr, QUORLIN_REFUSED, "Invalid data.", 0, 0},
+         "There was a COM failure 0x8004230c - .\\QuorlinClass (505)", 0x8004230C, 505,
+         quorlin_explain_code(0x8004230C)},
+        {"nothing to complete", nullptr, QUORLIN_REFUSED, "Invalid data.", 0, 0,
+         "There is no backup to complete; start a backup first (a start call that failed has "
+         "cleaned up already)."},
     };
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -55,7 +59,8 @@ TEST_F(CppFaceTest, FailuresBecomeErrorsWithTheirResultAndReport) {
         } catch (const ::quorlin::Error& error) {
             EXPECT_EQ(c.result, error.result());
             EXPECT_EQ(c.message, error.report());
-            EXPECT_STREQ(c.message, error.what());
+            EXPECT_EQ(c.explanation, error.explanation());
+            EXPECT_EQ(c.explanation, error.what());
             EXPECT_EQ(c.code, error.code());
             EXPECT_EQ(c.site, error.site());
         }

@@ -91,9 +91,10 @@ TEST(ReportLineTest, RaisingThrowsANewObjectByPointer) {
         delete e;
     }
     try {
-        ThrowQuorlinFailure(L"DoSnapshotSet failed.");
+        ThrowQuorlinFailure(L"DoSnapshotSet failed.", {FailureKind::kSnapshotFailed, 0, 0, {}});
     } catch (CQuorlinException* e) {
         EXPECT_STREQ(L"DoSnapshotSet failed.", e->GetMessageText());
+        EXPECT_EQ(FailureKind::kSnapshotFailed, e->Facts().kind);
         delete e;
     }
 }

@@ -3,6 +3,9 @@
 #include "WorkflowFixture.h"
 
 #include "capi/quorlin/quorlin.h"
+#include "text/GuidText.h"
+
+#include <cstring>
 
 namespace quorlin {
 namespace testing {
@@ -55,6 +58,33 @@ TEST_F(SetInstantCallTest, TheSetIsDescribedOnlyWhileABackupIsHeld) {
         requester.Fail("QuerySetInstant", S_OK);
     }
     EXPECT_EQ(QUORLIN_REFUSED, quorlin_describe_set(nullptr, nullptr));
+}
+
+// The set's identity, as the held list writes it, once a start call made one.
+TEST_F(SetInstantCallTest, TheSetIdIsThatOfTheLastStartCall) {
+    quorlin_agent* agent = quorlin_agent_new();
+    char id[37] = "x";
+    EXPECT_EQ(QUORLIN_OK, quorlin_set_id(agent, id, sizeof id));
+    EXPECT_STREQ("", id);
+    ASSERT_EQ(QUORLIN_OK, quorlin_start(agent, Native("C:\\a").c_str(), nullptr, 0, nullptr));
+    const struct {
+        size_t size;
+        int result;
+        std::string written;
+    } cases[] = {
+        {37, QUORLIN_OK, GuidText(SetId(1))},
+        {36, QUORLIN_BUFFER_TOO_SMALL, ""},
+        {0, QUORLIN_REFUSED, "x"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size);
+        std::strcpy(id, "x");
+        EXPECT_EQ(c.result, quorlin_set_id(agent, id, c.size));
+        EXPECT_EQ(c.written, id);
+    }
+    EXPECT_EQ(QUORLIN_REFUSED, quorlin_set_id(agent, nullptr, 37));
+    EXPECT_EQ(QUORLIN_REFUSED, quorlin_set_id(nullptr, id, sizeof id));
+    quorlin_agent_free(agent);
 }
 
 }  // namespace

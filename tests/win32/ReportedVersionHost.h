@@ -29,6 +29,7 @@ public:
                          size_t& sizingLength) override {
         return real_.GetFullPathName(path, fullPath, sizingLength);
     }
+    bool PathExists(const wchar_t* path) override { return real_.PathExists(path); }
     bool GetVolumePathName(const wchar_t* path, wchar_t* buffer, DWORD length) override {
         return real_.GetVolumePathName(path, buffer, length);
     }

@@ -151,9 +151,10 @@ def test_the_c_interface_refuses_missing_arguments_and_says_why():
         assert lib.quorlin_start(agent, None, None, 0, ctypes.byref(needed)) == quorlin.REFUSED
         assert lib.quorlin_last_report(agent) == b"Invalid parameter."
         assert needed.value == 7
-        # Where names are bytes the path is taken (and names nothing here).
-        not_utf8 = quorlin.REFUSED if os.name == "nt" else quorlin.FAILED
-        assert lib.quorlin_start(agent, b"/\xff", None, 0, None) == not_utf8
+        # Where names are bytes the path is taken, and refused as one that names nothing.
+        not_utf8 = b"Invalid parameter." if os.name == "nt" else b"The path does not exist."
+        assert lib.quorlin_start(agent, b"/\xff", None, 0, None) == quorlin.REFUSED
+        assert lib.quorlin_last_report(agent) == not_utf8
         assert lib.quorlin_snapshot_path(agent, 0, None, 0, None) == quorlin.REFUSED
         assert lib.quorlin_complete(agent) == quorlin.REFUSED
         assert lib.quorlin_last_report(agent) == b"Invalid data."

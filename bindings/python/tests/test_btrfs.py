@@ -86,8 +86,11 @@ def test_a_path_outside_the_snapshot_has_no_snapshot_path(btrfs, tmpfs):
 
 def test_a_volume_that_cannot_be_snapshotted_raises_with_the_report(tmpfs, caplog):
     caplog.set_level(logging.INFO, logger="quorlin")
+    notes = os.path.join(tmpfs, "notes.txt")
+    with open(notes, "w") as file:  # a path that exists: the library refuses one that does not
+        file.write("x")
     with pytest.raises(quorlin.QuorlinError) as raised:
-        with quorlin.Snapshot(os.path.join(tmpfs, "notes.txt")):
+        with quorlin.Snapshot(notes):
             pytest.fail("a tmpfs cannot be snapshotted")
     error = raised.value
     report = "There was a COM failure 0x8004230c - .\\QuorlinClass (505)"

@@ -36,7 +36,8 @@
  *
  * Failures. No call ever raises a C++ exception or crashes on a NULL agent or NULL
  * argument: those give QUORLIN_REFUSED (or "" and 0 for the text and number calls).
- * quorlin_last_report tells why a call failed, in the words of the trace lines.
+ * quorlin_last_report tells why a call failed, in the words of the trace lines;
+ * quorlin_last_explanation says what that means and what to try.
  *
  * Threads. An agent is used by one thread at a time; it may move to another thread
  * between calls. Several agents may work at once on different threads. The trace
@@ -96,7 +97,8 @@ enum {
     QUORLIN_BUFFER_TOO_SMALL = 2, /* the snapshot is taken and held; a path did not fit */
     QUORLIN_WRONG_SEQUENCE = 99,  /* quorlin_start_no_writers: a backup is held; nothing changed */
     QUORLIN_REFUSED = 100         /* refused before any snapshot work (unsupported system,
-                                     NULL or malformed argument, nothing to complete) */
+                                     NULL or malformed argument, a path that does not
+                                     exist, nothing to complete) */
 };
 
 /* Backup types (quorlin_set_backup_type). Writers on Windows use it. */
@@ -140,7 +142,9 @@ QUORLIN_C_API void QUORLIN_CALL quorlin_agent_free(quorlin_agent* agent);
 
 /* Snapshots the volume of `path_utf8` with the writers (applications that flush their
  * data for a backup). The path is first made absolute (on Linux symbolic links are
- * resolved); the snapshot path names what that absolute path names. Over a held backup
+ * resolved); the snapshot path names what that absolute path names. A path that does not
+ * exist is refused (QUORLIN_REFUSED, report line "The path does not exist."), as by every
+ * start call. Over a held backup
  * it starts a new one, letting go of the held one; a set of quorlin_start_no_writers
  * (held, or left after its deletion failed), which would persist, is first completed as
  * quorlin_complete does, and if that fails its result is returned and nothing new is
@@ -230,6 +234,14 @@ typedef struct quorlin_set_instant {
 QUORLIN_C_API int QUORLIN_CALL quorlin_describe_set(quorlin_agent* agent,
                                                     quorlin_set_instant* instant);
 
+/* The identity of the snapshot set of the agent's last start call, "xxxxxxxx-xxxx-xxxx-
+ * xxxx-xxxxxxxxxxxx" in lower case (as quorlin_held_list gives it), into `set_id` of
+ * `set_id_size` bytes (37 hold it): "" before a start call made a set. QUORLIN_OK;
+ * QUORLIN_BUFFER_TOO_SMALL (an empty string) when it does not fit; QUORLIN_REFUSED for a
+ * NULL argument or size 0. It is no call with a report. */
+QUORLIN_C_API int QUORLIN_CALL quorlin_set_id(const quorlin_agent* agent, char* set_id,
+                                              size_t set_id_size);
+
 /* --- why a call failed --- */
 
 /* The report line of the last call on the agent that returns a result (the start
@@ -238,9 +250,22 @@ QUORLIN_C_API int QUORLIN_CALL quorlin_describe_set(quorlin_agent* agent,
  * .\QuorlinClass (505)", "Backup successfully completed.", or the reason of a refusal
  * ("Invalid parameter."). "" when it had none. Valid until the next call on the agent. */
 QUORLIN_C_API const char* QUORLIN_CALL quorlin_last_report(const quorlin_agent* agent);
-/* When that line is a COM failure, its error code (0x8004230c) and site (505); else 0. */
+/* When that line is a COM failure, its error code (0x8004230c) and site (505); for a path
+ * that does not exist ("The path does not exist.") the code 0x80070002
+ * (HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) and site 0; else 0. The library records both
+ * as numbers when the failure happens. */
 QUORLIN_C_API unsigned long QUORLIN_CALL quorlin_last_error_code(const quorlin_agent* agent);
 QUORLIN_C_API int QUORLIN_CALL quorlin_last_error_site(const quorlin_agent* agent);
+/* What the last call's failure means and what to try, one or more English sentences in
+ * UTF-8 ("The volume does not support snapshots; on Linux the path must lie on a btrfs
+ * subvolume ..."); an empty string when the last call succeeded. The quorlin command
+ * prints the same sentence after what it attempted. Valid until the next call on the
+ * agent. */
+QUORLIN_C_API const char* QUORLIN_CALL quorlin_last_explanation(const quorlin_agent* agent);
+/* The same sentence for a failure code (an HRESULT) on its own, as quorlin_held_list and
+ * quorlin_held_delete return them: a static text, "" for a code without an explanation
+ * of its own (and for 0). */
+QUORLIN_C_API const char* QUORLIN_CALL quorlin_explain_code(unsigned long code);
 
 /* --- settings: QUORLIN_OK, or QUORLIN_REFUSED for a NULL agent --- */
 
@@ -268,6 +293,29 @@ QUORLIN_C_API int QUORLIN_CALL quorlin_set_trace_console(quorlin_agent* agent, v
 /* Process-wide: a callback for trace lines (besides the console); NULL: none. */
 QUORLIN_C_API int QUORLIN_CALL quorlin_set_trace_callback(quorlin_agent* agent,
                                                           quorlin_trace_callback callback,
+                                                          void* context);
+
+/* Phases of a backup, for hosts that time them: each of the first six as it begins, and
+ * on Linux each writer's freeze as it is sent, its freeze answered and its thaw answered. */
+enum {
+    QUORLIN_PHASE_GATHER_WRITERS = 1, /* the writers' metadata is gathered */
+    QUORLIN_PHASE_ADD_VOLUMES = 2,    /* the set is started and its volumes added */
+    QUORLIN_PHASE_PREPARE = 3,        /* the writers prepare for the backup */
+    QUORLIN_PHASE_SNAPSHOT = 4,       /* the snapshot is taken */
+    QUORLIN_PHASE_SNAPSHOT_PATHS = 5, /* the snapshot paths are found */
+    QUORLIN_PHASE_COMPLETE = 6,       /* the backup is completed (quorlin_complete) */
+    QUORLIN_PHASE_WRITER_FREEZE = 7,  /* a writer is told to freeze */
+    QUORLIN_PHASE_WRITER_FROZEN = 8,  /* a writer answered that it is frozen */
+    QUORLIN_PHASE_WRITER_THAWED = 9   /* a writer answered that it is thawed */
+};
+/* Receives one phase event (QUORLIN_PHASE_*) as it happens. It must not call the agent
+ * and must not throw. */
+typedef void(QUORLIN_CALL* quorlin_phase_callback)(void* context, int phase);
+/* Process-wide, like the trace settings: a callback for every phase event of every
+ * agent, whatever the verbosity; NULL: none. It is called during the call, on its thread
+ * or (a writer's events, on Linux) on a thread of the snapshot service. */
+QUORLIN_C_API int QUORLIN_CALL quorlin_set_phase_callback(quorlin_agent* agent,
+                                                          quorlin_phase_callback callback,
                                                           void* context);
 
 /* --- snapshots held on the volumes --- */

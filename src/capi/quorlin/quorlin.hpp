@@ -23,26 +23,33 @@
 
 namespace quorlin {
 
-// A result other than QUORLIN_OK, with the report line that says why.
+// A result other than QUORLIN_OK, with the report line that says why and the library's
+// explanation (what() is the explanation).
 class Error : public std::runtime_error {
 public:
-    Error(int result, const std::string& report, unsigned long code, int site)
-        : std::runtime_error(report.empty() ? std::string(quorlin_result_text(result)) : report),
+    Error(int result, const std::string& report, unsigned long code, int site,
+          const std::string& explanation)
+        : std::runtime_error(explanation.empty() ? std::string(quorlin_result_text(result))
+                                                 : explanation),
           result_(result),
           report_(report),
           code_(code),
-          site_(site) {}
+          site_(site),
+          explanation_(explanation) {}
 
     int result() const { return result_; }                 // QUORLIN_FAILED, ...
     const std::string& report() const { return report_; }  // quorlin_last_report
     unsigned long code() const { return code_; }           // a COM failure's code, else 0
     int site() const { return site_; }                     // a COM failure's site, else 0
+    // quorlin_last_explanation: what the failure means and what to try
+    const std::string& explanation() const { return explanation_; }
 
 private:
     int result_;
     std::string report_;
     unsigned long code_;
     int site_;
+    std::string explanation_;
 };
 
 // An agent that frees itself (completing a held backup) when it goes.
@@ -107,6 +114,7 @@ public:
     }
 
     std::string LastReport() const { return quorlin_last_report(agent_); }
+    std::string LastExplanation() const { return quorlin_last_explanation(agent_); }
     quorlin_agent* get() const { return agent_; }
 
 private:
@@ -127,7 +135,7 @@ private:
     void Check(int result) const {
         if (result != QUORLIN_OK)
             throw Error(result, quorlin_last_report(agent_), quorlin_last_error_code(agent_),
-                        quorlin_last_error_site(agent_));
+                        quorlin_last_error_site(agent_), quorlin_last_explanation(agent_));
     }
 
     quorlin_agent* agent_;

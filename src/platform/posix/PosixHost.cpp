@@ -15,6 +15,7 @@
 #include <linux/capability.h>
 #include <memory>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -76,6 +77,15 @@ public:
         if (error == 0)
             fullPath = FromUtf8(resolved);
         sizingLength = fullPath.size();
+        return Succeeded(error);
+    }
+
+    bool PathExists(const wchar_t* path) override {
+        std::string bytes;
+        int error = ToUtf8Exact(path, std::wcslen(path), bytes);
+        struct stat st;
+        if (error == 0 && ::stat(bytes.c_str(), &st) != 0)
+            error = errno;
         return Succeeded(error);
     }
 

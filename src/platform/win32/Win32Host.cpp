@@ -93,6 +93,10 @@ public:
         return true;
     }
 
+    bool PathExists(const wchar_t* path) override {
+        return ::GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+    }
+
     bool GetVolumePathName(const wchar_t* path, wchar_t* buffer, DWORD bufferLength) override {
         return ::GetVolumePathNameW(path, buffer, bufferLength) != FALSE;
     }

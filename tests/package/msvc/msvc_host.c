@@ -189,11 +189,8 @@ static const wchar_t* const kWideSources[kFileCount] = {
 static const wchar_t* const kLiveFolders[] = {L"C:\\quorlin-msvc-host", L"D:\\quorlin-msvc-host",
                                               L"C:\\quorlin-msvc-host\\Donn\351es"};
 
-/* A path on a drive that the system does not have, and how its report line starts. */
+/* A path on a drive that the system does not have. */
 static const char kNoVolume[] = "Q:\\quorlin-msvc-host\\none.txt";
-static const char kNoVolumeReport[] =
-    "There was an error retrieving the volume name from the path. "
-    "Path: Q:\\quorlin-msvc-host\\none.txt Error: ";
 
 /* What each start call writes: paths 0 and 1, and the sizes they need. */
 static char g_paths[2][512];
@@ -308,10 +305,14 @@ static void check_null_agent(void) {
     check_number("quorlin_last_error_code(NULL agent)", quorlin_last_error_code(0), 0, 16);
     check_number("quorlin_last_error_site(NULL agent)", (unsigned long)quorlin_last_error_site(0),
                  0, 10);
+    check_text("quorlin_last_explanation(NULL agent)", quorlin_last_explanation(0), "");
+    check_text("quorlin_explain_code(0)", quorlin_explain_code(0), "");
+    check_number("quorlin_set_id(NULL agent)", quorlin_set_id(0, buffer, 8), QUORLIN_REFUSED, 10);
+    check_number("quorlin_set_phase_callback(NULL agent)", quorlin_set_phase_callback(0, 0, 0),
+                 QUORLIN_REFUSED, 10);
     check_number("needed is left alone when refused", (unsigned long)needed, 7, 10);
     /* The held snapshots' calls refuse malformed arguments before asking VSS. */
-    check_number("quorlin_held_list(NULL callback)", quorlin_held_list(0, 0, 0), 0x80070057UL,
-                 16);
+    check_number("quorlin_held_list(NULL callback)", quorlin_held_list(0, 0, 0), 0x80070057UL, 16);
     check_number("quorlin_held_delete(a set id that is none)", quorlin_held_delete(0, "none", 0),
                  0x80070057UL, 16);
 }
@@ -462,6 +463,15 @@ static int write_file(const wchar_t* path, const char* text) {
     return CloseHandle(file) && wrote;
 }
 
+/* Makes the live files (the library refuses a path that does not exist). */
+static void make_live_files(void) {
+    size_t i;
+    for (i = 0; i < sizeof kLiveFolders / sizeof kLiveFolders[0]; ++i)
+        CreateDirectoryW(kLiveFolders[i], 0); /* it may be there from an earlier run */
+    for (i = 0; i < kFileCount; ++i)
+        check(write_file(kWideSources[i], kAsItWas), "a live file is written");
+}
+
 /* The content of the file at `path` (at most 127 bytes) in `g_content`; false when
  * it cannot be opened. */
 static char g_content[128];
@@ -535,9 +545,6 @@ static void check_vss_working(quorlin_agent* agent) {
     int k;
     quorlin_set_instant instant;
 
-    for (i = 0; i < sizeof kLiveFolders / sizeof kLiveFolders[0]; ++i)
-        CreateDirectoryW(kLiveFolders[i], 0); /* it may be there from an earlier run */
-
     check(write_file(kWideSources[kOne], kAsItWas), "the live file is written");
     fill(small, sizeof small, '#');
     check_number("quorlin_start into a buffer too small",
@@ -588,12 +595,12 @@ static void check_vss_working(quorlin_agent* agent) {
     check_call("quorlin_complete", agent, quorlin_complete(agent), QUORLIN_OK,
                "Backup successfully completed.");
 
-    /* A volume that is not there: the failure after VSS's first steps leaves nothing
-     * held and nothing to complete. */
-    check_number("quorlin_start on a drive that is not there",
-                 (unsigned long)quorlin_start(agent, kNoVolume, 0, 0, 0), QUORLIN_FAILED, 10);
-    check(starts_with(quorlin_last_report(agent), kNoVolumeReport),
-          "    its report line names the path");
+    /* A path that does not exist is refused before any snapshot work, and explained. */
+    check_call("quorlin_start on a drive that is not there", agent,
+               quorlin_start(agent, kNoVolume, 0, 0, 0), QUORLIN_REFUSED,
+               "The path does not exist.");
+    check_text("    its explanation", quorlin_last_explanation(agent),
+               "The path does not exist; check the path, or make what it names first.");
     check_number("    no snapshot is held", (unsigned long)quorlin_snapshot_count(agent), 0, 10);
     check_call("    quorlin_complete after it", agent, quorlin_complete(agent), QUORLIN_REFUSED,
                "Invalid data.");
@@ -640,6 +647,7 @@ static unsigned int run(void) {
         return 1;
     check_number("quorlin_set_backup_type", quorlin_set_backup_type(agent, QUORLIN_BACKUP_FULL),
                  QUORLIN_OK, 10);
+    make_live_files();
     check_argument_refusals(agent);
     if (working)
         check_vss_working(agent);

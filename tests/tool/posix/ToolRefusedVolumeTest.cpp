@@ -34,7 +34,8 @@ TEST(ToolOnRefusedVolume, EachRefusalGivesItsOwnSentence) {
          "users other than root could redirect the snapshot paths on that volume's mount; make "
          "the mount point and every folder above it belong to root and be writable by root "
          "alone, or, where everyone may write the mount point (as in /tmp), make the store "
-         "first with mkdir -m 700 MOUNT-POINT/.quorlin; -vv names the folder.",
+         "first with mkdir -m 700 MOUNT-POINT/.quorlin; a trace of the snapshot service's steps "
+         "names the folder.",
          volume},
         {"a read-only mount",
          [&] {

@@ -29,7 +29,8 @@ ComPtr<BackupComponents> SetInCreation() {
 TEST_F(ToolOnBtrfs, RetryWaitsOutAnotherSetInCreation) {
     const std::string file = Volume() + "/retried.txt";
     Write(file, "kept");
-    const std::string refused = "quorlin: another snapshot is being taken; trying again in ";
+    const std::string refused =
+        "quorlin: another snapshot is being taken; wait a moment and try again. Trying again in ";
     struct Case {
         const char* name;
         std::vector<std::string> options;

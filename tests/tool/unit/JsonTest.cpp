@@ -44,10 +44,12 @@ TEST(Json, ObjectsForTheSetAndForAFailure) {
         Failure failure;
         const char* json;
     } failures[] = {
-        {Failure(1, "could not", 1, "There was a COM failure 0x8004230c - .\\QuorlinClass (505)"),
+        {Failure(1, "could not",
+                 {1, 0x8004230C, 505, "There was a COM failure 0x8004230c - .\\QuorlinClass (505)",
+                  "The volume does not support snapshots; ..."}),
          "{\"ok\":false,\"exit\":1,\"result\":1,\"code\":\"0x8004230c\",\"report\":\"There was a "
          "COM failure 0x8004230c - .\\\\QuorlinClass (505)\",\"sentence\":\"could not.\"}"},
-        {Failure(99, "could not", 99, ""),
+        {Failure(99, "could not", {99, 0, 0, "", "The library refused: ..."}),
          "{\"ok\":false,\"exit\":99,\"result\":99,\"code\":null,\"report\":\"\",\"sentence\":"
          "\"could not.\"}"},
         {Failure(2, "bad"),

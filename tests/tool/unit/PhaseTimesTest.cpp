@@ -1,4 +1,5 @@
 #include "PhaseTimes.h"
+#include "quorlin/quorlin.h"
 
 #include <gtest/gtest.h>
 
@@ -7,10 +8,22 @@ namespace {
 
 using std::chrono::microseconds;
 
-// A trace whose lines reach the command at the given milliseconds after `zero`.
+// Phase events that reach the command at the given milliseconds after `zero`.
 struct Step {
     double at;
-    const char* line;
+    int phase;
+};
+
+enum {
+    kGather = QUORLIN_PHASE_GATHER_WRITERS,
+    kAdd = QUORLIN_PHASE_ADD_VOLUMES,
+    kPrepare = QUORLIN_PHASE_PREPARE,
+    kSnapshot = QUORLIN_PHASE_SNAPSHOT,
+    kPaths = QUORLIN_PHASE_SNAPSHOT_PATHS,
+    kComplete = QUORLIN_PHASE_COMPLETE,
+    kFreeze = QUORLIN_PHASE_WRITER_FREEZE,
+    kFrozen = QUORLIN_PHASE_WRITER_FROZEN,
+    kThawed = QUORLIN_PHASE_WRITER_THAWED
 };
 
 const TraceClock::time_point zero;
@@ -29,7 +42,7 @@ std::string Summary(const std::vector<PhaseTime>& phases) {
     return text;
 }
 
-TEST(PhaseTimes, StepLinesMarkThePhasesOfTheCalls) {
+TEST(PhaseTimes, EventsMarkThePhasesOfTheCalls) {
     const struct {
         const char* what;
         std::vector<Step> steps;
@@ -38,48 +51,34 @@ TEST(PhaseTimes, StepLinesMarkThePhasesOfTheCalls) {
         CallSpan complete;
         const char* phases;
     } cases[] = {
-        {"a backup with a Linux writer",
-         {{1, "Calling CreateVssBackupComponents"},
-          {2, "Calling InitializeForBackup"},
-          {3, "Calling GatherWriterMetadata"},
-          {4, "Writer sqlite: identify 1"},
-          {9, "Writer sqlite: ready (5 ms)"},
-          {13, "Calling StartSnapshotSet"},
-          {14, "Calling AddToSnapshotSet"},
-          {15, "Calling PrepareForBackup"},
-          {20, "Calling DoSnapshotSet"},
-          {21, "Writer sqlite: freeze"},
-          {30, "Writer sqlite: frozen (9 ms)"},
-          {45, "Writer sqlite: thaw"},
-          {47, "Writer sqlite: thawed (2 ms)"},
-          {50, "Calling GetSnapshotProperties"},
-          {1100, "Calling BackupComplete"},
-          {1105, "Backup successfully completed."}},
+        {"a backup with two Linux writers",
+         {{3, kGather},
+          {13, kAdd},
+          {15, kPrepare},
+          {20, kSnapshot},
+          {21, kFreeze},
+          {22, kFreeze},
+          {25, kFrozen},
+          {30, kFrozen},
+          {45, kThawed},
+          {47, kThawed},
+          {50, kPaths},
+          {1100, kComplete}},
          {At(0), At(52)},
          true,
          {At(1000), At(1110)},
          "set up=3.0;writers gathered=10.0;volumes added=2.0;prepared=5.0;snapshot taken=30.0;"
-         "writers froze=9.0;writers held=17.0;snapshot paths found=2.0;snapshot in use=948.0;"
+         "writers froze=9.0;writers held=22.0;snapshot paths found=2.0;snapshot in use=948.0;"
          "completed=10.0;total=1110.0;"},
         {"a start that fails while the snapshot is taken",
-         {{1, "Calling CreateVssBackupComponents"},
-          {3, "Calling GatherWriterMetadata"},
-          {5, "Calling StartSnapshotSet"},
-          {6, "Calling PrepareForBackup"},
-          {8, "Calling DoSnapshotSet"},
-          {9, "Writer app: freeze"},
-          {40, "There was a COM failure 0x800423f2 - .\\QuorlinClass (540)"}},
+         {{3, kGather}, {5, kAdd}, {6, kPrepare}, {8, kSnapshot}, {9, kFreeze}},
          {At(0), At(41)},
          false,
          {},
          "set up=3.0;writers gathered=2.0;volumes added=1.0;prepared=2.0;snapshot taken=33.0;"
          "total=41.0;"},
-        {"lines that reach the command after their call returned",
-         {{1, "Calling CreateVssBackupComponents"},
-          {2, "Calling DoSnapshotSet"},
-          {7, "Calling GetSnapshotProperties"},
-          {30, "Calling BackupComplete"},
-          {45, "Backup successfully completed."}},
+        {"events that reach the command after their call returned",
+         {{2, kSnapshot}, {7, kPaths}, {30, kComplete}, {45, kThawed}},
          {At(0), At(5)},
          true,
          {At(29), At(31)},
@@ -87,10 +86,10 @@ TEST(PhaseTimes, StepLinesMarkThePhasesOfTheCalls) {
          "completed=1.0;total=31.0;"},
     };
     for (const auto& c : cases) {
-        std::vector<TracedLine> lines;
+        std::vector<PhaseMark> marks;
         for (const Step& step : c.steps)
-            lines.push_back({step.line, At(step.at)});
-        EXPECT_EQ(Summary(PhasesOf(lines, c.start, c.completed ? &c.complete : nullptr)), c.phases)
+            marks.push_back({step.phase, At(step.at)});
+        EXPECT_EQ(Summary(PhasesOf(marks, c.start, c.completed ? &c.complete : nullptr)), c.phases)
             << c.what;
     }
 }

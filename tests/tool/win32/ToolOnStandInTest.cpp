@@ -246,7 +246,8 @@ TEST(ToolOnStandInTest, AFailureNamesItsSiteAndLeavesNoSnapshot) {
          "complete the backup",
          false, true},
         {L"--retry 1 snapshot C:\\quorlin-tool\\live.txt", L"StartSnapshotSet=0x80042316",
-         "quorlin: another snapshot is being taken; trying again in 1 s (retry 1 of 1).\n"
+         "quorlin: another snapshot is being taken; wait a moment and try again. Trying again in "
+         "1 s (retry 1 of 1).\n"
          "quorlin: could not take a snapshot of C:\\quorlin-tool\\live.txt in 2 tries: another "
          "snapshot is being taken; wait a moment and try again.",
          true, false},

@@ -35,9 +35,10 @@ public:
     bool Send(Writer& writer, bool flag) {
         TraceWriterLine("Writer " + writer.name + ": " + CommandLine(phase_, flag),
                         TRACE_LEVEL_SERVICE_DETAIL);
-        if (phase_ == WriterPhase::kFreeze)
+        if (phase_ == WriterPhase::kFreeze) {
             writer.holding = writer.freezeUnanswered = true;
-        else if (phase_ == WriterPhase::kThaw)
+            MarkPhase(Phase::kWriterFreezeSent);
+        } else if (phase_ == WriterPhase::kThaw)
             writer.holding = false;
         if (writer.process.Send(CommandLine(phase_, flag)))
             return true;
@@ -152,6 +153,9 @@ private:
             writer.freezeUnanswered = false;
             if (hold_ != nullptr && hold_->firstFrozen == WriterClock::time_point{})
                 hold_->firstFrozen = WriterClock::now();
+            MarkPhase(Phase::kWriterFrozen);
+        } else if (phase_ == WriterPhase::kThaw) {
+            MarkPhase(Phase::kWriterThawed);
         }
         TraceWriterLine(
             "Writer " + writer.name + ": " + word + " (" + DurationText(Since(started_)) + ")",

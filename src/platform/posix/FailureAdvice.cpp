@@ -1,12 +1,13 @@
-#include "Advice.h"
+#include "diag/Explanation.h"
 
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
-namespace qtool {
+namespace quorlin {
+namespace advice {
 
-const char* UnsupportedVolumeAdvice() {
+const char* UnsupportedVolume() {
     return "on Linux the path must lie on a btrfs subvolume (the top of a btrfs file system "
            "counts), so choose a path on btrfs or make its folder a subvolume";
 }
@@ -30,23 +31,25 @@ const char* AccessDeniedAdvice(bool privileged) {
     return privileged ? "make the mount point and every folder above it belong to root and be "
                         "writable by root alone, or, where everyone may write the mount point "
                         "(as in /tmp), make the store first with mkdir -m 700 "
-                        "MOUNT-POINT/.quorlin; -vv names the folder"
-                      : "run quorlin as root, or give it CAP_SYS_ADMIN and CAP_DAC_READ_SEARCH";
+                        "MOUNT-POINT/.quorlin; a trace of the snapshot service's steps names "
+                        "the folder"
+                      : "run as root, or with CAP_SYS_ADMIN and CAP_DAC_READ_SEARCH";
 }
 
-const char* ReadOnlyVolumeAdvice() {
+const char* ReadOnlyVolume() {
     return "remount it read-write (mount -o remount,rw MOUNT-POINT) or choose a path on a "
            "writable mount";
 }
 
-const char* ServiceMissingAdvice() {
+const char* ServiceMissing() {
     return "check that the kernel supports btrfs snapshots and that the volume is mounted "
            "read-write";
 }
 
-const char* SnapshotFailedAdvice() {
-    return "check that quorlin runs as root (or with CAP_SYS_ADMIN) and that the volume has free "
-           "space; -vv shows the system's reason";
+const char* SnapshotFailed() {
+    return "check that the program runs as root (or with CAP_SYS_ADMIN) and that the volume has "
+           "free space; a trace of the snapshot service's steps shows the system's reason";
 }
 
-}  // namespace qtool
+}  // namespace advice
+}  // namespace quorlin
