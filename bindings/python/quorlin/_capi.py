@@ -1,9 +1,11 @@
 """The C interface (quorlin/quorlin.h) through ctypes: every function with its argument
 and result types declared, so that ctypes never guesses."""
 
+from __future__ import annotations
+
 import ctypes
-from ctypes import (POINTER, c_char, c_char_p, c_double, c_int, c_size_t, c_ulong, c_void_p,
-                    c_wchar, c_wchar_p)
+from ctypes import (POINTER, c_char, c_char_p, c_double, c_int, c_long, c_size_t, c_ulong,
+                    c_void_p, c_wchar, c_wchar_p)
 
 from . import _loader
 
@@ -23,6 +25,13 @@ TRACE_STEPS = 4
 TRACE_SERVICE_REPORTS = 5
 TRACE_SERVICE_STEPS = 6
 
+OWNER_UNKNOWN = 0
+OWNER_LIVES = 1
+OWNER_GONE = 2
+
+# quorlin_last_error_code after a step ran past its time limit.
+ERROR_TIMEOUT = 0x800705B4
+
 
 class Agent(ctypes.Structure):
     """quorlin_agent: opaque."""
@@ -40,10 +49,26 @@ class SetInstant(ctypes.Structure):
     ]
 
 
+class HeldSnapshot(ctypes.Structure):
+    """quorlin_held_snapshot: a snapshot that outlives a backup call."""
+
+    _fields_ = [
+        ("set_id", c_char_p),
+        ("snapshot_id", c_char_p),
+        ("volume", c_char_p),
+        ("snapshot_path", c_char_p),
+        ("persistent", c_int),
+        ("owner_pid", c_long),
+        ("owner", c_int),
+        ("created", c_double),
+    ]
+
+
 AgentPointer = POINTER(Agent)
 TraceCallback = ctypes.CFUNCTYPE(None, c_void_p, c_char_p)
+HeldCallback = ctypes.CFUNCTYPE(None, c_void_p, POINTER(HeldSnapshot))
 
-_FUNCTIONS = {
+_FUNCTIONS: dict[str, tuple[type[ctypes._CData] | None, list[type[ctypes._CData]]]] = {
     "quorlin_version": (c_char_p, []),
     "quorlin_result_text": (c_char_p, [c_int]),
     "quorlin_agent_new": (AgentPointer, []),
@@ -82,11 +107,15 @@ _FUNCTIONS = {
     "quorlin_last_report": (c_char_p, [AgentPointer]),
     "quorlin_last_error_code": (c_ulong, [AgentPointer]),
     "quorlin_last_error_site": (c_int, [AgentPointer]),
+    "quorlin_last_explanation": (c_char_p, [AgentPointer]),
+    "quorlin_explain_code": (c_char_p, [c_ulong]),
     "quorlin_set_backup_type": (c_int, [AgentPointer, c_int]),
     "quorlin_set_verbosity": (c_int, [AgentPointer, c_int]),
     "quorlin_set_timeout": (c_int, [AgentPointer, c_int]),
     "quorlin_set_trace_console": (c_int, [AgentPointer, c_void_p]),
     "quorlin_set_trace_callback": (c_int, [AgentPointer, TraceCallback, c_void_p]),
+    "quorlin_held_list": (c_ulong, [c_char_p, HeldCallback, c_void_p]),
+    "quorlin_held_delete": (c_ulong, [c_char_p, c_char_p, POINTER(c_long)]),
 }
 
 lib, LIBRARY_PATH = _loader.load()

@@ -7,16 +7,19 @@ that loads and has the C interface of this major version wins; ImportError names
 candidate tried and why it was passed over.
 """
 
+from __future__ import annotations
+
 import ctypes
 import ctypes.util
 import os
 import sys
+from typing import Iterator
 
 ENVIRONMENT = "QUORLIN_LIBRARY"
 MAJOR_VERSION = 1
 
 
-def _file_names():
+def _file_names() -> list[str]:
     if sys.platform == "win32":
         return ["quorlin.dll"]
     if sys.platform == "darwin":
@@ -24,7 +27,7 @@ def _file_names():
     return ["libquorlin.so.%d" % MAJOR_VERSION]
 
 
-def _candidates():
+def _candidates() -> Iterator[tuple[str, str]]:
     """(what, name) pairs: `name` is given to the loader, `what` says where it came from."""
     named = os.environ.get(ENVIRONMENT)
     if named is not None:
@@ -41,7 +44,7 @@ def _candidates():
         yield "the system loader: %s" % name, name
 
 
-def _load(name):
+def _load(name: str) -> ctypes.CDLL:
     """The loaded library, or raises OSError/ImportError saying why it will not do."""
     if sys.platform == "win32":
         library = ctypes.CDLL(name, winmode=0)  # the standard search, PATH included
@@ -51,15 +54,15 @@ def _load(name):
         raise ImportError("no C interface (a library older than 1.1)")
     library.quorlin_version.restype = ctypes.c_char_p
     library.quorlin_version.argtypes = []
-    version = library.quorlin_version().decode("ascii")
+    version = bytes(library.quorlin_version()).decode("ascii")
     if version.split(".")[0] != str(MAJOR_VERSION):
         raise ImportError("version %s, not %d.x" % (version, MAJOR_VERSION))
     return library
 
 
-def load():
+def load() -> tuple[ctypes.CDLL, str]:
     """(library, where it was found)."""
-    tried = []
+    tried: list[str] = []
     for what, name in _candidates():
         if what.startswith(ENVIRONMENT) and not os.path.isabs(name):
             tried.append("%s: not a full path" % what)

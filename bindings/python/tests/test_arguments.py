@@ -140,7 +140,7 @@ def test_every_function_is_declared():
         function = getattr(_capi.lib, name)
         assert function.restype is restype, name
         assert function.argtypes == argtypes, name
-    assert len(_capi._FUNCTIONS) == 23
+    assert len(_capi._FUNCTIONS) == 27
 
 
 def test_the_c_interface_refuses_missing_arguments_and_says_why():
@@ -165,9 +165,75 @@ def test_the_c_interface_refuses_missing_arguments_and_says_why():
         lib.quorlin_agent_free(agent)
 
 
-def test_an_error_carries_the_result_and_report():
-    error = quorlin.QuorlinError(quorlin.FAILED, "There was a COM failure 0x8004230c - "
-                                 ".\\QuorlinClass (505)", 0x8004230C, 505)
-    assert error.result == 1 and error.code == 0x8004230C and error.site == 505
-    assert str(error).startswith("There was a COM failure 0x8004230c")
-    assert "result 100" in str(quorlin.QuorlinError(quorlin.REFUSED))
+@pytest.mark.parametrize("arguments, message", [
+    ((quorlin.FAILED, "There was a COM failure 0x8004230c - .\\QuorlinClass (505)", 0x8004230C,
+      505, "The volume does not support snapshots."),
+     "The volume does not support snapshots. (There was a COM failure 0x8004230c - "
+     ".\\QuorlinClass (505); result 1: %s)"),
+    ((quorlin.REFUSED, "Invalid parameter.", 0, 0, "Invalid parameter."),
+     "Invalid parameter. (result 100: %s)"),  # the report is not said twice
+    ((quorlin.REFUSED, "Invalid data."), "Invalid data.; result 100: %s"),
+    ((quorlin.REFUSED,), "result 100: %s"),
+])
+def test_an_error_message_begins_with_the_explanation(arguments, message):
+    error = quorlin.QuorlinError(*arguments)
+    text = _capi.lib.quorlin_result_text(arguments[0]).decode("utf-8")
+    assert str(error) == message % text
+    defaults = (None, "", 0, 0, "")
+    assert (error.result, error.report, error.code, error.site, error.explanation) == (
+        tuple(arguments) + defaults[len(arguments):])
+
+
+@pytest.mark.parametrize("result, code, retryable", [
+    (quorlin.FAILED, quorlin.SNAPSHOT_SET_IN_PROGRESS, True),
+    (quorlin.FAILED, quorlin.WRITER_ERROR_RETRYABLE, True),
+    (quorlin.FAILED, quorlin.FLUSH_WRITES_TIMEOUT, True),
+    (quorlin.FAILED, quorlin.HOLD_WRITES_TIMEOUT, True),
+    (quorlin.FAILED, 0x8004230C, False),
+    (quorlin.FAILED, quorlin.TIMEOUT, False),  # the host's own limit: it would run out again
+    (quorlin.REFUSED, quorlin.SNAPSHOT_SET_IN_PROGRESS, False),
+])
+def test_only_failures_that_pass_by_themselves_are_retryable(result, code, retryable):
+    assert quorlin.QuorlinError(result, code=code).retryable == retryable
+
+
+@pytest.mark.parametrize("retry, seconds", [(1, 1), (2, 2), (3, 4), (5, 16), (6, 30), (40, 30)])
+def test_retries_wait_as_the_command_does(retry, seconds):
+    assert quorlin.retry_delay(retry) == seconds
+
+
+@pytest.mark.parametrize("retry, error", [
+    (0, None), (3, None), (-1, ValueError), (1.5, TypeError), (True, TypeError), ("2", TypeError),
+])
+def test_retry_is_a_count_of_further_tries(retry, error):
+    if error is None:
+        assert quorlin.Snapshot("/srv/db", retry=retry)._retries == retry
+    else:
+        with pytest.raises(error):
+            quorlin.Snapshot("/srv/db", retry=retry)
+
+
+def _command_sentence(path):
+    """What the command says of `path` when asked to snapshot it, without "quorlin: "."""
+    run = subprocess.run([os.environ["QUORLIN_COMMAND"], "snapshot", os.fsencode(path)],
+                         capture_output=True)
+    assert run.returncode == 2, run.stderr
+    return run.stderr.decode("utf-8", "surrogateescape").rstrip("\n")[len("quorlin: "):]
+
+
+@pytest.mark.parametrize("name", ["missing", "line\nbreak", '"quoted', "caf\u00e9", b"\xff",
+                                  "dangling", "file/below"])
+def test_a_path_that_does_not_exist_is_refused_as_the_command_refuses_it(tmp_path, name):
+    os.symlink(str(tmp_path / "nowhere"), str(tmp_path / "dangling"))
+    (tmp_path / "file").write_text("")
+    path = os.path.join(os.fsencode(tmp_path), name) if isinstance(name, bytes) else \
+        os.path.join(str(tmp_path), name)
+    snapshot = quorlin.Snapshot(path)
+    with pytest.raises(quorlin.QuorlinError) as raised:
+        snapshot.start()
+    error = raised.value
+    assert (error.result, error.code, error.report) == (quorlin.REFUSED, 0, "")
+    assert error.explanation == _command_sentence(path)
+    assert str(error).startswith(error.explanation)
+    with pytest.raises(RuntimeError):
+        snapshot.paths  # nothing was started
