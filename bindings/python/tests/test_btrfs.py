@@ -1,9 +1,15 @@
 """Snapshots on real btrfs volumes (root, loop devices): frozen contents, several paths
 in one set, the persistent kind, failures as exceptions, and trace lines in logging."""
 
+import contextlib
+import fcntl
 import logging
 import os
+import re
 import subprocess
+import sys
+import threading
+import time
 
 import pytest
 
@@ -110,3 +116,91 @@ def test_every_step_is_logged_at_debug(btrfs, caplog):
     assert lines[0] == "Calling CreateVssBackupComponents"
     assert "Backup successfully completed." in lines
     assert all("\r" not in line and "\n" not in line for line in lines)
+
+
+def _leave_a_set(path, writers):
+    """Starts a Snapshot of `path` in a process that then dies without completing it."""
+    code = ("import os, sys, quorlin\n"
+            "snap = quorlin.Snapshot(sys.argv[1], writers=sys.argv[2] == '1')\n"
+            "snap.start()\n"
+            "os._exit(0)\n")
+    subprocess.run([sys.executable, "-c", code, path, "1" if writers else "0"], check=True)
+
+
+@pytest.mark.parametrize("writers, persistent, by_id", [
+    (False, True, True),  # a persistent set stays until deleted by its id
+    (True, False, False),  # an auto-release set whose owner died: an orphan
+    (True, False, True),
+])
+def test_a_set_that_outlives_its_process_is_listed_and_deleted(btrfs, writers, persistent,
+                                                               by_id):
+    before = time.time()
+    _leave_a_set(btrfs, writers)
+    held = quorlin.list_held(btrfs)
+    assert len(held) == 1 and held[0] in quorlin.list_held()
+    snapshot = held[0]
+    assert (snapshot.volume, snapshot.persistent) == (btrfs, persistent)
+    assert re.fullmatch(r"[0-9a-f]{8}(-[0-9a-f]{4}){3}-[0-9a-f]{12}", snapshot.set_id)
+    assert snapshot.owner == quorlin.OWNER_GONE and snapshot.owner_pid > 0
+    assert snapshot.created is not None and snapshot.created.timestamp() >= int(before)
+    assert quorlin.delete_held(snapshot.set_id if by_id else None, btrfs) == 1
+    assert quorlin.list_held(btrfs) == [] and subvolumes(btrfs) == []
+
+
+@pytest.mark.parametrize("set_id, code", [
+    ("00000000-0000-0000-0000-000000000000", quorlin.NO_SUCH_SET),
+    ("not-a-set", quorlin.INVALID_ARGUMENT),
+    (None, quorlin.OWNER_RUNS),  # the set of this process, which still runs
+])
+def test_a_set_that_cannot_be_deleted_raises_with_the_code(btrfs, set_id, code):
+    with quorlin.Snapshot(btrfs):
+        held = quorlin.list_held(btrfs)
+        assert [snapshot.owner for snapshot in held] == [quorlin.OWNER_LIVES]
+        with pytest.raises(quorlin.QuorlinError) as raised:
+            quorlin.delete_held(set_id or held[0].set_id, btrfs)
+        assert (raised.value.result, raised.value.code) == (quorlin.FAILED, code)
+        assert raised.value.explanation and str(raised.value).startswith(raised.value.explanation)
+        assert quorlin.list_held(btrfs) == held
+
+
+@contextlib.contextmanager
+def _another_set_in_creation(seconds):
+    """Holds the machine's snapshot-set lock, as a requester that creates a set does, for
+    `seconds` (None: throughout)."""
+    lock = os.open("/run/quorlin/snapshot-set.lock", os.O_RDWR | os.O_CREAT, 0o600)
+    fcntl.flock(lock, fcntl.LOCK_EX)
+    release = threading.Timer(seconds or 0, os.close, [lock])
+    if seconds is not None:
+        release.start()
+    try:
+        yield
+    finally:
+        release.cancel()
+        if seconds is None or release.is_alive():
+            os.close(lock)
+
+
+@pytest.mark.parametrize("retry, hold, warnings", [
+    (0, None, 0),
+    (2, None, 2),  # the retries run out
+    (3, 0.5, 1),  # the other set is taken meanwhile
+])
+def test_retry_waits_out_another_set_in_creation(btrfs, caplog, retry, hold, warnings):
+    os.makedirs("/run/quorlin", mode=0o700, exist_ok=True)
+    snap = quorlin.Snapshot(btrfs, retry=retry)
+    with _another_set_in_creation(hold):
+        try:
+            snap.start()
+        except quorlin.QuorlinError as error:
+            assert hold is None
+            assert (error.code, error.retryable) == (quorlin.SNAPSHOT_SET_IN_PROGRESS, True)
+        else:
+            assert hold is not None
+            snap.complete()
+    retries = [record.getMessage() for record in caplog.records
+               if record.levelno == logging.WARNING]
+    assert len(retries) == warnings
+    for number, line in enumerate(retries, 1):
+        assert line.endswith(" Trying again in %d s (retry %d of %d)."
+                             % (quorlin.retry_delay(number), number, retry))
+    assert subvolumes(btrfs) == []
