@@ -184,24 +184,6 @@ def test_an_error_message_begins_with_the_explanation(arguments, message):
         tuple(arguments) + defaults[len(arguments):])
 
 
-@pytest.mark.parametrize("result, code, retryable", [
-    (quorlin.FAILED, quorlin.SNAPSHOT_SET_IN_PROGRESS, True),
-    (quorlin.FAILED, quorlin.WRITER_ERROR_RETRYABLE, True),
-    (quorlin.FAILED, quorlin.FLUSH_WRITES_TIMEOUT, True),
-    (quorlin.FAILED, quorlin.HOLD_WRITES_TIMEOUT, True),
-    (quorlin.FAILED, 0x8004230C, False),
-    (quorlin.FAILED, quorlin.TIMEOUT, False),  # the host's own limit: it would run out again
-    (quorlin.REFUSED, quorlin.SNAPSHOT_SET_IN_PROGRESS, False),
-])
-def test_only_failures_that_pass_by_themselves_are_retryable(result, code, retryable):
-    assert quorlin.QuorlinError(result, code=code).retryable == retryable
-
-
-@pytest.mark.parametrize("retry, seconds", [(1, 1), (2, 2), (3, 4), (5, 16), (6, 30), (40, 30)])
-def test_retries_wait_as_the_command_does(retry, seconds):
-    assert quorlin.retry_delay(retry) == seconds
-
-
 @pytest.mark.parametrize("retry, error", [
     (0, None), (3, None), (-1, ValueError), (1.5, TypeError), (True, TypeError), ("2", TypeError),
 ])
