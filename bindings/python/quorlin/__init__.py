@@ -143,7 +143,11 @@ class QuorlinError(Exception):
         self.code = code
         self.site = site
         self.explanation = explanation
-        details = [report] if report and report != explanation else []
+        details = []
+        if report and report != explanation:
+            details.append(report)
+        elif code and not report:  # a bare code, as the held sets' calls answer
+            details.append("error 0x%08X" % code)
         details.append("result %d: %s" % (result, _text(_lib.quorlin_result_text(result))))
         if explanation:
             super().__init__("%s (%s)" % (explanation, "; ".join(details)))
@@ -214,35 +218,6 @@ def _encoded(path: PathLike) -> bytes:
     return encoded
 
 
-_ESCAPES = {ord("\\"): b"\\\\", ord('"'): b'\\"', ord("\t"): b"\\t", ord("\n"): b"\\n",
-            ord("\r"): b"\\r"}
-
-
-def _field_for_line(encoded: bytes) -> str:
-    """A path as the command writes it in a line: as it is, or, when it begins with a quote
-    or holds a control character, in quotes with C escapes."""
-    def control(byte: int) -> bool:
-        return byte < 0x20 or byte == 0x7F
-
-    if not encoded.startswith(b'"') and not any(control(byte) for byte in encoded):
-        return _text(encoded)
-    quoted = b"".join(_ESCAPES.get(byte) or (b"\\%03o" % byte if control(byte) else bytes([byte]))
-                      for byte in encoded)
-    return '"%s"' % _text(quoted)
-
-
-def _require_existing(encoded: bytes) -> None:
-    """Refuses a path that does not name an existing file or folder, before any snapshot
-    work, in the command's words."""
-    try:
-        os.stat(encoded)
-    except OSError as error:
-        reason = error.strerror or str(error)
-        raise QuorlinError(
-            REFUSED, explanation="%s cannot be found (%s); name an existing file or folder."
-            % (_field_for_line(encoded), reason)) from None
-
-
 def _initialise_com() -> None:
     """COM on this thread, as the library needs it on Windows before a start call."""
     if sys.platform == "win32":
@@ -301,14 +276,12 @@ class Snapshot:
             self._timeout_ms = 1
 
     def start(self) -> None:
-        """Takes the snapshots. Raises QuorlinError when a path does not exist (before any
-        snapshot work), or when the library fails or refuses; with retry, a retryable
-        failure is tried again, after a WARNING on the logger, and raises only once no
-        retry is left."""
+        """Takes the snapshots. Raises QuorlinError when the library fails or refuses (a path
+        that does not exist is refused before any snapshot work, result REFUSED); with
+        retry, a retryable failure is tried again, after a WARNING on the logger, and raises
+        only once no retry is left."""
         if self._agent is not None:
             raise RuntimeError("this Snapshot is already started")
-        for encoded in self._encoded:
-            _require_existing(encoded)
         _initialise_com()
         retry = 0
         while True:
@@ -445,14 +418,6 @@ def _snapshot_path(agent: Any, index: int) -> str:
 # --- snapshots held on the volumes ---
 
 
-def _held_call_path(path: Optional[PathLike]) -> Optional[bytes]:
-    if path is None:
-        return None
-    encoded = _encoded(path)
-    _require_existing(encoded)
-    return encoded
-
-
 def _check_code(code: int) -> None:
     """Raises QuorlinError for the failure code of a call on the held snapshots."""
     if code != 0:
@@ -473,7 +438,7 @@ def list_held(path: Optional[PathLike] = None) -> List[HeldSnapshot]:
     """The snapshots held on the volume of `path` (None: on every volume), oldest first.
     Raises QuorlinError when the snapshot service cannot tell (code 0x80004001 where it
     cannot be asked)."""
-    encoded = _held_call_path(path)
+    encoded = None if path is None else _encoded(path)
     found: List[HeldSnapshot] = []
 
     def collect(_context: Optional[int], snapshot: Any) -> None:
@@ -489,7 +454,7 @@ def delete_held(set_id: Optional[str] = None, path: Optional[PathLike] = None) -
     on the volume of `path` (None: wherever it is), durably, and returns how many snapshots
     went. Raises QuorlinError with code NO_SUCH_SET, OWNER_RUNS (nothing deleted) or
     INVALID_ARGUMENT (a malformed set id), among others."""
-    encoded = _held_call_path(path)
+    encoded = None if path is None else _encoded(path)
     deleted = c_long(0)
     set_bytes = None if set_id is None else set_id.encode("ascii", "replace")
     _check_code(int(_lib.quorlin_held_delete(encoded, set_bytes, byref(deleted))))

@@ -1,10 +1,13 @@
 """Fixtures: scratch btrfs volumes in image files on loop devices, and a tmpfs, each
 made for a test and removed after it (mount, loop device and image)."""
 
+import contextlib
+import fcntl
 import os
 import shutil
 import subprocess
 import tempfile
+import threading
 
 import pytest
 
@@ -74,3 +77,22 @@ def subvolumes(mount_point):
     listing = subprocess.run(["btrfs", "subvolume", "list", "-r", mount_point], check=True,
                              capture_output=True, text=True).stdout
     return [line for line in listing.splitlines() if line.strip()]
+
+
+@contextlib.contextmanager
+def another_set_in_creation(seconds):
+    """Holds the machine's snapshot-set lock, as a requester that creates a set does, for
+    `seconds` (None: throughout)."""
+    os.makedirs("/run/quorlin", mode=0o700, exist_ok=True)
+    lock = os.open("/run/quorlin/snapshot-set.lock", os.O_RDWR | os.O_CREAT, 0o600)
+    fcntl.flock(lock, fcntl.LOCK_EX)
+    release = threading.Timer(seconds or 0, fcntl.flock, [lock, fcntl.LOCK_UN])
+    if seconds is not None:
+        release.start()
+    try:
+        yield
+    finally:
+        release.cancel()
+        if seconds is not None:
+            release.join()
+        os.close(lock)

@@ -173,6 +173,7 @@ def test_the_c_interface_refuses_missing_arguments_and_says_why():
     ((quorlin.REFUSED, "Invalid parameter.", 0, 0, "Invalid parameter."),
      "Invalid parameter. (result 100: %s)"),  # the report is not said twice
     ((quorlin.REFUSED, "Invalid data."), "Invalid data.; result 100: %s"),
+    ((quorlin.FAILED, "", 0x800700AA), "error 0x800700AA; result 1: %s"),
     ((quorlin.REFUSED,), "result 100: %s"),
 ])
 def test_an_error_message_begins_with_the_explanation(arguments, message):
@@ -193,29 +194,3 @@ def test_retry_is_a_count_of_further_tries(retry, error):
     else:
         with pytest.raises(error):
             quorlin.Snapshot("/srv/db", retry=retry)
-
-
-def _command_sentence(path):
-    """What the command says of `path` when asked to snapshot it, without "quorlin: "."""
-    run = subprocess.run([os.environ["QUORLIN_COMMAND"], "snapshot", os.fsencode(path)],
-                         capture_output=True)
-    assert run.returncode == 2, run.stderr
-    return run.stderr.decode("utf-8", "surrogateescape").rstrip("\n")[len("quorlin: "):]
-
-
-@pytest.mark.parametrize("name", ["missing", "line\nbreak", '"quoted', "caf\u00e9", b"\xff",
-                                  "dangling", "file/below"])
-def test_a_path_that_does_not_exist_is_refused_as_the_command_refuses_it(tmp_path, name):
-    os.symlink(str(tmp_path / "nowhere"), str(tmp_path / "dangling"))
-    (tmp_path / "file").write_text("")
-    path = os.path.join(os.fsencode(tmp_path), name) if isinstance(name, bytes) else \
-        os.path.join(str(tmp_path), name)
-    snapshot = quorlin.Snapshot(path)
-    with pytest.raises(quorlin.QuorlinError) as raised:
-        snapshot.start()
-    error = raised.value
-    assert (error.result, error.code, error.report) == (quorlin.REFUSED, 0, "")
-    assert error.explanation == _command_sentence(path)
-    assert str(error).startswith(error.explanation)
-    with pytest.raises(RuntimeError):
-        snapshot.paths  # nothing was started

@@ -1,20 +1,17 @@
 """Snapshots on real btrfs volumes (root, loop devices): frozen contents, several paths
 in one set, the persistent kind, failures as exceptions, and trace lines in logging."""
 
-import contextlib
-import fcntl
 import logging
 import os
 import re
 import subprocess
 import sys
-import threading
 import time
 
 import pytest
 
 import quorlin
-from conftest import subvolumes
+from conftest import another_set_in_creation, subvolumes
 
 pytestmark = pytest.mark.root
 
@@ -159,25 +156,9 @@ def test_a_set_that_cannot_be_deleted_raises_with_the_code(btrfs, set_id, code):
         with pytest.raises(quorlin.QuorlinError) as raised:
             quorlin.delete_held(set_id or held[0].set_id, btrfs)
         assert (raised.value.result, raised.value.code) == (quorlin.FAILED, code)
-        assert raised.value.explanation and str(raised.value).startswith(raised.value.explanation)
+        assert str(raised.value).startswith(raised.value.explanation)
+        assert "0x%08X" % code in str(raised.value)
         assert quorlin.list_held(btrfs) == held
-
-
-@contextlib.contextmanager
-def _another_set_in_creation(seconds):
-    """Holds the machine's snapshot-set lock, as a requester that creates a set does, for
-    `seconds` (None: throughout)."""
-    lock = os.open("/run/quorlin/snapshot-set.lock", os.O_RDWR | os.O_CREAT, 0o600)
-    fcntl.flock(lock, fcntl.LOCK_EX)
-    release = threading.Timer(seconds or 0, os.close, [lock])
-    if seconds is not None:
-        release.start()
-    try:
-        yield
-    finally:
-        release.cancel()
-        if seconds is None or release.is_alive():
-            os.close(lock)
 
 
 @pytest.mark.parametrize("retry, hold, warnings", [
@@ -186,9 +167,8 @@ def _another_set_in_creation(seconds):
     (3, 0.5, 1),  # the other set is taken meanwhile
 ])
 def test_retry_waits_out_another_set_in_creation(btrfs, caplog, retry, hold, warnings):
-    os.makedirs("/run/quorlin", mode=0o700, exist_ok=True)
     snap = quorlin.Snapshot(btrfs, retry=retry)
-    with _another_set_in_creation(hold):
+    with another_set_in_creation(hold):
         try:
             snap.start()
         except quorlin.QuorlinError as error:
