@@ -393,6 +393,16 @@ class Snapshot:
         _check(self._agent, _lib.quorlin_describe_set(self._agent, byref(instant)))
         return {name: getattr(instant, name) for name, _ in instant._fields_}
 
+    @property
+    def set_id(self) -> str:
+        """The identity of the held set, as list_held() gives it (HeldSnapshot.set_id)."""
+        self._require_started()
+        set_id = create_string_buffer(37)
+        result = _lib.quorlin_set_id(self._agent, set_id, len(set_id))
+        if result != OK:
+            raise QuorlinError(result)
+        return _text(set_id.value)
+
     def _require_started(self) -> None:
         if self._agent is None:
             raise RuntimeError("this Snapshot holds no backup (not started, or completed)")

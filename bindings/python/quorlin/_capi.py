@@ -90,6 +90,7 @@ _FUNCTIONS: dict[str, tuple[type[ctypes._CData] | None, list[type[ctypes._CData]
     ),
     "quorlin_complete": (c_int, [AgentPointer]),
     "quorlin_describe_set": (c_int, [AgentPointer, POINTER(SetInstant)]),
+    "quorlin_set_id": (c_int, [AgentPointer, POINTER(c_char), c_size_t]),
     "quorlin_start_w": (c_int, [AgentPointer, c_wchar_p, POINTER(c_wchar), c_size_t, POINTER(c_size_t)]),
     "quorlin_start_no_writers_w": (
         c_int,

@@ -150,11 +150,12 @@ def test_a_set_that_outlives_its_process_is_listed_and_deleted(btrfs, writers, p
     (None, quorlin.OWNER_RUNS),  # the set of this process, which still runs
 ])
 def test_a_set_that_cannot_be_deleted_raises_with_the_code(btrfs, set_id, code):
-    with quorlin.Snapshot(btrfs):
+    with quorlin.Snapshot(btrfs) as snap:
         held = quorlin.list_held(btrfs)
-        assert [snapshot.owner for snapshot in held] == [quorlin.OWNER_LIVES]
+        assert [(snapshot.set_id, snapshot.owner) for snapshot in held] == [
+            (snap.set_id, quorlin.OWNER_LIVES)]
         with pytest.raises(quorlin.QuorlinError) as raised:
-            quorlin.delete_held(set_id or held[0].set_id, btrfs)
+            quorlin.delete_held(set_id or snap.set_id, btrfs)
         assert (raised.value.result, raised.value.code) == (quorlin.FAILED, code)
         assert str(raised.value).startswith(raised.value.explanation)
         assert "0x%08X" % code in str(raised.value)
