@@ -145,7 +145,7 @@ class QuorlinError(Exception):
         self.explanation = explanation
         details = []
         if report and report != explanation:
-            details.append(report)
+            details.append(report.rstrip("."))  # the details are one sentence
         elif code and not report:  # a bare code, as the held sets' calls answer
             details.append("error 0x%08X" % code)
         details.append("result %d: %s" % (result, _text(_lib.quorlin_result_text(result))))

@@ -172,7 +172,7 @@ def test_the_c_interface_refuses_missing_arguments_and_says_why():
      ".\\QuorlinClass (505); result 1: %s)"),
     ((quorlin.REFUSED, "Invalid parameter.", 0, 0, "Invalid parameter."),
      "Invalid parameter. (result 100: %s)"),  # the report is not said twice
-    ((quorlin.REFUSED, "Invalid data."), "Invalid data.; result 100: %s"),
+    ((quorlin.REFUSED, "Invalid data."), "Invalid data; result 100: %s"),
     ((quorlin.FAILED, "", 0x800700AA), "error 0x800700AA; result 1: %s"),
     ((quorlin.REFUSED,), "result 100: %s"),
 ])
