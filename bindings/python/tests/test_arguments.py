@@ -176,7 +176,7 @@ def test_the_c_interface_refuses_missing_arguments_and_says_why():
     ((quorlin.FAILED, "", 0x800700AA), "error 0x800700AA; result 1: %s"),
     ((quorlin.REFUSED,), "result 100: %s"),
 ])
-def test_an_error_message_begins_with_the_explanation(arguments, message):
+def test_an_error_carries_the_result_and_report(arguments, message):
     error = quorlin.QuorlinError(*arguments)
     text = _capi.lib.quorlin_result_text(arguments[0]).decode("utf-8")
     assert str(error) == message % text
