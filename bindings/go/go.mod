@@ -1,0 +1,3 @@
+module quorlin
+
+go 1.19
