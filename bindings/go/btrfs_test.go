@@ -287,3 +287,22 @@ func TestHeldSetsOfADeadHostAreListedAndDeleted(t *testing.T) {
 		t.Errorf("snapshots remain: %v", left)
 	}
 }
+
+func TestTheReadmeProgramCopiesAFileFromItsSnapshot(t *testing.T) {
+	program := os.Getenv("QUORLIN_GO_README")
+	if program == "" {
+		t.Skip("needs the README's program built (QUORLIN_GO_README, as run-tests does)")
+	}
+	volume := btrfsVolume(t)
+	source, copied := filepath.Join(volume, "state.sqlite"), filepath.Join(t.TempDir(), "copy")
+	write(t, source, "the database")
+	if output, err := exec.Command(program, source, copied).CombinedOutput(); err != nil {
+		t.Fatalf("%s: %v\n%s", program, err, output)
+	}
+	if got := read(t, copied); got != "the database" {
+		t.Errorf("the copy holds %q", got)
+	}
+	if left := snapshots(t, volume); len(left) != 0 {
+		t.Errorf("snapshots remain: %v", left)
+	}
+}
