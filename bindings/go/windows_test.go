@@ -151,7 +151,7 @@ func TestAFailureOfTheServiceIsAnErrorWithItsCodeAndSite(t *testing.T) {
 		{"AddToSnapshotSet=0x8004230c", 0, 0x8004230c, nil},
 		{"DoSnapshotSet=0x80042316", 0, CodeSetInProgress, ErrRetryable},
 		{"PrepareForBackup=0x800423f3", 0, CodeWriterRetry, ErrWriterRetry},
-		{"Operation.Status=pending", 100 * time.Millisecond, CodeTimeout, ErrTimeLimit},
+		{"DoSnapshotSet.Status=pending", 100 * time.Millisecond, CodeTimeout, ErrTimeLimit},
 	}
 	for _, c := range cases {
 		t.Run(c.script, func(t *testing.T) {
@@ -199,6 +199,10 @@ func TestTheReadmeProgramCopiesAFileAsItWas(t *testing.T) {
 	program := os.Getenv("QUORLIN_GO_README")
 	if program == "" {
 		t.Skip("needs the README's program built (QUORLIN_GO_README, as run-tests does)")
+	}
+	program, err := filepath.Abs(program)
+	if err != nil {
+		t.Fatal(err)
 	}
 	folder := liveFolders(t, "C:")[0]
 	source, copied := filepath.Join(folder, "state.sqlite"), filepath.Join(t.TempDir(), "copy")
