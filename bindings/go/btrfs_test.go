@@ -137,7 +137,7 @@ func TestSetsKeepTheirFilesAsTheyWereUntilCompleted(t *testing.T) {
 				t.Fatal(err)
 			}
 			if c.persists && (len(held) != 1 || !held[0].Persistent || held[0].Owner != OwnerLives ||
-				held[0].OwnerPID != os.Getpid() || held[0].Created.IsZero()) {
+				held[0].OwnerPID != os.Getpid() || held[0].Created.IsZero() || held[0].SetID != set.ID()) {
 				t.Errorf("held %+v, want one persistent snapshot of this process", held)
 			}
 			for _, attempt := range []string{"first", "again"} {

@@ -159,9 +159,17 @@ func heldSnapshotOf(s *C.quorlin_held_snapshot) HeldSnapshot {
 	}
 }
 
-func (a *agent) explanation() string { return "" }
+func (a *agent) explanation() string { return C.GoString(C.quorlin_last_explanation(a.p)) }
 
-func explainCode(code uint32) string { return "" }
+func explainCode(code uint32) string { return C.GoString(C.quorlin_explain_code(C.ulong(code))) }
+
+func (a *agent) setID() string {
+	var id [64]C.char
+	if C.quorlin_set_id(a.p, &id[0], C.size_t(len(id))) != C.QUORLIN_OK {
+		return ""
+	}
+	return C.GoString(&id[0])
+}
 
 func version() string { return C.GoString(C.quorlin_version()) }
 

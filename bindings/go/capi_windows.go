@@ -36,6 +36,9 @@ var (
 	procSetTraceCallback = library.NewProc("quorlin_set_trace_callback")
 	procHeldList         = library.NewProc("quorlin_held_list")
 	procHeldDelete       = library.NewProc("quorlin_held_delete")
+	procLastExplanation  = library.NewProc("quorlin_last_explanation")
+	procExplainCode      = library.NewProc("quorlin_explain_code")
+	procSetID            = library.NewProc("quorlin_set_id")
 	procVersion          = library.NewProc("quorlin_version")
 	procResultText       = library.NewProc("quorlin_result_text")
 
@@ -237,9 +240,22 @@ func pathText(path string) (*byte, error) {
 	return syscall.BytePtrFromString(path)
 }
 
-func (a *agent) explanation() string { return "" }
+func (a *agent) explanation() string { return goString(call(procLastExplanation, a.p)) }
 
-func explainCode(code uint32) string { return "" }
+func explainCode(code uint32) string {
+	if loadFailure() != 0 {
+		return ""
+	}
+	return goString(call(procExplainCode, uintptr(code)))
+}
+
+func (a *agent) setID() string {
+	var id [64]byte
+	if result(call(procSetID, a.p, uintptr(unsafe.Pointer(&id[0])), uintptr(len(id)))) != OK {
+		return ""
+	}
+	return goString(uintptr(unsafe.Pointer(&id[0])))
+}
 
 func version() string {
 	if loadFailure() != 0 {

@@ -60,6 +60,7 @@ type Settings struct {
 type Set struct {
 	mu        sync.Mutex
 	agent     *agent // nil once completed
+	id        string
 	originals []string
 	paths     []string
 }
@@ -86,7 +87,7 @@ func Start(settings *Settings, paths ...string) (*Set, error) {
 		a.free() // deletes what a failed start may have left
 		return nil, err
 	}
-	set := &Set{agent: a, originals: append([]string(nil), paths...)}
+	set := &Set{agent: a, id: a.setID(), originals: append([]string(nil), paths...)}
 	for i := range paths {
 		path, result := a.snapshotPath(i)
 		if result != OK {
@@ -130,6 +131,9 @@ func milliseconds(d time.Duration) int {
 	}
 	return int(ms)
 }
+
+// ID is the set's identity, as ListHeld gives it in HeldSnapshot.SetID.
+func (s *Set) ID() string { return s.id }
 
 // Originals are the paths that the set was started with, in their order.
 func (s *Set) Originals() []string { return append([]string(nil), s.originals...) }

@@ -105,7 +105,7 @@ func TestSetsKeepTheirFilesAsTheyWereUntilCompleted(t *testing.T) {
 			}
 			if c.noWriters {
 				held, err := ListHeld("")
-				if err != nil || len(held) != 1 || !held[0].Persistent || held[0].Created.IsZero() {
+				if err != nil || len(held) != 1 || !held[0].Persistent || held[0].Created.IsZero() || held[0].SetID != set.ID() {
 					t.Errorf("ListHeld = %+v, %v; want one persistent snapshot", held, err)
 				}
 			}
