@@ -50,22 +50,6 @@ func snapshotsInStore(t *testing.T, store string) int {
 	return len(found)
 }
 
-func write(t *testing.T, path, text string) {
-	t.Helper()
-	if err := os.WriteFile(path, []byte(text), 0o644); err != nil {
-		t.Fatal(err)
-	}
-}
-
-func read(t *testing.T, path string) string {
-	t.Helper()
-	content, err := os.ReadFile(path)
-	if err != nil {
-		t.Fatal(err)
-	}
-	return string(content)
-}
-
 func TestSetsKeepTheirFilesAsTheyWereUntilCompleted(t *testing.T) {
 	store := standInStore(t)
 	cases := []struct {
@@ -73,7 +57,6 @@ func TestSetsKeepTheirFilesAsTheyWereUntilCompleted(t *testing.T) {
 		drives    []string
 		noWriters bool
 	}{
-		{"one path", []string{"C:"}, false},
 		{"two volumes in one set", []string{"C:", "D:"}, false},
 		{"without writers", []string{"C:"}, true},
 	}
@@ -83,60 +66,41 @@ func TestSetsKeepTheirFilesAsTheyWereUntilCompleted(t *testing.T) {
 			for _, folder := range folders {
 				write(t, filepath.Join(folder, "data"), "as it was in "+folder)
 			}
-			set, err := Start(&Settings{NoWriters: c.noWriters}, folders...)
+			var traced []string // through the cdecl callback
+			set, err := Start(&Settings{NoWriters: c.noWriters, Verbosity: TraceSteps,
+				Trace: func(line string) { traced = append(traced, line) }}, folders...)
 			if err != nil {
 				t.Fatal(err)
 			}
-			defer set.Complete()
+			defer setTraceSink(nil)
 			for _, folder := range folders {
 				write(t, filepath.Join(folder, "data"), "changed")
 			}
 			for _, folder := range folders {
-				frozen, err := set.SnapshotPath(filepath.Join(folder, "data"))
-				if err != nil {
-					t.Fatal(err)
+				if frozen, err := set.SnapshotPath(filepath.Join(folder, "data")); err != nil ||
+					read(t, frozen) != "as it was in "+folder {
+					t.Errorf("%s (%v) does not hold the frozen file", frozen, err)
 				}
-				if got := read(t, frozen); got != "as it was in "+folder {
-					t.Errorf("%s reads %q", frozen, got)
-				}
+			}
+			held, err := ListHeld("")
+			if c.noWriters && (err != nil || len(held) != 1 || !held[0].Persistent ||
+				held[0].Created.IsZero() || held[0].SetID != set.ID()) {
+				t.Errorf("ListHeld = %+v, %v; want one persistent snapshot", held, err)
 			}
 			if got := snapshotsInStore(t, store); got != len(folders) {
 				t.Errorf("%d snapshots in the store, want %d", got, len(folders))
 			}
-			if c.noWriters {
-				held, err := ListHeld("")
-				if err != nil || len(held) != 1 || !held[0].Persistent || held[0].Created.IsZero() || held[0].SetID != set.ID() {
-					t.Errorf("ListHeld = %+v, %v; want one persistent snapshot", held, err)
-				}
-			}
-			for _, attempt := range []string{"first", "again"} {
-				if err := set.Complete(); err != nil {
-					t.Errorf("Complete, %s: %v", attempt, err)
-				}
+			if first, again := set.Complete(), set.Complete(); first != nil || again != nil {
+				t.Errorf("Complete: %v, then %v", first, again)
 			}
 			if got := snapshotsInStore(t, store); got != 0 {
 				t.Errorf("%d snapshots remain in the store", got)
 			}
+			if all := strings.Join(traced, "\n"); !strings.Contains(all, "Calling DoSnapshotSet\n") ||
+				!strings.Contains(all, "Backup successfully completed.") {
+				t.Errorf("trace lines %q, want the steps and the completion", traced)
+			}
 		})
-	}
-}
-
-func TestTraceLinesComeThroughTheCdeclCallback(t *testing.T) {
-	standInStore(t)
-	var lines []string
-	set, err := Start(&Settings{Verbosity: TraceSteps, Trace: func(line string) {
-		lines = append(lines, line)
-	}}, liveFolders(t, "C:")...)
-	if err != nil {
-		t.Fatal(err)
-	}
-	set.Complete()
-	setTraceSink(nil)
-	all := strings.Join(lines, "\n") + "\n"
-	for _, want := range []string{"Calling DoSnapshotSet\n", "Backup successfully completed.\n"} {
-		if !strings.Contains(all, want) {
-			t.Errorf("trace lines %q, want %q among them", lines, want)
-		}
 	}
 }
 
