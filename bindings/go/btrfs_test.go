@@ -73,65 +73,19 @@ func snapshots(t *testing.T, mountPoint string) []string {
 	return lines
 }
 
-func TestSetsKeepTheirFilesAsTheyWereUntilCompleted(t *testing.T) {
-	cases := []struct {
-		name      string
-		folders   []string // subvolumes of the volume; "" the volume itself
-		noWriters bool     // and so held as a persistent set
-	}{
-		{"one path", []string{""}, false},
-		{"two subvolumes in one set", []string{"db", "mail"}, false},
-		{"without writers", []string{""}, true},
+// setFolders gives `count` live folders for one set (the volume, or subvolumes of one),
+// and a count of the snapshots that exist.
+func setFolders(t *testing.T, count int) ([]string, func() int) {
+	volume := btrfsVolume(t)
+	if count == 1 {
+		return []string{volume}, func() int { return len(snapshots(t, volume)) }
 	}
-	for _, c := range cases {
-		t.Run(c.name, func(t *testing.T) {
-			volume := btrfsVolume(t)
-			var paths []string
-			for _, folder := range c.folders {
-				path := filepath.Join(volume, folder)
-				if folder != "" {
-					run(t, "btrfs", "subvolume", "create", path)
-				}
-				write(t, filepath.Join(path, "data"), "as it was in "+folder)
-				paths = append(paths, path)
-			}
-			var traced strings.Builder
-			set, err := Start(&Settings{NoWriters: c.noWriters, Verbosity: TraceSteps,
-				Trace: LinesTo(&traced)}, paths...)
-			if err != nil {
-				t.Fatal(err)
-			}
-			defer setTraceSink(nil)
-			for _, path := range paths {
-				write(t, filepath.Join(path, "data"), "changed")
-			}
-			for i, path := range paths {
-				if frozen, err := set.SnapshotPath(filepath.Join(path, "data")); err != nil ||
-					read(t, frozen) != "as it was in "+c.folders[i] {
-					t.Errorf("%s (%v) does not hold the frozen file", frozen, err)
-				}
-			}
-			held, err := ListHeld(volume)
-			if c.noWriters && (err != nil || len(held) != 1 || !held[0].Persistent ||
-				held[0].Owner != OwnerLives || held[0].OwnerPID != os.Getpid() ||
-				held[0].Created.IsZero() || held[0].SetID != set.ID()) {
-				t.Errorf("held %+v (%v), want one persistent snapshot of this process", held, err)
-			}
-			if got := len(snapshots(t, volume)); got != len(paths) {
-				t.Errorf("%d snapshots held, want %d", got, len(paths))
-			}
-			if first, again := set.Complete(), set.Complete(); first != nil || again != nil {
-				t.Errorf("Complete: %v, then %v", first, again)
-			}
-			if left := snapshots(t, volume); len(left) != 0 {
-				t.Errorf("snapshots remain: %v", left)
-			}
-			if !strings.Contains(traced.String(), "Calling DoSnapshotSet\n") ||
-				!strings.Contains(traced.String(), "Backup successfully completed.\n") {
-				t.Errorf("trace lines %q, want the steps and the completion", traced.String())
-			}
-		})
+	var folders []string
+	for i := 0; i < count; i++ {
+		folders = append(folders, filepath.Join(volume, fmt.Sprint("subvolume-", i)))
+		run(t, "btrfs", "subvolume", "create", folders[i])
 	}
+	return folders, func() int { return len(snapshots(t, volume)) }
 }
 
 // The test binary started again plays a host: it snapshots the volume named in

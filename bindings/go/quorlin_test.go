@@ -4,6 +4,7 @@ import (
 	"errors"
 	"fmt"
 	"path/filepath"
+	"strings"
 	"testing"
 )
 
@@ -70,5 +71,59 @@ func TestErrorsIsTellsTheRefusalsApart(t *testing.T) {
 		if got := errors.Is(c.err, c.target); got != c.want {
 			t.Errorf("errors.Is(%v, %v) = %v, want %v", c.err, c.target, got, c.want)
 		}
+	}
+}
+
+func TestSetsKeepTheirFilesAsTheyWereUntilCompleted(t *testing.T) {
+	cases := []struct {
+		name      string
+		folders   int
+		noWriters bool // and so held as a persistent set
+	}{
+		{"one path", 1, false},
+		{"two volumes in one set", 2, false},
+		{"without writers", 1, true},
+	}
+	for _, c := range cases {
+		t.Run(c.name, func(t *testing.T) {
+			folders, snapshots := setFolders(t, c.folders)
+			for _, folder := range folders {
+				write(t, filepath.Join(folder, "data"), "as it was in "+folder)
+			}
+			var traced strings.Builder
+			set, err := Start(&Settings{NoWriters: c.noWriters, Verbosity: TraceSteps,
+				Trace: LinesTo(&traced)}, folders...)
+			if err != nil {
+				t.Fatal(err)
+			}
+			defer setTraceSink(nil)
+			for _, folder := range folders {
+				write(t, filepath.Join(folder, "data"), "changed")
+			}
+			for _, folder := range folders {
+				if frozen, err := set.SnapshotPath(filepath.Join(folder, "data")); err != nil ||
+					read(t, frozen) != "as it was in "+folder {
+					t.Errorf("%s (%v) does not hold the frozen file", frozen, err)
+				}
+			}
+			held, err := ListHeld(folders[0])
+			if c.noWriters && (err != nil || len(held) != 1 || !held[0].Persistent ||
+				held[0].Created.IsZero() || held[0].SetID != set.ID()) {
+				t.Errorf("held %+v (%v), want the set's persistent snapshot", held, err)
+			}
+			if got := snapshots(); got != len(folders) {
+				t.Errorf("%d snapshots held, want %d", got, len(folders))
+			}
+			if first, again := set.Complete(), set.Complete(); first != nil || again != nil {
+				t.Errorf("Complete: %v, then %v", first, again)
+			}
+			if got := snapshots(); got != 0 {
+				t.Errorf("%d snapshots remain", got)
+			}
+			if !strings.Contains(traced.String(), "Calling DoSnapshotSet\n") ||
+				!strings.Contains(traced.String(), "Backup successfully completed.\n") {
+				t.Errorf("trace lines %q, want the steps and the completion", traced.String())
+			}
+		})
 	}
 }

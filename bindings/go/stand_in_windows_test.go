@@ -50,58 +50,11 @@ func snapshotsInStore(t *testing.T, store string) int {
 	return len(found)
 }
 
-func TestSetsKeepTheirFilesAsTheyWereUntilCompleted(t *testing.T) {
+// setFolders gives `count` live folders for one set, on C: and D:, and a count of the
+// snapshots in the stand-in's store.
+func setFolders(t *testing.T, count int) ([]string, func() int) {
 	store := standInStore(t)
-	cases := []struct {
-		name      string
-		drives    []string
-		noWriters bool
-	}{
-		{"two volumes in one set", []string{"C:", "D:"}, false},
-		{"without writers", []string{"C:"}, true},
-	}
-	for _, c := range cases {
-		t.Run(c.name, func(t *testing.T) {
-			folders := liveFolders(t, c.drives...)
-			for _, folder := range folders {
-				write(t, filepath.Join(folder, "data"), "as it was in "+folder)
-			}
-			var traced []string // through the cdecl callback
-			set, err := Start(&Settings{NoWriters: c.noWriters, Verbosity: TraceSteps,
-				Trace: func(line string) { traced = append(traced, line) }}, folders...)
-			if err != nil {
-				t.Fatal(err)
-			}
-			defer setTraceSink(nil)
-			for _, folder := range folders {
-				write(t, filepath.Join(folder, "data"), "changed")
-			}
-			for _, folder := range folders {
-				if frozen, err := set.SnapshotPath(filepath.Join(folder, "data")); err != nil ||
-					read(t, frozen) != "as it was in "+folder {
-					t.Errorf("%s (%v) does not hold the frozen file", frozen, err)
-				}
-			}
-			held, err := ListHeld("")
-			if c.noWriters && (err != nil || len(held) != 1 || !held[0].Persistent ||
-				held[0].Created.IsZero() || held[0].SetID != set.ID()) {
-				t.Errorf("ListHeld = %+v, %v; want one persistent snapshot", held, err)
-			}
-			if got := snapshotsInStore(t, store); got != len(folders) {
-				t.Errorf("%d snapshots in the store, want %d", got, len(folders))
-			}
-			if first, again := set.Complete(), set.Complete(); first != nil || again != nil {
-				t.Errorf("Complete: %v, then %v", first, again)
-			}
-			if got := snapshotsInStore(t, store); got != 0 {
-				t.Errorf("%d snapshots remain in the store", got)
-			}
-			if all := strings.Join(traced, "\n"); !strings.Contains(all, "Calling DoSnapshotSet\n") ||
-				!strings.Contains(all, "Backup successfully completed.") {
-				t.Errorf("trace lines %q, want the steps and the completion", traced)
-			}
-		})
-	}
+	return liveFolders(t, []string{"C:", "D:"}[:count]...), func() int { return snapshotsInStore(t, store) }
 }
 
 func TestAFailureOfTheServiceIsAnErrorWithItsCodeAndSite(t *testing.T) {
