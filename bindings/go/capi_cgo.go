@@ -64,7 +64,7 @@ func (a *agent) start(paths []string, noWriters bool) Result {
 	if count == 0 {
 		return Result(C.quorlin_start_multi(a.p, nil, 0, nil, nil, nil))
 	}
-	array := (*[1 << 28]*C.char)(C.malloc(C.size_t(count) * C.size_t(unsafe.Sizeof((*C.char)(nil)))))[:count:count]
+	array := unsafe.Slice((**C.char)(C.malloc(C.size_t(count)*C.size_t(unsafe.Sizeof((*C.char)(nil))))), count)
 	for i, path := range paths {
 		array[i] = C.CString(path)
 	}

@@ -76,6 +76,11 @@ func Start(settings *Settings, paths ...string) (*Set, error) {
 		return nil, &Error{Op: opStart, Result: Refused,
 			Report: "A snapshot without writers takes one path."}
 	}
+	for _, path := range paths {
+		if strings.IndexByte(path, 0) >= 0 { // the library would see only the part before it
+			return nil, &Error{Op: opStart, Result: Refused, Report: "Invalid parameter."}
+		}
+	}
 	a, err := newAgent()
 	if err != nil {
 		return nil, err

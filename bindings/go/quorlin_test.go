@@ -127,3 +127,22 @@ func TestSetsKeepTheirFilesAsTheyWereUntilCompleted(t *testing.T) {
 		})
 	}
 }
+
+func TestStartRefusesWhatTheLibraryCannotTake(t *testing.T) {
+	cases := []struct {
+		settings *Settings
+		paths    []string
+	}{
+		{nil, []string{"/srv/db\x00/etc"}},
+		{&Settings{NoWriters: true}, []string{"/srv/db", "/srv/mail"}},
+	}
+	for _, c := range cases {
+		var failure *Error
+		if set, err := Start(c.settings, c.paths...); !errors.As(err, &failure) || failure.Result != Refused {
+			if set != nil {
+				set.Complete()
+			}
+			t.Errorf("Start(%q) = %v, want a refusal", c.paths, err)
+		}
+	}
+}
