@@ -9,26 +9,39 @@
 
 # The functions below are called from other directories too (tests/tool): they
 # build on CMAKE_BINARY_DIR, which is the same everywhere, not on variables of this one.
+#
+# The Wine tests share the prefix (its wineserver and registry, and the machine-wide
+# state the stand-in keeps there): they hold the lock quorlin_wine_prefix, so that
+# `ctest -j` runs them one at a time beside the tests that need no Wine. A build
+# without Wine (CMAKE_CROSSCOMPILING_EMULATOR unset: a packager's toolchain file)
+# still builds every test program; its Wine tests are listed, disabled.
 set(QUORLIN_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
-get_filename_component(wine_directory ${CMAKE_CROSSCOMPILING_EMULATOR} DIRECTORY)
 
 add_subdirectory(${CMAKE_CURRENT_LIST_DIR}/stand-in-vss ${CMAKE_BINARY_DIR}/stand-in-vss)
 
-foreach(action setup cleanup)
-  add_test(NAME wine_prefix_${action}
-    COMMAND ${CMAKE_COMMAND} -DACTION=${action} -DPREFIX=${QUORLIN_WINE_PREFIX}
-            -DWINE=${CMAKE_CROSSCOMPILING_EMULATOR} -DWINESERVER=${wine_directory}/wineserver
-            -DSTAND_IN=$<TARGET_FILE:quorlin_stand_in_vss>
-            -P ${CMAKE_CURRENT_LIST_DIR}/PrepareWinePrefix.cmake)
-endforeach()
-set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 300)
-set_tests_properties(wine_prefix_cleanup PROPERTIES FIXTURES_CLEANUP wine_prefix TIMEOUT 300)
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  get_filename_component(wine_directory ${CMAKE_CROSSCOMPILING_EMULATOR} DIRECTORY)
+  foreach(action setup cleanup)
+    add_test(NAME wine_prefix_${action}
+      COMMAND ${CMAKE_COMMAND} -DACTION=${action} -DPREFIX=${QUORLIN_WINE_PREFIX}
+              -DWINE=${CMAKE_CROSSCOMPILING_EMULATOR} -DWINESERVER=${wine_directory}/wineserver
+              -DSTAND_IN=$<TARGET_FILE:quorlin_stand_in_vss>
+              -P ${CMAKE_CURRENT_LIST_DIR}/PrepareWinePrefix.cmake)
+  endforeach()
+  set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 300
+    RESOURCE_LOCK quorlin_wine_prefix)
+  set_tests_properties(wine_prefix_cleanup PROPERTIES FIXTURES_CLEANUP wine_prefix TIMEOUT 300
+    RESOURCE_LOCK quorlin_wine_prefix)
+endif()
 
 # Runs the tests NAMES under Wine in the run's prefix, with Wine's own vssapi.
 function(quorlin_wine_test)
   set_tests_properties(${ARGN} PROPERTIES
     ENVIRONMENT "WINEDEBUG=-all;WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix"
-    FIXTURES_REQUIRED wine_prefix)
+    FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK quorlin_wine_prefix)
+  if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
+    set_tests_properties(${ARGN} PROPERTIES DISABLED ON)
+  endif()
 endfunction()
 
 # quorlin_wine_vss_test(NAME name COMMAND program args... [TIMEOUT seconds])
