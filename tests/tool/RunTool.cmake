@@ -1,14 +1,32 @@
-# Runs quorlin once and checks its exit code and what it printed.
-#   PROGRAM, EMULATOR (may be empty), ARGUMENTS (separated by |), EXPECTED_EXIT,
-#   EXPECTED_OUTPUT (a regular expression over standard error after standard output)
-string(REPLACE "|" ";" arguments "${ARGUMENTS}")
-execute_process(COMMAND ${EMULATOR} ${PROGRAM} ${arguments}
-  RESULT_VARIABLE exit_code OUTPUT_VARIABLE output ERROR_VARIABLE errors)
-string(REPLACE "\r" "" printed "${output}${errors}")
-message(STATUS "quorlin ${arguments} exited with ${exit_code}:\n${printed}")
-if(NOT exit_code STREQUAL "${EXPECTED_EXIT}")
-  message(FATAL_ERROR "expected exit code ${EXPECTED_EXIT}, got ${exit_code}")
+# Runs quorlin once per case and checks each exit code and what it printed; fails
+# naming every case that did not hold.
+#   PROGRAM, EMULATOR (may be empty), CASES: a file of
+#   quorlin_case(NAME EXPECTED_EXIT EXPECTED_OUTPUT ARGUMENTS) lines, where
+#   EXPECTED_OUTPUT is a regular expression over standard error after standard output
+#   and ARGUMENTS are separated by |.
+set(failed "")
+set(count 0)
+function(quorlin_case name expected_exit expected_output arguments)
+  string(REPLACE "|" ";" arguments "${arguments}")
+  execute_process(COMMAND ${EMULATOR} ${PROGRAM} ${arguments}
+    RESULT_VARIABLE exit_code OUTPUT_VARIABLE output ERROR_VARIABLE errors)
+  string(REPLACE "\r" "" printed "${output}${errors}")
+  message(STATUS "${name}: quorlin ${arguments} exited with ${exit_code}:\n${printed}")
+  set(problem "")
+  if(NOT exit_code STREQUAL "${expected_exit}")
+    set(problem "expected exit code ${expected_exit}, got ${exit_code}")
+  elseif(NOT printed MATCHES "${expected_output}")
+    set(problem "the output does not match: ${expected_output}")
+  endif()
+  math(EXPR counted "${count} + 1")
+  set(count ${counted} PARENT_SCOPE)
+  if(problem)
+    message(STATUS "FAILED ${name}: ${problem}")
+    set(failed ${failed} ${name} PARENT_SCOPE)
+  endif()
+endfunction()
+include(${CASES})
+if(failed)
+  message(FATAL_ERROR "cases failed: ${failed} (of ${count})")
 endif()
-if(NOT printed MATCHES "${EXPECTED_OUTPUT}")
-  message(FATAL_ERROR "the output does not match: ${EXPECTED_OUTPUT}")
-endif()
+message(STATUS "all ${count} cases passed")
