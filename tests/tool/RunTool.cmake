@@ -1,5 +1,6 @@
 # Runs quorlin once per case and checks each exit code and what it printed; fails
-# naming every case that did not hold.
+# naming every case that did not hold. Its summary reads as a GoogleTest program's, so
+# that scripts/test counts its cases.
 #   PROGRAM, EMULATOR (may be empty), CASES: a file of
 #   quorlin_case(NAME EXPECTED_EXIT EXPECTED_OUTPUT ARGUMENTS) lines, where
 #   EXPECTED_OUTPUT is a regular expression over standard error after standard output
@@ -22,10 +23,15 @@ function(quorlin_case name expected_exit expected_output arguments)
   set(count ${counted} PARENT_SCOPE)
   if(problem)
     message(STATUS "FAILED ${name}: ${problem}")
+    message("[  FAILED  ] ${name} (0 ms)")
     set(failed ${failed} ${name} PARENT_SCOPE)
   endif()
 endfunction()
 include(${CASES})
+list(LENGTH failed failures)
+math(EXPR passed "${count} - ${failures}")
+message("[==========] ${count} tests ran.")
+message("[  PASSED  ] ${passed} tests.")
 if(failed)
   message(FATAL_ERROR "cases failed: ${failed} (of ${count})")
 endif()
