@@ -1,9 +1,10 @@
 # Cross-builds Quorlin for 64-bit Windows as a packager or an embedding project does:
 # with a toolchain file of its own that names no emulator (no Wine), first with
-# -DBUILD_TESTING=OFF (configure and build everything: no test is listed), then the
-# same tree with -DBUILD_TESTING=ON (configure, say once that the Windows tests need
-# Wine, list every Wine test disabled, and build TEST_TARGETS).
-# In: SOURCE, WORK, TEST_TARGETS (separated by |).
+# -DBUILD_TESTING=OFF (configure, list no test, build BUILD_TARGETS), then the same
+# tree with -DBUILD_TESTING=ON (configure, say once that the Windows tests need Wine,
+# list every Wine test disabled). The windows-x64 leg builds everything else with
+# the same compiler; this check is about what a build without an emulator is given.
+# In: SOURCE, WORK, BUILD_TARGETS (separated by |).
 cmake_minimum_required(VERSION 3.25)
 
 include(${CMAKE_CURRENT_LIST_DIR}/../tests/package/Run.cmake)
@@ -64,9 +65,13 @@ endif()
 if(printed MATCHES "GoogleTest|${wine_line}")
   message(FATAL_ERROR "BUILD_TESTING=OFF still looks at the tests:\n${printed}")
 endif()
-run("building with BUILD_TESTING=OFF" ${CMAKE_COMMAND} --build ${build} --parallel 2)
+string(REPLACE "|" ";" targets "${BUILD_TARGETS}")
+run("building ${targets} with BUILD_TESTING=OFF" ${CMAKE_COMMAND} --build ${build} --parallel 2
+  --target ${targets})
 
 configure(ON printed)
+# A semicolon in a line would split it into two list items.
+string(REPLACE ";" "," printed "${printed}")
 string(REGEX MATCHALL "${wine_line}[^\n]*" said "${printed}")
 list(LENGTH said times)
 if(NOT times EQUAL 1)
@@ -85,7 +90,4 @@ endforeach()
 if(wine_tests EQUAL 0)
   message(FATAL_ERROR "BUILD_TESTING=ON lists no test program: ${tests}")
 endif()
-string(REPLACE "|" ";" targets "${TEST_TARGETS}")
-run("building ${targets} with BUILD_TESTING=ON" ${CMAKE_COMMAND} --build ${build} --parallel 2
-  --target ${targets})
 message(STATUS "${said}; ${wine_tests} test programs listed, disabled; built ${targets}")
