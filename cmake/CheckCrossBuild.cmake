@@ -10,18 +10,9 @@ cmake_minimum_required(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/../tests/package/Run.cmake)
 
 file(REMOVE_RECURSE ${WORK})
-file(WRITE ${WORK}/toolchain.cmake [=[
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-]=])
+# The windows-x64 preset's toolchain less its emulator, as a packager's would be.
+file(WRITE ${WORK}/toolchain.cmake "include(${CMAKE_CURRENT_LIST_DIR}/mingw-x86_64.cmake)\n"
+  "unset(CMAKE_CROSSCOMPILING_EMULATOR)\n")
 set(build ${WORK}/build)
 set(wine_line "The Windows tests need Wine")
 
