@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace qtool {
 
 // `reparseTag` counts only where `attributes` hold FILE_ATTRIBUTE_REPARSE_POINT.
@@ -20,6 +22,9 @@ bool RefusesEntry(DWORD error);
 // Whether a failure to ask for an entry's streams or security means that its file system
 // keeps none (FAT, or a file system that does not answer), so there is nothing to lose.
 bool KeepsNone(DWORD error);
+
+// The system's sentence for `error`, as the copy gives it for why: without its full stop.
+std::string ErrorText(DWORD error);
 
 }  // namespace qtool
 

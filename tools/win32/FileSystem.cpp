@@ -2,6 +2,7 @@
 
 #include "Text.h"
 #include "win32/EntryKinds.h"
+#include "win32/KeepingCalls.h"
 
 #include <algorithm>
 #include <cstring>
@@ -43,14 +44,6 @@ const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // Owner, group and permissions; the audit entries (SACL) where the process may read them.
 const SECURITY_INFORMATION kSecurity =
     OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-
-std::string ErrorText(DWORD error) {
-    std::string text = std::system_category().message(static_cast<int>(error));
-    while (!text.empty() &&
-           (text.back() == '\n' || text.back() == '\r' || text.back() == '.' || text.back() == ' '))
-        text.pop_back();
-    return text;
-}
 
 [[noreturn]] void Fail(CopyError::Side side, const std::string& action) {
     throw CopyError(side, action, ErrorText(GetLastError()));
@@ -132,14 +125,14 @@ struct Opened {
 void OpenWithAudit(Opened& opened, const fs::path& path, DWORD access, DWORD disposition,
                    DWORD flags, DWORD share = kShareAll) {
     flags |= FILE_FLAG_BACKUP_SEMANTICS;
-    opened.handle.Reset(CreateFileW(path.c_str(), access | ACCESS_SYSTEM_SECURITY, share, nullptr,
-                                    disposition, flags, nullptr));
+    KeepingCalls& calls = KeepingCallsInUse();
+    opened.handle.Reset(calls.CreateFileW(path.c_str(), access | ACCESS_SYSTEM_SECURITY, share,
+                                          disposition, flags));
     if (opened.handle.Valid() || GetLastError() != ERROR_PRIVILEGE_NOT_HELD)
         return;
     opened.audit = false;
     opened.auditError = ERROR_PRIVILEGE_NOT_HELD;
-    opened.handle.Reset(
-        CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr));
+    opened.handle.Reset(calls.CreateFileW(path.c_str(), access, share, disposition, flags));
 }
 
 // The entry `name` (empty for a volume's root) at `path`, a reparse point itself.
@@ -227,8 +220,8 @@ void RemoveTree(const fs::path& path) {
 bool ReadSecurity(HANDLE in, SECURITY_INFORMATION information, std::vector<char>& descriptor) {
     descriptor.resize(512);
     DWORD needed = 0;
-    while (!GetKernelObjectSecurity(in, information, descriptor.data(),
-                                    static_cast<DWORD>(descriptor.size()), &needed)) {
+    while (!KeepingCallsInUse().GetKernelObjectSecurity(
+        in, information, descriptor.data(), static_cast<DWORD>(descriptor.size()), &needed)) {
         if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= descriptor.size())
             return false;
         descriptor.resize(needed);
@@ -270,7 +263,8 @@ void CopyMetadata(const Opened& in, const Opened& out, Losses& losses) {
             losses.push_back({"the owner and permissions", ErrorText(GetLastError())});
         return;
     }
-    if (!SetKernelObjectSecurity(out.handle.Get(), information, descriptor.data()))
+    if (!KeepingCallsInUse().SetKernelObjectSecurity(out.handle.Get(), information,
+                                                     descriptor.data()))
         losses.push_back({"the owner and permissions", ErrorText(GetLastError())});
 }
 
@@ -281,8 +275,8 @@ void KeepCompression(DWORD attributes, HANDLE out, Losses& losses) {
         return;
     USHORT format = COMPRESSION_FORMAT_DEFAULT;
     DWORD returned = 0;
-    if (!DeviceIoControl(out, FSCTL_SET_COMPRESSION, &format, sizeof format, nullptr, 0, &returned,
-                         nullptr))
+    if (!KeepingCallsInUse().DeviceIoControl(out, FSCTL_SET_COMPRESSION, &format, sizeof format,
+                                             nullptr, 0, &returned))
         losses.push_back({"the compression", ErrorText(GetLastError())});
 }
 
@@ -310,8 +304,9 @@ void CopyContent(HANDLE in, HANDLE out, const ByteCounter& counter,
 // holes. Where the file systems do not keep or tell them, the holes are written out.
 void CopySparseContent(HANDLE in, HANDLE out, std::uint64_t size, const ByteCounter& counter,
                        Losses& losses) {
+    KeepingCalls& calls = KeepingCallsInUse();
     DWORD returned = 0;
-    if (!DeviceIoControl(out, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr)) {
+    if (!calls.DeviceIoControl(out, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned)) {
         losses.push_back({"the sparseness", ErrorText(GetLastError())});
         return CopyContent(in, out, counter);
     }
@@ -319,9 +314,9 @@ void CopySparseContent(HANDLE in, HANDLE out, std::uint64_t size, const ByteCoun
     FILE_ALLOCATED_RANGE_BUFFER query = {};
     query.Length.QuadPart = static_cast<LONGLONG>(size);
     for (;;) {
-        BOOL all = DeviceIoControl(
+        BOOL all = calls.DeviceIoControl(
             in, FSCTL_QUERY_ALLOCATED_RANGES, &query, sizeof query, ranges.data(),
-            static_cast<DWORD>(ranges.size() * sizeof ranges[0]), &returned, nullptr);
+            static_cast<DWORD>(ranges.size() * sizeof ranges[0]), &returned);
         if (!all && GetLastError() != ERROR_MORE_DATA) {
             if (query.FileOffset.QuadPart != 0)
                 Fail(CopyError::kSource, "read");
@@ -351,9 +346,10 @@ void CopySparseContent(HANDLE in, HANDLE out, std::uint64_t size, const ByteCoun
 // Copies the alternate data streams of the file `in` at `from` to `to`, each a loss
 // where it cannot be read or written.
 void CopyStreams(HANDLE in, const fs::path& from, const fs::path& to, Losses& losses) {
+    KeepingCalls& calls = KeepingCallsInUse();
     std::vector<LONGLONG> buffer(4096);
-    while (!GetFileInformationByHandleEx(in, FileStreamInfo, buffer.data(),
-                                         static_cast<DWORD>(buffer.size() * sizeof(LONGLONG)))) {
+    while (!calls.GetFileInformationByHandleEx(
+        in, FileStreamInfo, buffer.data(), static_cast<DWORD>(buffer.size() * sizeof(LONGLONG)))) {
         DWORD error = GetLastError();
         if (error == ERROR_MORE_DATA) {
             buffer.resize(buffer.size() * 4);
@@ -369,13 +365,13 @@ void CopyStreams(HANDLE in, const fs::path& from, const fs::path& to, Losses& lo
         std::wstring name(record->StreamName, record->StreamNameLength / sizeof(wchar_t));
         if (name != L"::$DATA") {
             try {
-                Handle stream(CreateFileW(
-                    (from.native() + name).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+                Handle stream(calls.CreateFileW(
+                    (from.native() + name).c_str(), GENERIC_READ, kShareAll, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN));
                 if (!stream.Valid())
                     Fail(CopyError::kSource, "read");
-                Handle copy(CreateFileW((to.native() + name).c_str(), GENERIC_WRITE, 0, nullptr,
-                                        CREATE_NEW, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+                Handle copy(calls.CreateFileW((to.native() + name).c_str(), GENERIC_WRITE, 0,
+                                              CREATE_NEW, FILE_FLAG_BACKUP_SEMANTICS));
                 if (!copy.Valid())
                     Fail(CopyError::kTarget, "write");
                 CopyContent(stream.Get(), copy.Get(), [](std::uint64_t) {});
@@ -411,16 +407,17 @@ DWORD WINAPI DrainPipe(PBYTE data, PVOID pipe, PULONG length) {
 // for, with its streams, to `to`, which the call makes. Its content is never read in
 // the clear. The export runs on a thread of its own that feeds the import through a pipe.
 void CopyEncrypted(const fs::path& from, const fs::path& to) {
+    KeepingCalls& calls = KeepingCallsInUse();
     void* exported = nullptr;
     void* imported = nullptr;
-    DWORD error = OpenEncryptedFileRawW(from.c_str(), 0, &exported);
+    DWORD error = calls.OpenEncryptedFileRawW(from.c_str(), 0, &exported);
     if (error != ERROR_SUCCESS) {
         SetLastError(error);
         FailOnSource("read");
     }
-    error = OpenEncryptedFileRawW(to.c_str(), CREATE_FOR_IMPORT, &imported);
+    error = calls.OpenEncryptedFileRawW(to.c_str(), CREATE_FOR_IMPORT, &imported);
     if (error != ERROR_SUCCESS) {
-        CloseEncryptedFileRaw(exported);
+        calls.CloseEncryptedFileRaw(exported);
         SetLastError(error);
         Fail(CopyError::kTarget, "write");
     }
@@ -431,15 +428,15 @@ void CopyEncrypted(const fs::path& from, const fs::path& to) {
         CreatePipe(&reader, &writer, nullptr, kPiece) ? ERROR_SUCCESS : GetLastError();
     if (importError == ERROR_SUCCESS) {
         std::thread feeder([&] {
-            exportError = ReadEncryptedFileRaw(FeedPipe, writer, exported);
+            exportError = calls.ReadEncryptedFileRaw(FeedPipe, writer, exported);
             CloseHandle(writer);
         });
-        importError = WriteEncryptedFileRaw(DrainPipe, reader, imported);
+        importError = calls.WriteEncryptedFileRaw(DrainPipe, reader, imported);
         CloseHandle(reader);  // an export still writing fails
         feeder.join();
     }
-    CloseEncryptedFileRaw(exported);
-    CloseEncryptedFileRaw(imported);
+    calls.CloseEncryptedFileRaw(exported);
+    calls.CloseEncryptedFileRaw(imported);
     if (exportError != ERROR_SUCCESS) {
         SetLastError(exportError);
         Fail(CopyError::kSource, "read");
@@ -557,6 +554,14 @@ bool KeepsNone(DWORD error) {
            error == ERROR_INVALID_PARAMETER;
 }
 
+std::string ErrorText(DWORD error) {
+    std::string text = std::system_category().message(static_cast<int>(error));
+    while (!text.empty() &&
+           (text.back() == '\n' || text.back() == '\r' || text.back() == '.' || text.back() == ' '))
+        text.pop_back();
+    return text;
+}
+
 SourceFolder::SourceFolder(std::unique_ptr<State> state) : state_(std::move(state)) {}
 SourceFolder::SourceFolder(SourceFolder&&) noexcept = default;
 SourceFolder& SourceFolder::operator=(SourceFolder&&) noexcept = default;
@@ -630,7 +635,7 @@ TargetFolder::Copied TargetFolder::CopyRegularFile(const fs::path& name, const S
     Opened in;
     // An encrypted file is opened for its metadata only: its content, which only the
     // users it was encrypted for may read, is copied raw.
-    const DWORD attributes = GetFileAttributesW(source.c_str());
+    const DWORD attributes = KeepingCallsInUse().GetFileAttributesW(source.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         FailOnSource("read");
     const bool encrypted = (attributes & FILE_ATTRIBUTE_ENCRYPTED) != 0;
