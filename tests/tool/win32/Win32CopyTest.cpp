@@ -2,8 +2,8 @@
 // it. Wine refuses files held open without sharing, so that is shown on its files; it
 // has no reparse points but links, so for those the decision is shown on its own. Wine
 // makes up security descriptors from Unix permissions and has no alternate data streams,
-// sparse, compressed or encrypted files: what the copy keeps of those cannot be shown
-// here.
+// sparse, compressed or encrypted files: what the copy keeps of those is shown with files
+// that the keeping calls tell of (Win32KeepTest.cpp).
 #include "Failure.h"
 #include "TreeCopy.h"
 #include "win32/EntryKinds.h"
