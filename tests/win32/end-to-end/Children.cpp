@@ -1,5 +1,7 @@
 #include "Children.h"
 
+#include "RawVss.h"
+
 #include <Quorlin.h>
 
 #include <vector>
@@ -39,6 +41,20 @@ int LeaveSnapshots(const wchar_t* file) {
         return 3;
     ::TerminateProcess(::GetCurrentProcess(), 0);
     return 4;
+}
+
+int StartSet() {
+    HRESULT answer = S_OK;
+    ComponentsPtr components = CreateComponents(&answer);
+    if (!components)
+        return answer;
+    answer = components->InitializeForBackup(nullptr);
+    if (SUCCEEDED(answer))
+        answer = components->SetContext(VSS_CTX_FILE_SHARE_BACKUP);
+    VSS_ID set = GUID_NULL;
+    if (SUCCEEDED(answer))
+        answer = components->StartSnapshotSet(&set);
+    return answer;
 }
 
 }  // namespace endtoend

@@ -1,5 +1,5 @@
 // This test program as a child process of itself: a host that dies while it holds
-// its backups.
+// its backups, and a second requester that starts a snapshot set.
 #ifndef QUORLIN_TESTS_END_TO_END_CHILDREN_H
 #define QUORLIN_TESTS_END_TO_END_CHILDREN_H
 
@@ -16,6 +16,11 @@ DWORD RunSelf(const std::wstring& arguments);
 // VssStartBackupNoWriter, then ends its process without completing either.
 // Returns only when a start call fails.
 int LeaveSnapshots(const wchar_t* file);
+
+// The child: starts a snapshot set without writers and ends; its exit code is what
+// StartSnapshotSet answered (HRESULT_FROM_WIN32 of the failure to get a components
+// object when it gets none).
+int StartSet();
 
 }  // namespace endtoend
 

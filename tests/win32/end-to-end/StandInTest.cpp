@@ -2,8 +2,10 @@
 // the workflows' tests rely on (call order, one snapshot per volume, contexts),
 // and what its script does. A stand-in that let a wrong sequence pass would let
 // the workflows' tests pass for the wrong reason.
+#include "Children.h"
 #include "RawVss.h"
 #include "StandInSession.h"
+#include "../stand-in-vss/SetMembers.h"
 
 #include <vsserror.h>
 
@@ -311,27 +313,70 @@ TEST(StandInTest, APendingOperationEndsOnlyWhenCancelled) {
     EXPECT_EQ(VSS_E_BAD_STATE, Complete(components.get()));
 }
 
-// One set is in creation at a time, whichever object (of whichever process) has it, until
+// One set is in creation at a time, whichever object of whichever process has it, until
 // DoSnapshotSet ends or the backup is aborted.
 TEST(StandInTest, OneSetIsInCreationAtATime) {
     const struct {
         const char* name;
-        Step end;  // what the first object does with its set
-    } cases[] = {{"snapshot taken", Snapshot}, {"aborted", Abort}};
+        Step end;           // what the first object does with its set
+        bool otherProcess;  // where the second requester is
+    } cases[] = {
+        {"snapshot taken", Snapshot, false},
+        {"aborted", Abort, false},
+        {"aborted, the second requester in another process", Abort, true},
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         StandInSession session;
         ComponentsPtr first = CreateComponents();
-        ComponentsPtr second = CreateComponents();
-        ASSERT_TRUE(first && second);
+        ASSERT_TRUE(first);
         for (Step step : {Init, NoWriters, Start, AddC})
             ASSERT_EQ(S_OK, step(first.get()));
-        for (Step step : {Init, NoWriters})
-            ASSERT_EQ(S_OK, step(second.get()));
-        EXPECT_EQ(VSS_E_SNAPSHOT_SET_IN_PROGRESS, Start(second.get()));
+        // The second requester's StartSnapshotSet, in this process or in a child.
+        ComponentsPtr second;
+        auto secondStart = [&]() -> HRESULT {
+            if (c.otherProcess)
+                return static_cast<HRESULT>(RunSelf(L"--start-set"));
+            if (!second) {
+                second = CreateComponents();
+                for (Step step : {Init, NoWriters})
+                    if (!second || step(second.get()) != S_OK)
+                        return E_UNEXPECTED;
+            }
+            return Start(second.get());
+        };
+        EXPECT_EQ(VSS_E_SNAPSHOT_SET_IN_PROGRESS, secondStart()) << session.Log();
         ASSERT_EQ(S_OK, c.end(first.get()));
-        EXPECT_EQ(S_OK, Start(second.get()));
-        EXPECT_EQ(S_OK, Abort(second.get()));
+        EXPECT_EQ(S_OK, secondStart()) << session.Log();
+        if (second) {
+            EXPECT_EQ(S_OK, Abort(second.get()));
+        }
+    }
+}
+
+// A set takes each volume once, and 64 at most. Wine has 26 drive letters, so the rule
+// is fed names that no volume of its has.
+TEST(StandInTest, ASetTakesEachVolumeOnceAndAtMost64) {
+    auto volume = [](size_t n) { return L"\\\\?\\Volume{" + std::to_wstring(n) + L"}\\"; };
+    const struct {
+        const char* name;
+        size_t held;  // volumes already in the set: volume(0), volume(1), ...
+        std::wstring added;
+        HRESULT answer;
+    } cases[] = {
+        {"the first", 0, volume(0), S_OK},
+        {"the 64th", 63, volume(63), S_OK},
+        {"the 65th", 64, volume(64), VSS_E_MAXIMUM_NUMBER_OF_VOLUMES_REACHED},
+        {"one already in the set", 2, volume(1), VSS_E_OBJECT_ALREADY_EXISTS},
+        {"one already in a full set, named in other case", 64, L"\\\\?\\VOLUME{7}\\",
+         VSS_E_OBJECT_ALREADY_EXISTS},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<standin::SetMember> members;
+        for (size_t n = 0; n < c.held; ++n)
+            members.push_back({volume(n), GUID_NULL});
+        EXPECT_EQ(c.answer, standin::Admit(members, c.added));
     }
 }
 

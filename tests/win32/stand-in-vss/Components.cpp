@@ -37,9 +37,6 @@ bool IsVolumeRoot(const wchar_t* name) {
            ::GetVolumePathNameW(name, root, MAX_PATH + 1) && SameName(root, name);
 }
 
-// Volumes in one set at most, as VSS allows.
-const size_t kMostVolumes = 64;
-
 std::wstring Shown(const wchar_t* text) { return text == nullptr ? L"null" : text; }
 
 ULONGLONG Now() {
@@ -239,12 +236,10 @@ HRESULT Components::AddToSnapshotSet(VSS_PWSZ volume, VSS_ID provider, VSS_ID* s
             return VSS_E_PROVIDER_NOT_REGISTERED;
         if (!IsVolumeRoot(volume))
             return VSS_E_OBJECT_NOT_FOUND;
-        for (const Member& member : members_)
-            if (SameName(member.volume, volume))
-                return VSS_E_OBJECT_ALREADY_EXISTS;
-        if (members_.size() >= kMostVolumes)
-            return VSS_E_MAXIMUM_NUMBER_OF_VOLUMES_REACHED;
-        Member member = {volume, GUID_NULL};
+        const HRESULT admitted = Admit(members_, volume);
+        if (FAILED(admitted))
+            return admitted;
+        SetMember member = {volume, GUID_NULL};
         const HRESULT made = ::CoCreateGuid(&member.snapshotId);
         if (FAILED(made))
             return made;
@@ -290,7 +285,7 @@ HRESULT Components::DoSnapshotSet(IVssAsync** async) {
 HRESULT Components::MakeSnapshots() {
     std::vector<SnapshotRecord> made;
     HRESULT hr = S_OK;
-    for (const Member& member : members_) {
+    for (const SetMember& member : members_) {
         SnapshotRecord record;
         record.id = member.snapshotId;
         record.setId = setId_;

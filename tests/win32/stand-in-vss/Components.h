@@ -37,6 +37,7 @@
 #ifndef QUORLIN_STAND_IN_VSS_COMPONENTS_H
 #define QUORLIN_STAND_IN_VSS_COMPONENTS_H
 
+#include "SetMembers.h"
 #include "Settings.h"
 #include "Store.h"
 
@@ -130,11 +131,6 @@ public:
 
 private:
     enum class SetState { None, Open, Closed, Made };
-    struct Member {
-        std::wstring volume;
-        VSS_ID snapshotId;
-    };
-
     ~Components();
 
     // Logs the call "<name> <arguments>" with its answer: the script's, or what
@@ -169,7 +165,7 @@ private:
     LONG context_ = VSS_CTX_BACKUP;
     SetState set_ = SetState::None;
     VSS_ID setId_ = GUID_NULL;
-    std::vector<Member> members_;
+    std::vector<SetMember> members_;
     std::vector<SnapshotRecord> made_;
     HANDLE creating_ = INVALID_HANDLE_VALUE;  // the lock of the set in creation
 };
