@@ -12,6 +12,7 @@
 #include <winioctl.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <fstream>
 #include <functional>
