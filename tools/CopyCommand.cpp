@@ -50,7 +50,6 @@ int RunCopy(const Invocation& invocation) {
         throw Failure(kExitUsage,
                       "the source and the destination are the same; name another "
                       "destination");
-    std::optional<fs::path> store = StoreInCopy(source);
     // Without the writers the library takes one volume.
     std::vector<std::string> volumes = {Utf8FromPath(source)};
     std::vector<NestedVolume> nested =
@@ -71,7 +70,9 @@ int RunCopy(const Invocation& invocation) {
                            "\n",
                        "the snapshot paths");
     }
-    TreeCopy copy(PathFromUtf8(snapshots[0]), source, store, StopRequested);
+    // The store is looked for once the set is taken: on a volume that had none, taking the
+    // set made it, and the snapshot shows it.
+    TreeCopy copy(PathFromUtf8(snapshots[0]), source, StoreInCopy(source), StopRequested);
     for (size_t i = 1; i < volumes.size(); ++i) {
         fs::path place = PathFromUtf8(volumes[i]);
         copy.Graft(place, PathFromUtf8(snapshots[i]), StoreInCopy(place));
