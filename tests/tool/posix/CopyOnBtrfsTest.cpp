@@ -327,14 +327,20 @@ TEST_F(ToolOnBtrfs, CopyNamesWhatItCouldNotKeepAndExitsWithFour) {
 }
 
 // The snapshot service's store is left out of a copy of the mount that holds it, and a
-// user's folder of that name is copied wherever else it is.
+// user's folder of that name is copied wherever else it is. The scratch volume's store may
+// be there already from earlier copies, so a mount of a subvolume of its own has none until
+// its copy's set makes one.
 TEST_F(ToolOnBtrfs, CopyLeavesOutOnlyTheStoreOfTheMountItCopies) {
+    const std::string fresh = scratch_->Outside() + "/fresh-mount";
+    ASSERT_TRUE(quorlin::testing::MakeSubvolume(Volume() + "/fresh"));
     ASSERT_EQ(Shell("mkdir -p " + Volume() + "/deep/.quorlin " + scratch_->Nested() +
                     "/.quorlin && printf mine > " + Volume() +
                     "/deep/.quorlin/mine && printf "
                     "nested > " +
-                    scratch_->Nested() + "/.quorlin/mine"),
+                    scratch_->Nested() + "/.quorlin/mine && mkdir " + fresh + " && mount --bind " +
+                    Volume() + "/fresh " + fresh),
               "");
+    ASSERT_FALSE(Exists(fresh + "/.quorlin"));
     struct Case {
         std::string source;
         std::string copy;
@@ -343,6 +349,7 @@ TEST_F(ToolOnBtrfs, CopyLeavesOutOnlyTheStoreOfTheMountItCopies) {
     const std::vector<Case> cases = {
         {Volume(), scratch_->Outside() + "/whole-volume", true},
         {scratch_->Nested(), scratch_->Outside() + "/nested-volume", false},
+        {fresh, scratch_->Outside() + "/fresh-volume", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.source);
@@ -353,6 +360,9 @@ TEST_F(ToolOnBtrfs, CopyLeavesOutOnlyTheStoreOfTheMountItCopies) {
     EXPECT_EQ(Read(scratch_->Outside() + "/whole-volume/deep/.quorlin/mine"), "mine");
     EXPECT_EQ(Read(scratch_->Outside() + "/nested-volume/.quorlin/mine"), "nested");
     EXPECT_TRUE(Exists(scratch_->Outside() + "/whole-volume/nested"));  // a subvolume: empty
+    EXPECT_TRUE(Exists(fresh + "/.quorlin"));  // the store that the last copy's set made
+    EXPECT_EQ(Shell("umount " + fresh), "");
+    EXPECT_TRUE(quorlin::testing::RemoveTree(Volume() + "/fresh"));
 }
 
 }  // namespace
