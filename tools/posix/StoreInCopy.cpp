@@ -4,6 +4,7 @@
 #include "base/posix/StoreIdentity.h"
 #include "base/posix/UniqueFd.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -16,10 +17,14 @@ namespace qtool {
 // SOURCE or a nested volume's place is (reached through a mount of the subvolume or, on a file
 // system mounted at its top, through the folders above). A snapshot shows it as an empty folder
 // (the service's subvolume) or as it was (a folder that root made for it). A folder of that
-// name that is not root's is a user's, and copied.
+// name that is not root's is a user's, and copied. The set is taken by then: the folder is
+// read without changing its access time (where the system lets root or its owner), so that
+// the source still shows the time that the copy keeps.
 std::optional<std::filesystem::path> StoreInCopy(const std::filesystem::path& source) {
-    const quorlin::UniqueFd folder(
-        open(source.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    quorlin::UniqueFd folder(open(source.c_str(), flags | O_NOATIME));
+    if (!folder.Valid() && errno == EPERM)
+        folder = quorlin::UniqueFd(open(source.c_str(), flags));
     std::vector<std::string> names;
     if (!folder.Valid() || quorlin::ListDirectory(folder.Get(), names) != 0)
         return std::nullopt;

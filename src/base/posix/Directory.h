@@ -8,7 +8,8 @@
 namespace quorlin {
 
 // Appends the names in the directory `fd` to `names`, without "." and "..". Reads through
-// a descriptor of its own, from the start, whatever `fd` has read. 0 or an errno value.
+// a descriptor of its own, from the start, whatever `fd` has read, and without changing the
+// directory's access time when `fd` was opened with O_NOATIME. 0 or an errno value.
 int ListDirectory(int fd, std::vector<std::string>& names);
 
 }  // namespace quorlin
