@@ -4,8 +4,13 @@
 
 #include "diag/TraceOptions.h"
 
+#include <cstdint>
+
 namespace quorlin {
 namespace testing {
+
+// A console handle for the tests: the fake host keeps what is written to it.
+inline HANDLE TestConsole() { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(42)); }
 
 class TraceState {
 public:

@@ -18,8 +18,7 @@ namespace quorlin {
 namespace {
 
 using testing::FakeHost;
-
-HANDLE Console() { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(42)); }
+using testing::TestConsole;
 
 void QUORLIN_CALL Collect(void* context, const char* line) {
     static_cast<std::vector<std::string>*>(context)->push_back(line);
@@ -28,7 +27,7 @@ void QUORLIN_CALL Collect(void* context, const char* line) {
 class TraceHooksTest : public ::testing::Test {
 protected:
     TraceHooksTest() : agent(quorlin_agent_new(), quorlin_agent_free) {
-        g_traceConsole = Console();
+        g_traceConsole = TestConsole();
         EXPECT_EQ(QUORLIN_OK, quorlin_set_trace_callback(agent.get(), Collect, &lines));
     }
     ~TraceHooksTest() override { SetTraceLineSink(nullptr); }
@@ -62,7 +61,7 @@ TEST_F(TraceHooksTest, TheCallbackGetsEachLineInUtf8WithoutLineEnds) {
         host.consoleBytes.clear();
         TraceDetail(c.text);
         EXPECT_EQ(c.lines, lines) << c.text;
-        EXPECT_FALSE(host.consoleBytes[Console()].empty()) << "the console still gets it";
+        EXPECT_FALSE(host.consoleBytes[TestConsole()].empty()) << "the console still gets it";
     }
 }
 

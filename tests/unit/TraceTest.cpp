@@ -10,8 +10,7 @@ namespace quorlin {
 namespace {
 
 using testing::FakeHost;
-
-HANDLE Console() { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(42)); }
+using testing::TestConsole;
 
 class TraceTest : public ::testing::Test {
 protected:
@@ -34,7 +33,7 @@ TEST_F(TraceTest, VerbosityDecidesWhichLinesAppear) {
         host.debugOutput.clear();
         host.consoleBytes.clear();
         g_traceLevel = c.verbosity;
-        g_traceConsole = Console();
+        g_traceConsole = TestConsole();
         Trace(L"Backup successfully completed.", TRACE_LEVEL_RESULT);
         TraceDetail(L"Calling CreateVssBackupComponents");
         std::wstring expectedDebug;
@@ -48,13 +47,13 @@ TEST_F(TraceTest, VerbosityDecidesWhichLinesAppear) {
             expectedConsole += "Calling CreateVssBackupComponents\r\n";
         }
         EXPECT_EQ(expectedDebug, host.DebugText()) << "verbosity " << c.verbosity;
-        EXPECT_EQ(expectedConsole, host.consoleBytes[Console()]) << "verbosity " << c.verbosity;
+        EXPECT_EQ(expectedConsole, host.consoleBytes[TestConsole()]) << "verbosity " << c.verbosity;
     }
 }
 
 TEST_F(TraceTest, ALineIsTwoDebugMessagesAndTwoConsoleWrites) {
     g_traceLevel = 4;
-    g_traceConsole = Console();
+    g_traceConsole = TestConsole();
     TraceDetail(L"Calling DoSnapshotSet");
     ASSERT_EQ(2u, host.debugOutput.size());
     EXPECT_EQ(L"Calling DoSnapshotSet", host.debugOutput[0]);
@@ -70,14 +69,14 @@ TEST_F(TraceTest, WithoutConsoleOnlyTheDebuggerReceives) {
 }
 
 TEST_F(TraceTest, ConsoleGetsOneReplacementBytePerUnrepresentableCharacter) {
-    g_traceConsole = Console();
+    g_traceConsole = TestConsole();
     TraceLine(L"caf\u00e9 \u4e2d");
-    EXPECT_EQ("caf? ?\r\n", host.consoleBytes[Console()]);
+    EXPECT_EQ("caf? ?\r\n", host.consoleBytes[TestConsole()]);
     EXPECT_EQ(L"caf\u00e9 \u4e2d", host.debugOutput[0]);
 }
 
 TEST_F(TraceTest, EmptyTextWritesNothingToTheConsole) {
-    g_traceConsole = Console();
+    g_traceConsole = TestConsole();
     TraceText(L"");
     EXPECT_TRUE(host.consoleWriteSizes.empty());
     EXPECT_EQ(1u, host.debugOutput.size());
@@ -88,7 +87,7 @@ TEST_F(TraceTest, RefusedConsoleWriteThrowsWithTheSystemText) {
     host.consoleError = 6;
     host.systemMessages[6] = L"The handle is invalid.\r\n";
     g_traceLevel = 4;
-    g_traceConsole = Console();
+    g_traceConsole = TestConsole();
     try {
         TraceDetail(L"Calling InitializeForBackup");
         FAIL() << "no exception";
@@ -105,7 +104,7 @@ TEST_F(TraceTest, RefusedConsoleWriteThrowsWithTheSystemText) {
 TEST_F(TraceTest, RefusedConsoleWithoutSystemMessageNamesTheCode) {
     host.consoleFails = true;
     host.consoleError = 77;
-    g_traceConsole = Console();
+    g_traceConsole = TestConsole();
     try {
         TraceText(L"x");
         FAIL() << "no exception";

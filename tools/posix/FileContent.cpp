@@ -36,10 +36,6 @@ bool RefusesTheCall(int error) {
            error == EINVAL;
 }
 
-[[noreturn]] void Fail(CopyError::Side side, const char* action) {
-    throw CopyError(side, action, std::strerror(errno));
-}
-
 // Copies [at, at + length) with read and write; the file has at least that much.
 off_t ReadAndWrite(int from, int to, off_t at, off_t length) {
     static std::vector<char> buffer(kBufferSize);
@@ -50,7 +46,7 @@ off_t ReadAndWrite(int from, int to, off_t at, off_t length) {
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            Fail(CopyError::kSource, "read");
+            FailWithErrno(CopyError::kSource, "read");
         if (got == 0)
             break;
         for (ssize_t put = 0; put < got;) {
@@ -59,7 +55,7 @@ off_t ReadAndWrite(int from, int to, off_t at, off_t length) {
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0)
-                Fail(CopyError::kTarget, "write");
+                FailWithErrno(CopyError::kTarget, "write");
             put += n;
         }
         done += got;
@@ -83,7 +79,7 @@ void CopyRange(int from, int to, off_t start, off_t end, const ByteCounter& coun
                 g_rangeCopyRefused = errno != EINVAL;
                 rangeCopy = false;
             } else if (errno != EINTR) {
-                Fail(CopyError::kTarget, "write");
+                FailWithErrno(CopyError::kTarget, "write");
             }
         }
         if (!rangeCopy)
@@ -127,7 +123,7 @@ void CopyContent(int from, int to, const struct stat& status, const ByteCounter&
             return;
         }
         if (!RefusesTheCall(errno))
-            Fail(CopyError::kTarget, "write");
+            FailWithErrno(CopyError::kTarget, "write");
         g_cloneRefused = errno != EINVAL;
     }
     posix_fadvise(from, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -138,7 +134,7 @@ void CopyContent(int from, int to, const struct stat& status, const ByteCounter&
     else
         CopyRange(from, to, 0, size, counter);
     if (sparse && ftruncate(to, size) != 0)
-        Fail(CopyError::kTarget, "write");
+        FailWithErrno(CopyError::kTarget, "write");
     // The copy goes out to the disk now, while the next files are read, rather than all
     // in the sync at the end; that sync still makes it durable.
     sync_file_range(to, 0, 0, SYNC_FILE_RANGE_WRITE);
@@ -209,6 +205,10 @@ void ReadAhead::Fill(int folder) {
         asked_ += asked;
         ++g_openedAhead;
     }
+}
+
+void FailWithErrno(CopyError::Side side, const std::string& action) {
+    throw CopyError(side, action, std::strerror(errno));
 }
 
 }  // namespace qtool

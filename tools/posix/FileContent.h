@@ -12,6 +12,9 @@
 
 namespace qtool {
 
+// Throws the copy's failure to `action` on `side`, for the reason that errno holds.
+[[noreturn]] void FailWithErrno(CopyError::Side side, const std::string& action);
+
 // Copies the content of the regular file `from`, whose status is `status`, into the
 // empty file `to`: as a clone of its extents where the file system allows (btrfs: the
 // copy shares them, holes and all), else range by range with copy_file_range, or read

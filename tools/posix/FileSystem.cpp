@@ -50,10 +50,6 @@ struct TargetFolder::State {
 
 namespace {
 
-[[noreturn]] void Fail(CopyError::Side side, const std::string& action) {
-    throw CopyError(side, action, std::strerror(errno));
-}
-
 // Opens the folder at `path`, following links as a path does, without the length limit
 // of one path: a longer one is opened part by part.
 UniqueFd OpenFolderPath(const std::string& path) {
@@ -101,7 +97,7 @@ Entry EntryOf(const char* name, const struct stat& status) {
 struct stat StatusOf(int folder, const char* name, CopyError::Side side) {
     struct stat status;
     if (fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW) != 0)
-        Fail(side, "read");
+        FailWithErrno(side, "read");
     return status;
 }
 
@@ -109,7 +105,7 @@ std::vector<std::string> NamesIn(int folder, CopyError::Side side) {
     UniqueFd copy(fcntl(folder, F_DUPFD_CLOEXEC, 0));
     DIR* listing = copy.Valid() ? fdopendir(copy.Get()) : nullptr;
     if (listing == nullptr)
-        Fail(side, "list");
+        FailWithErrno(side, "list");
     copy.Release();
     rewinddir(listing);  // the offset is shared with `folder`
     std::vector<std::string> names;
@@ -122,7 +118,7 @@ std::vector<std::string> NamesIn(int folder, CopyError::Side side) {
     closedir(listing);
     if (error != 0) {
         errno = error;
-        Fail(side, "list");
+        FailWithErrno(side, "list");
     }
     return names;
 }
@@ -137,10 +133,10 @@ bool IsMountRoot(int fd) {
 void RemoveTree(int parent, const char* name) {
     UniqueFd folder(openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!folder.Valid())
-        Fail(CopyError::kTarget, "remove the folder in the way of");
+        FailWithErrno(CopyError::kTarget, "remove the folder in the way of");
     if (IsMountRoot(folder.Get())) {
         errno = EBUSY;
-        Fail(CopyError::kTarget, "remove the mounted folder in the way of");
+        FailWithErrno(CopyError::kTarget, "remove the mounted folder in the way of");
     }
     MakePrivate(folder.Get());  // its owner may still be inside
     for (const std::string& child : NamesIn(folder.Get(), CopyError::kTarget)) {
@@ -148,10 +144,10 @@ void RemoveTree(int parent, const char* name) {
         if (S_ISDIR(status.st_mode))
             RemoveTree(folder.Get(), child.c_str());
         else if (unlinkat(folder.Get(), child.c_str(), 0) != 0)
-            Fail(CopyError::kTarget, "remove the folder in the way of");
+            FailWithErrno(CopyError::kTarget, "remove the folder in the way of");
     }
     if (unlinkat(parent, name, AT_REMOVEDIR) != 0)
-        Fail(CopyError::kTarget, "remove the folder in the way of");
+        FailWithErrno(CopyError::kTarget, "remove the folder in the way of");
 }
 
 bool HasDefaultAcl(int folder) {
@@ -168,7 +164,7 @@ public:
         struct stat status;
         if (folder.fresh || fstatat(folder.fd.Get(), name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
             if (!folder.fresh && errno != ENOENT)
-                Fail(CopyError::kTarget, "open");
+                FailWithErrno(CopyError::kTarget, "open");
             direct_ = true;
         }
     }
@@ -225,7 +221,7 @@ public:
             S_ISDIR(status.st_mode))
             RemoveTree(folder, name.c_str());
         if (renameat(folder, made.c_str(), folder, name.c_str()) != 0)
-            Fail(CopyError::kTarget, "replace");
+            FailWithErrno(CopyError::kTarget, "replace");
     }
 
 private:
@@ -257,7 +253,7 @@ SourceFolder SourceFolder::OpenRoot(const std::filesystem::path& path, Entry& ro
     auto state = std::make_unique<State>();
     state->fd = OpenFolderPath(parent);
     if (!state->fd.Valid())
-        Fail(CopyError::kSource, "read");
+        FailWithErrno(CopyError::kSource, "read");
     root = EntryOf(name.c_str(), StatusOf(state->fd.Get(), name.c_str(), CopyError::kSource));
     return SourceFolder(std::move(state));
 }
@@ -276,7 +272,7 @@ SourceFolder SourceFolder::Folder(const Entry& entry) const {
     state->fd = UniqueFd(openat(state_->fd.Get(), entry.name.c_str(),
                                 O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!state->fd.Valid())
-        Fail(CopyError::kSource, "read");
+        FailWithErrno(CopyError::kSource, "read");
     return SourceFolder(std::move(state));
 }
 
@@ -289,7 +285,7 @@ TargetFolder TargetFolder::Open(const std::filesystem::path& path) {
     auto state = std::make_unique<State>();
     state->fd = OpenFolderPath(path.native());
     if (!state->fd.Valid())
-        Fail(CopyError::kTarget, "open");
+        FailWithErrno(CopyError::kTarget, "open");
     state->passesAttributes = HasDefaultAcl(state->fd.Get());
     return TargetFolder(std::move(state));
 }
@@ -303,7 +299,7 @@ TargetFolder TargetFolder::MakeFolder(const std::filesystem::path& name) {
         if (S_ISDIR(status.st_mode)) {
             state->fd = UniqueFd(openat(folder, name.c_str(), flags));
             if (!state->fd.Valid() || fstat(state->fd.Get(), &state->before) != 0)
-                Fail(CopyError::kTarget, "open");
+                FailWithErrno(CopyError::kTarget, "open");
             state->restore = true;
             state->mayHoldOthers = true;
             MakePrivate(state->fd.Get());
@@ -311,15 +307,15 @@ TargetFolder TargetFolder::MakeFolder(const std::filesystem::path& name) {
             return TargetFolder(std::move(state));
         }
         if (unlinkat(folder, name.c_str(), 0) != 0)
-            Fail(CopyError::kTarget, "replace");
+            FailWithErrno(CopyError::kTarget, "replace");
     } else if (errno != ENOENT) {
-        Fail(CopyError::kTarget, "open");
+        FailWithErrno(CopyError::kTarget, "open");
     }
     if (mkdirat(folder, name.c_str(), 0700) != 0)
-        Fail(CopyError::kTarget, "make the folder");
+        FailWithErrno(CopyError::kTarget, "make the folder");
     state->fd = UniqueFd(openat(folder, name.c_str(), flags));
     if (!state->fd.Valid())
-        Fail(CopyError::kTarget, "open");
+        FailWithErrno(CopyError::kTarget, "open");
     state->fresh = true;
     state->mayHoldOthers = state_->passesAttributes;
     state->passesAttributes = state_->passesAttributes && HasDefaultAcl(state->fd.Get());
@@ -331,7 +327,7 @@ TargetFolder TargetFolder::OpenFolder(const std::filesystem::path& name) const {
     state->fd = UniqueFd(
         openat(state_->fd.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!state->fd.Valid())
-        Fail(CopyError::kTarget, "open");
+        FailWithErrno(CopyError::kTarget, "open");
     return TargetFolder(std::move(state));
 }
 
@@ -341,7 +337,7 @@ TargetFolder::Copied TargetFolder::CopyRegularFile(const std::filesystem::path& 
     UniqueFd source = from.Native().ahead.Open(from.Native().fd.Get(), entry.name.native());
     struct stat status;
     if (!source.Valid() || fstat(source.Get(), &status) != 0)
-        Fail(CopyError::kSource, "read");
+        FailWithErrno(CopyError::kSource, "read");
     Placement placement(*state_, name.c_str());
     UniqueFd copy;
     if (!placement.Create([&](int folder, const char* made) {
@@ -349,13 +345,13 @@ TargetFolder::Copied TargetFolder::CopyRegularFile(const std::filesystem::path& 
                 openat(folder, made, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
             return copy.Get();
         }))
-        Fail(CopyError::kTarget, "write");
+        FailWithErrno(CopyError::kTarget, "write");
     CopyContent(source.Get(), copy.Get(), status, counter);
     CopyMetadata(Node::Open(source.Get()), status, Node::Open(copy.Get()), state_->passesAttributes,
                  losses);
     struct stat made = {};
     if (entry.names > 1 && fstat(copy.Get(), &made) != 0)
-        Fail(CopyError::kTarget, "write");
+        FailWithErrno(CopyError::kTarget, "write");
     Copied copied{
         {static_cast<std::uint64_t>(made.st_dev), static_cast<std::uint64_t>(made.st_ino)},
         placement.Made()};
@@ -370,7 +366,7 @@ void TargetFolder::CopyLink(const std::filesystem::path& name, const SourceFolde
     for (;;) {
         ssize_t length = readlinkat(source, entry.name.c_str(), &target[0], target.size());
         if (length < 0)
-            Fail(CopyError::kSource, "read");
+            FailWithErrno(CopyError::kSource, "read");
         if (static_cast<size_t>(length) < target.size()) {
             target.resize(static_cast<size_t>(length));
             break;
@@ -381,7 +377,7 @@ void TargetFolder::CopyLink(const std::filesystem::path& name, const SourceFolde
     Placement placement(*state_, name.c_str());
     if (!placement.Create(
             [&](int folder, const char* made) { return symlinkat(target.c_str(), folder, made); }))
-        Fail(CopyError::kTarget, "make the link");
+        FailWithErrno(CopyError::kTarget, "make the link");
     CopyMetadata(Node::Named(source, entry.name.c_str()), status,
                  Node::Named(state_->fd.Get(), placement.Made()), false, losses);
     placement.Publish();
@@ -445,7 +441,7 @@ void TargetFolder::PutInPlace() {
 void TargetFolder::Finish(const SourceFolder& source, Losses& losses) {
     struct stat status;
     if (fstat(source.Native().fd.Get(), &status) != 0)
-        Fail(CopyError::kSource, "read");
+        FailWithErrno(CopyError::kSource, "read");
     CopyMetadata(Node::Open(source.Native().fd.Get()), status, Node::Open(state_->fd.Get()),
                  state_->mayHoldOthers, losses);
     state_->restore = false;
@@ -453,7 +449,7 @@ void TargetFolder::Finish(const SourceFolder& source, Losses& losses) {
 
 void TargetFolder::Sync() {
     if (syncfs(state_->fd.Get()) != 0)
-        Fail(CopyError::kTarget, "sync");
+        FailWithErrno(CopyError::kTarget, "sync");
 }
 
 }  // namespace qtool

@@ -49,7 +49,7 @@ namespace {
 // each until then, one while it is held), and so does the tree a host walks.
 const size_t kMaximumVolumes = QUORLIN_MAXIMUM_VOLUMES_LINUX;
 
-enum class Phase { kCreated, kInitialized, kSetStarted, kTaken, kFailed, kCompleted, kAborted };
+enum class State { kCreated, kInitialized, kSetStarted, kTaken, kFailed, kCompleted, kAborted };
 
 class BtrfsBackupComponents : public RefCounted<BackupComponents> {
 public:
@@ -65,16 +65,16 @@ public:
     }
 
     HRESULT InitializeForBackup(const wchar_t* xml) override {
-        if (worker_.Busy() || phase_ != Phase::kCreated)
+        if (worker_.Busy() || phase_ != State::kCreated)
             return VSS_E_BAD_STATE;
         if (xml != nullptr)
             return E_INVALIDARG;  // no writers, so no saved document to load
-        phase_ = Phase::kInitialized;
+        phase_ = State::kInitialized;
         return S_OK;
     }
 
     HRESULT SetContext(LONG context) override {
-        if (worker_.Busy() || phase_ != Phase::kInitialized)
+        if (worker_.Busy() || phase_ != State::kInitialized)
             return VSS_E_BAD_STATE;
         if (context != VSS_CTX_BACKUP && context != VSS_CTX_NAS_ROLLBACK)
             return E_INVALIDARG;
@@ -112,7 +112,7 @@ public:
     }
 
     HRESULT StartSnapshotSet(VSS_ID* snapshotSetId) override {
-        if (worker_.Busy() || phase_ != Phase::kInitialized)
+        if (worker_.Busy() || phase_ != State::kInitialized)
             return VSS_E_BAD_STATE;
         if (snapshotSetId == nullptr)
             return E_INVALIDARG;
@@ -129,14 +129,14 @@ public:
             creationLock_ = std::move(lock);
             set_.Start(id, context_);
             *snapshotSetId = id;
-            phase_ = Phase::kSetStarted;
+            phase_ = State::kSetStarted;
             return S_OK;
         });
     }
 
     HRESULT AddToSnapshotSet(const wchar_t* volumeName, const VSS_ID& providerId,
                              VSS_ID* snapshotId) override {
-        if (worker_.Busy() || phase_ != Phase::kSetStarted)
+        if (worker_.Busy() || phase_ != State::kSetStarted)
             return VSS_E_BAD_STATE;
         if (volumeName == nullptr || snapshotId == nullptr)
             return E_INVALIDARG;
@@ -183,7 +183,7 @@ public:
     }
 
     HRESULT DoSnapshotSet(ComPtr<AsyncOperation>& async) override {
-        if (worker_.Busy() || phase_ != Phase::kSetStarted || set_.Size() == 0)
+        if (worker_.Busy() || phase_ != State::kSetStarted || set_.Size() == 0)
             return VSS_E_BAD_STATE;
         if (writers_ && writers_->Running() && !writers_->Prepared())
             return VSS_E_BAD_STATE;  // writers that were gathered must be prepared first
@@ -201,7 +201,7 @@ public:
             hr = set_.Take();
             creationLock_.Reset();  // the set is made: others may make theirs
             setTaken_ = hr == S_OK;
-            phase_ = setTaken_ ? Phase::kTaken : Phase::kFailed;
+            phase_ = setTaken_ ? State::kTaken : State::kFailed;
             if (hr != S_OK)
                 return MakeCompletedOperation(hr, async);
             async = std::move(operation);
@@ -213,7 +213,7 @@ public:
                                   SnapshotProperties* properties) override {
         if (properties == nullptr)
             return E_INVALIDARG;
-        if (worker_.Busy() || phase_ == Phase::kCreated)
+        if (worker_.Busy() || phase_ == State::kCreated)
             return VSS_E_BAD_STATE;
         return GuardedCall([&] {
             // A snapshot of a set that failed is only a remnant waiting for removal.
@@ -238,7 +238,7 @@ public:
     }
 
     HRESULT BackupComplete(ComPtr<AsyncOperation>& async) override {
-        if (worker_.Busy() || phase_ != Phase::kTaken)
+        if (worker_.Busy() || phase_ != State::kTaken)
             return VSS_E_BAD_STATE;
         const HRESULT hr = GuardedCall([&] {
             if (!writers_ || !writers_->AnyTakingPart())
@@ -250,16 +250,16 @@ public:
                 async);
         });
         if (hr == S_OK)
-            phase_ = Phase::kCompleted;
+            phase_ = State::kCompleted;
         return hr;
     }
 
     // Cancels work that runs, then aborts the writers and lets the set go.
     HRESULT AbortBackup() override {
         worker_.Stop();
-        if (phase_ == Phase::kCreated)
+        if (phase_ == State::kCreated)
             return VSS_E_BAD_STATE;
-        phase_ = Phase::kAborted;
+        phase_ = State::kAborted;
         creationLock_.Reset();
         return GuardedCall([&] {
             if (writers_)
@@ -275,7 +275,7 @@ public:
             return E_INVALIDARG;
         *deletedSnapshots = 0;
         *nondeletedSnapshotId = GUID_NULL;
-        if (worker_.Busy() || phase_ == Phase::kCreated)
+        if (worker_.Busy() || phase_ == State::kCreated)
             return VSS_E_BAD_STATE;
         if (sourceObjectType != VSS_OBJECT_SNAPSHOT_SET && sourceObjectType != VSS_OBJECT_SNAPSHOT)
             return E_INVALIDARG;
@@ -296,7 +296,7 @@ public:
 
 private:
     bool BeforeSnapshot() const {
-        return !worker_.Busy() && (phase_ == Phase::kInitialized || phase_ == Phase::kSetStarted);
+        return !worker_.Busy() && (phase_ == State::kInitialized || phase_ == State::kSetStarted);
     }
 
     // The operation's status for a writer phase's result.
@@ -319,7 +319,7 @@ private:
         if (taken && hr != S_OK)
             set_.RollBack();
         setTaken_ = hr == S_OK;
-        phase_ = setTaken_ ? Phase::kTaken : Phase::kFailed;
+        phase_ = setTaken_ ? State::kTaken : State::kFailed;
         return Finished(hr);
     }
 
@@ -341,7 +341,7 @@ private:
 
     VolumeCalls& calls_;
     const WriterSettings settings_;
-    Phase phase_ = Phase::kCreated;
+    State phase_ = State::kCreated;
     bool setTaken_ = false;  // DoSnapshotSet succeeded
     LONG context_ = VSS_CTX_BACKUP;
     VSS_BACKUP_TYPE backupType_ = VSS_BT_FULL;
