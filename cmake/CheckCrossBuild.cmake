@@ -20,7 +20,7 @@ set(wine_line "The Windows tests need Wine")
 function(configure testing out)
   execute_process(COMMAND ${CMAKE_COMMAND} -S ${SOURCE} -B ${build}
       -DCMAKE_TOOLCHAIN_FILE=${WORK}/toolchain.cmake -DCMAKE_BUILD_TYPE=Release
-      -DBUILD_TESTING=${testing} -DQUORLIN_WERROR=ON
+      -DBUILD_TESTING=${testing} -DQUORLIN_WERROR=ON -DCMAKE_UNITY_BUILD=ON
     RESULT_VARIABLE rc OUTPUT_VARIABLE printed ERROR_VARIABLE printed)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "configuring with BUILD_TESTING=${testing} failed (${rc}):\n${printed}")
