@@ -10,15 +10,6 @@
 
 namespace tooltest {
 
-std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void Write(const std::string& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
-}
-
 bool Exists(const std::string& path) {
     struct stat status;
     return lstat(path.c_str(), &status) == 0;

@@ -4,6 +4,7 @@
 #define QUORLIN_TESTS_TOOL_ON_BTRFS_H
 
 #include "BtrfsScratch.h"
+#include "TestFiles.h"
 #include "ToolProcess.h"
 
 #include <gtest/gtest.h>
@@ -14,8 +15,6 @@
 
 namespace tooltest {
 
-std::string Read(const std::string& path);
-void Write(const std::string& path, const std::string& content);
 bool Exists(const std::string& path);
 // The snapshot paths of the "PATH<TAB>SNAPSHOT-PATH" lines.
 std::vector<std::string> SnapshotPaths(const std::string& out);

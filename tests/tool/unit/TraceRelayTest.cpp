@@ -1,4 +1,5 @@
 #include "Quorlin.h"
+#include "TestFiles.h"
 #include "TraceRelay.h"
 
 #include <gtest/gtest.h>
@@ -28,10 +29,7 @@ void TraceTo(CQuorlin& agent, TraceRelay& relay) {
 // What the library traces at every step when asked to complete a backup it does not hold.
 const char kRefusal[] = "Wrong calling sequence, call VssStartBackup first.\nInvalid data.\n";
 
-std::string Read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using tooltest::Read;
 
 // The library writes to the relay's pipe through the handle, as it does for a console.
 TEST(TraceRelay, CollectsTheLinesTheLibraryTracedSinceTheLastCall) {

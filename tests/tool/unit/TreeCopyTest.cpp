@@ -1,4 +1,5 @@
 #include "Failure.h"
+#include "TestFiles.h"
 #include "TreeCopy.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,8 @@ namespace fs = std::filesystem;
 
 namespace qtool {
 namespace {
+
+using tooltest::Read;
 
 bool Never() { return false; }
 
@@ -37,11 +40,7 @@ protected:
 
     static void Write(const fs::path& path, const std::string& content) {
         fs::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << content;
-    }
-    static std::string Read(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
+        tooltest::Write(path, content);
     }
     // Copies `source` to `name` in `folder` and returns what could not be kept.
     std::vector<std::string> Copy(const fs::path& source, const fs::path& folder,

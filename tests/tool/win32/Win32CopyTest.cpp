@@ -5,6 +5,7 @@
 // sparse, compressed or encrypted files: what the copy keeps of those is shown with files
 // that the keeping calls tell of (Win32KeepTest.cpp).
 #include "Failure.h"
+#include "TestFiles.h"
 #include "TreeCopy.h"
 #include "win32/EntryKinds.h"
 
@@ -22,6 +23,9 @@ namespace fs = std::filesystem;
 
 namespace qtool {
 namespace {
+
+using tooltest::Read;
+using tooltest::Write;
 
 TEST(Win32EntryKindTest, OnlyNameSurrogatesAreLinks) {
     const DWORD kReparse = FILE_ATTRIBUTE_REPARSE_POINT;
@@ -59,13 +63,6 @@ protected:
     }
     void TearDown() override { fs::remove_all(root_); }
 
-    static void Write(const fs::path& path, const std::string& content) {
-        std::ofstream(path, std::ios::binary) << content;
-    }
-    static std::string Read(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
     std::vector<std::string> Copy() {
         std::vector<std::string> lost;
         Progress progress(false, 0, 0);

@@ -3,6 +3,7 @@
 // up security descriptors, so the calls that tell of them and keep them answer here as
 // Windows would for a file that has them (ToldFile), and the copy's requests are seen.
 #include "TreeCopy.h"
+#include "TestFiles.h"
 #include "win32/EntryKinds.h"
 #include "win32/KeepingCalls.h"
 
@@ -69,14 +70,8 @@ bool EndsWith(const std::wstring& text, const std::wstring& end) {
            text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-std::string Read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void Write(const fs::path& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
-}
+using tooltest::Read;
+using tooltest::Write;
 
 BOOL Refuse(DWORD error) {
     SetLastError(error);
