@@ -10,9 +10,10 @@
 # The functions below are called from other directories too (tests/tool): they
 # build on CMAKE_BINARY_DIR, which is the same everywhere, not on variables of this one.
 #
-# The Wine tests share the prefix (its wineserver and registry, and the machine-wide
-# state the stand-in keeps there): they hold the lock quorlin_wine_prefix, so that
-# `ctest -j` runs them one at a time beside the tests that need no Wine. A build
+# The Wine tests share the prefix and its wineserver, which serves several processes at
+# once. The tests that load the stand-in VSS share the machine-wide state it keeps there
+# (one set in creation at a time, across processes): they hold the lock quorlin_wine_vss,
+# so that `ctest -j` runs them one at a time beside the others. A build
 # without Wine (CMAKE_CROSSCOMPILING_EMULATOR unset: a packager's toolchain file)
 # still builds every test program; its Wine tests are listed, disabled.
 set(QUORLIN_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
@@ -28,17 +29,15 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
               -DSTAND_IN=$<TARGET_FILE:quorlin_stand_in_vss>
               -P ${CMAKE_CURRENT_LIST_DIR}/PrepareWinePrefix.cmake)
   endforeach()
-  set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 300
-    RESOURCE_LOCK quorlin_wine_prefix)
-  set_tests_properties(wine_prefix_cleanup PROPERTIES FIXTURES_CLEANUP wine_prefix TIMEOUT 300
-    RESOURCE_LOCK quorlin_wine_prefix)
+  set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 300)
+  set_tests_properties(wine_prefix_cleanup PROPERTIES FIXTURES_CLEANUP wine_prefix TIMEOUT 300)
 endif()
 
 # Runs the tests NAMES under Wine in the run's prefix, with Wine's own vssapi.
 function(quorlin_wine_test)
   set_tests_properties(${ARGN} PROPERTIES
     ENVIRONMENT "WINEDEBUG=-all;WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix"
-    FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK quorlin_wine_prefix)
+    FIXTURES_REQUIRED wine_prefix)
   if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
     set_tests_properties(${ARGN} PROPERTIES DISABLED ON)
   endif()
@@ -60,7 +59,7 @@ function(quorlin_wine_vss_test)
   set_property(GLOBAL PROPERTY QUORLIN_WINE_VSS_TESTS ${count})
   add_test(NAME ${arg_NAME} COMMAND ${arg_COMMAND})
   quorlin_wine_test(${arg_NAME})
-  set_tests_properties(${arg_NAME} PROPERTIES TIMEOUT ${arg_TIMEOUT})
+  set_tests_properties(${arg_NAME} PROPERTIES TIMEOUT ${arg_TIMEOUT} RESOURCE_LOCK quorlin_wine_vss)
   set_property(TEST ${arg_NAME} APPEND PROPERTY ENVIRONMENT
     "WINEDLLOVERRIDES=vssapi=n" "QUORLIN_VSS_STORE=C:\\vss\\${count}")
 endfunction()
