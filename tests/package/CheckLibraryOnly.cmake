@@ -10,7 +10,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/Run.cmake)
 file(REMOVE_RECURSE ${WORK})
 run("configuring" ${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK}/build -DCMAKE_BUILD_TYPE=
   -DCMAKE_CXX_COMPILER=${CXX} -DQUORLIN_BUILD_TOOLS=OFF -DQUORLIN_WERROR=ON
-  -DQUORLIN_GOOGLETEST_DIR=${WORK}/no-googletest)
+  -DQUORLIN_GOOGLETEST_DIR=${WORK}/no-googletest -DCMAKE_UNITY_BUILD=ON)
 file(READ ${WORK}/build/CMakeCache.txt cache)
 foreach(dependency "QUORLIN_CLI11_DIR" "QUORLIN_BUILD_TESTS:BOOL=OFF" "gtest_" "GTest_DIR" "benchmark_DIR")
   string(FIND "${cache}" "${dependency}" found)
