@@ -22,11 +22,14 @@ namespace qtool {
 // the source still shows the time that the copy keeps.
 std::optional<std::filesystem::path> StoreInCopy(const std::filesystem::path& source) {
     const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-    quorlin::UniqueFd folder(open(source.c_str(), flags | O_NOATIME));
-    if (!folder.Valid() && errno == EPERM)
+    int noAccessTime = O_NOATIME;
+    quorlin::UniqueFd folder(open(source.c_str(), flags | noAccessTime));
+    if (!folder.Valid() && errno == EPERM) {
+        noAccessTime = 0;
         folder = quorlin::UniqueFd(open(source.c_str(), flags));
+    }
     std::vector<std::string> names;
-    if (!folder.Valid() || quorlin::ListDirectory(folder.Get(), names) != 0)
+    if (!folder.Valid() || quorlin::ListDirectory(folder.Get(), names, noAccessTime) != 0)
         return std::nullopt;
     for (const std::string& name : names) {
         struct stat status;

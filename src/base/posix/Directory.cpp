@@ -10,13 +10,10 @@
 
 namespace quorlin {
 
-int ListDirectory(int fd, std::vector<std::string>& names) {
-    // A descriptor of its own, at the start, whatever `fd` has read, that leaves the access
-    // time alone when `fd` does; the entries straight from the kernel (a directory stream
-    // costs five more calls).
-    const int given = ::fcntl(fd, F_GETFL);
-    const int noAccessTime = given >= 0 ? given & O_NOATIME : 0;
-    const UniqueFd folder(::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC | noAccessTime));
+int ListDirectory(int fd, std::vector<std::string>& names, int extraFlags) {
+    // A descriptor of its own, at the start, whatever `fd` has read; the entries straight
+    // from the kernel (a directory stream costs five more calls).
+    const UniqueFd folder(::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC | extraFlags));
     if (!folder.Valid())
         return errno;
     alignas(dirent64) char buffer[8192];

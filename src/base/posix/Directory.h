@@ -8,9 +8,10 @@
 namespace quorlin {
 
 // Appends the names in the directory `fd` to `names`, without "." and "..". Reads through
-// a descriptor of its own, from the start, whatever `fd` has read, and without changing the
-// directory's access time when `fd` was opened with O_NOATIME. 0 or an errno value.
-int ListDirectory(int fd, std::vector<std::string>& names);
+// a descriptor of its own, from the start, whatever `fd` has read, opened with
+// `extraFlags` besides (O_NOATIME: without changing the directory's access time, which
+// needs root or the directory's owner). 0 or an errno value.
+int ListDirectory(int fd, std::vector<std::string>& names, int extraFlags = 0);
 
 }  // namespace quorlin
 
